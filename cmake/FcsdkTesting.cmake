@@ -1,0 +1,12 @@
+# fcsdk_add_test(NAME name LABELS label... SOURCES file... [LIBRARIES lib...])
+# Builds one GoogleTest program and registers it with CTest under the given labels.
+function(fcsdk_add_test)
+    cmake_parse_arguments(ARG "" "NAME;TIMEOUT" "LABELS;SOURCES;LIBRARIES" ${ARGN})
+    add_executable(${ARG_NAME} ${ARG_SOURCES})
+    target_link_libraries(${ARG_NAME} PRIVATE ${ARG_LIBRARIES} GTest::gmock GTest::gtest_main)
+    add_test(NAME ${ARG_NAME} COMMAND ${ARG_NAME} --gtest_brief=1)
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 600)
+    endif()
+    set_tests_properties(${ARG_NAME} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT})
+endfunction()

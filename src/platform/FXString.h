@@ -1,0 +1,21 @@
+#ifndef FCSDK_PLATFORM_FXSTRING_H
+#define FCSDK_PLATFORM_FXSTRING_H
+
+#include <string>
+
+#include "platform/CObError.h"
+
+/// printf-style formatting and small text helpers.
+class FXString {
+public:
+    /// Writes the formatted text into `out`; the status is informational.
+    static CObError Format(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+    /// The formatted text.
+    static std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+    /// Removes every character listed in `characters` from both ends of `text`, in place.
+    static void Trim(std::string& text, const char* characters);
+    /// 0 when `a` and `b` are equal ignoring ASCII case (strcasecmp semantics).
+    static int CompareNoCase(const std::string& a, const std::string& b);
+};
+
+#endif  // FCSDK_PLATFORM_FXSTRING_H

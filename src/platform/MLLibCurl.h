@@ -1,0 +1,55 @@
+#ifndef FCSDK_PLATFORM_MLLIBCURL_H
+#define FCSDK_PLATFORM_MLLIBCURL_H
+
+#include <string>
+#include <vector>
+
+/// HTTP verb of a request.
+enum _http_req_type_ { HTTP_REQ_GET = 0, HTTP_REQ_POST = 1, HTTP_REQ_PUT = 2, HTTP_REQ_DELETE = 3 };
+/// Kind of a header line; 0 is a request header.
+enum _http_hdr_type_ { HTTP_HDR_REQUEST = 0 };
+
+/// Outcome of one transfer. Transport failures and HTTP errors stay distinct.
+enum class MLLibCurlResult { Ok, HttpError, TransportError };
+
+/// Settings of the transport, read from the "Transport" section of the configuration.
+struct MLLibCurlSettings {
+    std::string caFile;          // sCAFile: PEM file of trusted CAs; empty = system store
+    bool verifyPeer = true;      // nVerifyPeer
+    std::string connectTo;       // sConnectTo: HOST:PORT:CONNECT-TO-HOST:CONNECT-TO-PORT
+    long connectTimeout = 30;    // nConnectTimeout, seconds
+    long lowSpeedTime = 120;     // nLowSpeedTime, seconds below 1 byte/s
+    long maxResponseMB = 256;    // nMaxResponseMB
+    /// Reads the settings from the configuration (defaults where absent).
+    static MLLibCurlSettings FromConfiguration();
+};
+
+/// HTTP(S) client over one reused libcurl easy handle (keep-alive across requests).
+class MLLibCurl {
+public:
+    explicit MLLibCurl(const MLLibCurlSettings& settings = MLLibCurlSettings::FromConfiguration());
+    ~MLLibCurl();
+    MLLibCurl(const MLLibCurl&) = delete;
+    MLLibCurl& operator=(const MLLibCurl&) = delete;
+
+    /// Adds a whole header line ("Name: value") to the next request. False on failure.
+    bool MLLibCurlAppendHeader(_http_hdr_type_ kind, const std::string& line);
+    /// Sends one request with the headers appended since the last one (then forgets them).
+    /// `response` receives the body (also for HTTP errors). `error` describes a transport failure.
+    MLLibCurlResult Perform(_http_req_type_ type, const std::string& url, const std::string& body,
+                            std::string& response, std::string& error);
+
+    /// The last answer's header line that begins with `name` (case-insensitive), whole with its CR LF,
+    /// or null when there is none.
+    const char* GetHttpResponseHeader(const char* name) const;
+    /// HTTP status of the last answer; 0 when no answer arrived.
+    long GetHttpErrorCode() const;
+    /// Percent-encodes `text` (RFC 3986 unreserved characters stay).
+    std::string UrlEncode(const std::string& text) const;
+
+private:
+    struct Impl;
+    Impl* impl_;
+};
+
+#endif  // FCSDK_PLATFORM_MLLIBCURL_H

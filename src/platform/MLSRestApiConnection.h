@@ -1,0 +1,72 @@
+#ifndef FCSDK_PLATFORM_MLSRESTAPICONNECTION_H
+#define FCSDK_PLATFORM_MLSRESTAPICONNECTION_H
+
+#include <string>
+
+#include "EvDebug.h"
+#include "platform/MLLibCurl.h"
+
+/// Per-request options; the library always passes null.
+struct VSRestApiRequestOptions {};
+
+/// REST transport base. A subclass supplies the URL, the headers and the login handshake through the
+/// virtual hooks; get/post/put/del route through sendReq.
+class MLSRestApiConnection {
+public:
+    MLSRestApiConnection();
+    virtual ~MLSRestApiConnection();
+    MLSRestApiConnection(const MLSRestApiConnection&) = delete;
+    MLSRestApiConnection& operator=(const MLSRestApiConnection&) = delete;
+
+    virtual bool computeUrl(const std::string& host, const std::string& path,
+                            const VSRestApiRequestOptions* options, std::string& url);
+    virtual bool recvResp(std::string& response);
+    virtual bool addCurlHeaders(_http_req_type_ type, const std::string& path, const std::string& body,
+                                const VSRestApiRequestOptions* options);
+    virtual bool addCommonCurlHeaders();
+    virtual bool addLoginCurlHeaders();
+    virtual bool saveLoginCurlHeaders();
+    virtual bool sendReq(_http_req_type_ type, const std::string& path, const std::string& body,
+                         std::string& response, VSRestApiRequestOptions* options);
+    virtual void LogResponse(_http_req_type_ type, const std::string& url, const std::string& response);
+    virtual void LogRequest(_http_req_type_ type, const std::string& url, const std::string& body);
+    virtual void LogError(_http_req_type_ type, const std::string& url, const std::string& error,
+                          const std::string& response);
+
+    /// Creates the HTTP client (settings from the configuration) and remembers `host`.
+    bool connect(const std::string& host, bool flag, const std::string& text);
+    /// Stores the content-type header line sent with every request.
+    void SetContentType(const std::string& line);
+
+    bool get(const std::string& path, std::string& response, VSRestApiRequestOptions* options);
+    bool post(const std::string& path, const std::string& body, std::string& response,
+              VSRestApiRequestOptions* options);
+    bool put(const std::string& path, const std::string& body, std::string& response,
+             VSRestApiRequestOptions* options);
+    bool del(const std::string& path, const std::string& body, std::string& response,
+             VSRestApiRequestOptions* options);
+
+    /// Percent-encoded `text`.
+    std::string UrlEncode(const std::string& text);
+    /// Appends one printf-formatted argument to `path`, after "?" or "&".
+    void appendQueryStringArgument(std::string& path, const char* format, ...)
+        __attribute__((format(printf, 3, 4)));
+    /// Logs every request and response from now on (secrets masked).
+    void enableDebug();
+
+    /// The last answer's header line beginning with `name`, or null.
+    const char* GetHttpResponseHeader(const char* name) const;
+    /// HTTP status of the last answer.
+    long GetHttpErrorCode() const;
+
+protected:
+    MLLibCurl* curl;
+    EvDebug debug;
+    std::string host;
+    bool connected;
+    std::string contentType;
+    bool loginRequest;
+    bool debugEnabled;
+};
+
+#endif  // FCSDK_PLATFORM_MLSRESTAPICONNECTION_H

@@ -1,0 +1,24 @@
+#ifndef FCSDK_PLATFORM_OBSLEEP_H
+#define FCSDK_PLATFORM_OBSLEEP_H
+
+#include <ctime>
+#include <functional>
+
+/// Pauses the calling thread for `milliseconds`; `file` and `line` name the caller for diagnostics.
+/// Goes through the installed sleeper (see SetSleepHook).
+void OBSLEEP_InTeRnAl(unsigned int milliseconds, const char* file, int line);
+
+namespace fcsdk_platform {
+
+/// Replaces the real pause for the whole process (tests install a recording sleeper). An empty function
+/// restores the real one.
+void SetSleepHook(std::function<void(unsigned int milliseconds)> sleeper);
+
+/// The wall clock in whole seconds, as time(nullptr) gives it, unless a test clock is installed.
+time_t WallClockSeconds();
+/// Replaces the wall clock for the whole process. An empty function restores the real one.
+void SetClockHook(std::function<time_t()> clock);
+
+}  // namespace fcsdk_platform
+
+#endif  // FCSDK_PLATFORM_OBSLEEP_H
