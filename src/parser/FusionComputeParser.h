@@ -1,0 +1,214 @@
+#ifndef FCSDK_PARSER_FUSIONCOMPUTEPARSER_H
+#define FCSDK_PARSER_FUSIONCOMPUTEPARSER_H
+
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "FusionComputeExport.h"
+#include "FusionComputeRecords.h"
+#include "platform/MLSJsonParser.h"
+#include "platform/MlJson.h"
+#include "platform/json_spirit.h"
+
+namespace FusionComputeSDKWrapper {
+
+/// @brief Turns VRM answer bodies (JSON text) into records.
+///
+/// The templates handle the response shapes (one object, an array under a key, one page of a paged
+/// list, arrays and objects nested inside an object); one Convert overload per record maps the keys of
+/// one JSON object to the record's fields. The outermost Parse call catches the JSON layer's
+/// std::runtime_error (a value of another JSON type than the one read), logs it with the whole body and
+/// answers false. Lists are always appended to, never cleared.
+class FCSDK_EXPORT CFusionComputeParser : public MLSJsonParser {
+  public:
+    CFusionComputeParser();
+    ~CFusionComputeParser() override;
+
+    /// @brief Reads a whole body as one record.
+    /// @param body answer body
+    /// @param record record to fill in place (may be partly filled on failure)
+    /// @return true when the body is a JSON object and was converted
+    template <typename T>
+    bool ParseObject(const std::string& body, T& record);
+
+    /// @brief Appends one record per object element of the array under `key` of the body's object.
+    /// @param body answer body
+    /// @param key key of the array in the top-level object
+    /// @param records vector the records are appended to
+    /// @return true when the body parses and `key` holds an array
+    template <typename T>
+    bool ParseList(const std::string& body, const std::string& key, std::vector<T>& records);
+
+    /// @brief As ParseList, and reads the VRM's count of all objects of the listing.
+    /// @param body answer body of one page
+    /// @param key key of the array in the top-level object
+    /// @param records vector the records are appended to
+    /// @param total set from "total" (0 when absent) once the array is found; untouched otherwise
+    /// @return true when the body parses and `key` holds an array
+    template <typename T>
+    bool ParsePagedList(const std::string& body, const std::string& key, std::vector<T>& records,
+                        unsigned int& total);
+
+    /// @brief Appends one record per element of `values` that is a JSON object; other elements are
+    /// skipped.
+    /// @param values array already read
+    /// @param records vector the records are appended to
+    /// @return always true
+    template <typename T>
+    bool ConvertList(const json_spirit::mArray& values, std::vector<T>& records);
+
+    /// @brief Appends the records of the array under `key` inside `object`.
+    /// @param object JSON object holding the array
+    /// @param key key of the array
+    /// @param records vector the records are appended to
+    /// @return false when `key` is missing or not an array
+    template <typename T>
+    bool ConvertNestedList(const json_spirit::mObject& object, const std::string& key,
+                           std::vector<T>& records);
+
+    /// @brief Converts the object under `key` inside `object` into `record`.
+    /// @param object JSON object holding the nested object
+    /// @param key key of the nested object
+    /// @param record record to fill in place
+    /// @return false when `key` is missing or not an object
+    template <typename T>
+    bool ConvertNestedObject(const json_spirit::mObject& object, const std::string& key, T& record);
+
+    /// @brief Fills name, description, uri and urn.
+    /// @return always true
+    bool ConvertBaseInfo(const json_spirit::mObject& object, SBaseInfoLib& record);
+
+    /// @name Record converters
+    /// Each fills the record in place from the keys of one JSON object and returns true. A missing key
+    /// gives a scalar field its empty value; nested lists are appended to. A nested value that must be
+    /// an object but is not raises std::runtime_error, which the Parse templates catch.
+    /// @{
+    bool Convert(const json_spirit::mObject& object, SVersionInfoLib& record);
+    bool Convert(const json_spirit::mObject& object, SErrorInfoLib& record);
+    bool Convert(const json_spirit::mObject& object, STaskInfoLib& record);
+    bool Convert(const json_spirit::mObject& object, SOSVersionInfoLib& record);
+    bool Convert(const json_spirit::mObject& object, SOSVersionsInfoLib& record);
+    bool Convert(const json_spirit::mObject& object, SSiteInfoLib& record);
+    bool Convert(const json_spirit::mObject& object, SFolderInfoLib& record);
+    bool Convert(const json_spirit::mObject& object, SClusterInfoLib& record);
+    bool Convert(const json_spirit::mObject& object, SHostInfoLib& record);
+    bool Convert(const json_spirit::mObject& object, SVMInfoLib& record);
+    bool Convert(const json_spirit::mObject& object, SDiskInfoLib& record);
+    bool Convert(const json_spirit::mObject& object, SVMNetworkCardInfoLib& record);
+    bool Convert(const json_spirit::mObject& object, SDataStoreInfoLib& record);
+    bool Convert(const json_spirit::mObject& object, SStorageUnitInfoLib& record);
+    bool Convert(const json_spirit::mObject& object, SStorageDeviceInfoLib& record);
+    bool Convert(const json_spirit::mObject& object, SStorageResourceInfoLib& record);
+    bool Convert(const json_spirit::mObject& object, SNetworkInfoLib& record);
+    bool Convert(const json_spirit::mObject& object, SPortGroupInfoLib& record);
+    bool Convert(const json_spirit::mObject& object, SSnapshotTreeInfoLib& record);
+    bool Convert(const json_spirit::mObject& object, SSnapshotInfoLib& record);
+    bool Convert(const json_spirit::mObject& object, SDiskSnapshotInfoLib& record);
+    bool Convert(const json_spirit::mObject& object, SDiskBitmapInfoLib& record);
+    bool Convert(const json_spirit::mObject& object, SBackupResourceInfoLib& record);
+    bool Convert(const json_spirit::mObject& object, SOVFInfoLib& record);
+    bool Convert(const json_spirit::mObject& object, SOVFFileItemInfoLib& record);
+    /// @}
+
+  private:
+    // Lookups with the meaning of MlJson::FindArrayValue / FindObjectValue that refer to the value in
+    // place instead of copying it out: a page of 100 VMs would otherwise be copied once per level.
+    static const json_spirit::mArray* FindArray(const json_spirit::mObject& object, const std::string& key);
+    static const json_spirit::mObject* FindObject(const json_spirit::mObject& object, const std::string& key);
+};
+
+template <typename T>
+bool CFusionComputeParser::ParseObject(const std::string& body, T& record) {
+    try {
+        json_spirit::mObject object;
+        if (!MlJson::Unserialize(body, object)) {
+            return false;
+        }
+        return Convert(object, record);
+    } catch (const std::runtime_error& e) {
+        debug.Error(__PRETTY_FUNCTION__, "Exception parsing json object - %s\n%s", e.what(), body.c_str());
+        return false;
+    }
+}
+
+template <typename T>
+bool CFusionComputeParser::ParseList(const std::string& body, const std::string& key,
+                                     std::vector<T>& records) {
+    try {
+        json_spirit::mObject object;
+        if (!MlJson::Unserialize(body, object)) {
+            return false;
+        }
+        const json_spirit::mArray* values = FindArray(object, key);
+        if (values == nullptr) {
+            return false;
+        }
+        return ConvertList(*values, records);
+    } catch (const std::runtime_error& e) {
+        debug.Error(__PRETTY_FUNCTION__, "Exception parsing json list [%s] - %s\n%s", key.c_str(), e.what(),
+                    body.c_str());
+        return false;
+    }
+}
+
+template <typename T>
+bool CFusionComputeParser::ParsePagedList(const std::string& body, const std::string& key,
+                                          std::vector<T>& records, unsigned int& total) {
+    try {
+        json_spirit::mObject object;
+        if (!MlJson::Unserialize(body, object)) {
+            return false;
+        }
+        const json_spirit::mArray* values = FindArray(object, key);
+        if (values == nullptr) {
+            return false;
+        }
+        total = static_cast<unsigned int>(MlJson::GetIntValue(object, "total"));
+        return ConvertList(*values, records);
+    } catch (const std::runtime_error& e) {
+        debug.Error(__PRETTY_FUNCTION__, "Exception parsing json list [%s] - %s\n%s", key.c_str(), e.what(),
+                    body.c_str());
+        return false;
+    }
+}
+
+template <typename T>
+bool CFusionComputeParser::ConvertList(const json_spirit::mArray& values, std::vector<T>& records) {
+    for (const json_spirit::mValue& value : values) {
+        if (value.type() != json_spirit::obj_type) {
+            continue;
+        }
+        // Converted into a local record first: a record whose conversion throws is not appended.
+        T record;
+        Convert(value.get_obj(), record);
+        records.push_back(std::move(record));
+    }
+    return true;
+}
+
+template <typename T>
+bool CFusionComputeParser::ConvertNestedList(const json_spirit::mObject& object, const std::string& key,
+                                             std::vector<T>& records) {
+    const json_spirit::mArray* values = FindArray(object, key);
+    if (values == nullptr) {
+        return false;
+    }
+    return ConvertList(*values, records);
+}
+
+template <typename T>
+bool CFusionComputeParser::ConvertNestedObject(const json_spirit::mObject& object, const std::string& key,
+                                               T& record) {
+    const json_spirit::mObject* inner = FindObject(object, key);
+    if (inner == nullptr) {
+        return false;
+    }
+    Convert(*inner, record);
+    return true;
+}
+
+}  // namespace FusionComputeSDKWrapper
+
+#endif  // FCSDK_PARSER_FUSIONCOMPUTEPARSER_H
