@@ -33,7 +33,8 @@ public:
     using Sink = std::function<void(EvDebugLevel level, const std::string& line)>;
     /// Installs `sink` for the whole process (an empty function restores the file or standard error).
     static FCSDK_EXPORT void SetSink(Sink sink);
-    /// Overrides the configured log level for the whole process (0 errors, 1 debug, 2 detail).
+    /// Overrides the configured log level for the whole process (0 errors, 1 debug, 2 detail); a negative
+    /// level removes the override so that the configured level applies again.
     static FCSDK_EXPORT void SetLevel(int level);
     /// The log level in force.
     static FCSDK_EXPORT int GetLevel();

@@ -1,0 +1,56 @@
+#include "platform/MLPlatformInfo.h"
+
+#include <boost/property_tree/ini_parser.hpp>
+#include <boost/property_tree/ptree.hpp>
+
+#include <cctype>
+#include <charconv>
+#include <cstdlib>
+
+namespace {
+
+// Reads section/key from the file named by FCSDK_CONFIG. The file is read on every lookup: lookups are
+// rare (when objects are built) and tests change the file between cases.
+bool lookup(const std::string& section, const std::string& key, std::string& value) {
+    const char* path = std::getenv("FCSDK_CONFIG");
+    if (path == nullptr || *path == '\0') return false;
+    try {
+        boost::property_tree::ptree tree;
+        boost::property_tree::ini_parser::read_ini(path, tree);
+        const auto found = tree.get_optional<std::string>(
+            boost::property_tree::ptree::path_type(section + '\x1f' + key, '\x1f'));
+        if (!found) return false;
+        value = *found;
+        return true;
+    } catch (const boost::property_tree::ptree_error&) {
+        // A missing or malformed file configures nothing; every setting keeps its default.
+        return false;
+    }
+}
+
+std::string trimmed(const std::string& text) {
+    size_t first = 0, last = text.size();
+    while (first < last && std::isspace(static_cast<unsigned char>(text[first]))) ++first;
+    while (last > first && std::isspace(static_cast<unsigned char>(text[last - 1]))) --last;
+    return text.substr(first, last - first);
+}
+
+}  // namespace
+
+int MLPlatformInfo::getNumber(const std::string& section, const std::string& key, uint64_t& value) {
+    std::string text;
+    if (!lookup(section, key, text)) return 0;
+    const std::string number = trimmed(text);
+    uint64_t parsed = 0;
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), parsed);
+    if (number.empty() || error != std::errc() || end != number.data() + number.size()) return 0;
+    value = parsed;
+    return 1;
+}
+
+int MLPlatformInfo::getString(const std::string& section, const std::string& key, std::string& value) {
+    std::string text;
+    if (!lookup(section, key, text)) return 0;
+    value = trimmed(text);
+    return 1;
+}

@@ -1,0 +1,61 @@
+#include "platform/ObSleep.h"
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+std::mutex& hookMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::function<void(unsigned int)>& sleepHook() {
+    static std::function<void(unsigned int)> hook;
+    return hook;
+}
+
+std::function<time_t()>& clockHook() {
+    static std::function<time_t()> hook;
+    return hook;
+}
+
+}  // namespace
+
+void OBSLEEP_InTeRnAl(unsigned int milliseconds, const char* /*file*/, int /*line*/) {
+    std::function<void(unsigned int)> hook;
+    {
+        std::lock_guard<std::mutex> lock(hookMutex());
+        hook = sleepHook();
+    }
+    // The hook runs outside the lock so that it may itself read the clock or install hooks.
+    if (hook) {
+        hook(milliseconds);
+    } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    }
+}
+
+namespace fcsdk_platform {
+
+void SetSleepHook(std::function<void(unsigned int milliseconds)> sleeper) {
+    std::lock_guard<std::mutex> lock(hookMutex());
+    sleepHook() = std::move(sleeper);
+}
+
+time_t WallClockSeconds() {
+    std::function<time_t()> hook;
+    {
+        std::lock_guard<std::mutex> lock(hookMutex());
+        hook = clockHook();
+    }
+    return hook ? hook() : time(nullptr);
+}
+
+void SetClockHook(std::function<time_t()> clock) {
+    std::lock_guard<std::mutex> lock(hookMutex());
+    clockHook() = std::move(clock);
+}
+
+}  // namespace fcsdk_platform
