@@ -3,12 +3,12 @@
 
 /// Status of a utility call; 0 is success.
 class CObError {
-public:
+  public:
     CObError(int code = 0) : code_(code) {}
     bool IsOk() const { return code_ == 0; }
     int Code() const { return code_; }
 
-private:
+  private:
     int code_;
 };
 

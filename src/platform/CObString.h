@@ -6,7 +6,7 @@
 
 /// Text with a tokenizer that understands escape and quote characters.
 class CObString {
-public:
+  public:
     CObString() = default;
     CObString(const char* text) : text_(text ? text : "") {}
     CObString(const std::string& text) : text_(text) {}
@@ -20,7 +20,7 @@ public:
     int Tokenize(std::vector<CObString>& parts, const char* quoteBegin, const char* quoteEnd, char escape,
                  char separator, bool keepEmpty) const;
 
-private:
+  private:
     std::string text_;
 };
 

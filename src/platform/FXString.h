@@ -7,7 +7,7 @@
 
 /// printf-style formatting and small text helpers.
 class FXString {
-public:
+  public:
     /// Writes the formatted text into `out`; the status is informational.
     static CObError Format(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
     /// The formatted text.

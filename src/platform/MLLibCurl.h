@@ -14,19 +14,19 @@ enum class MLLibCurlResult { Ok, HttpError, TransportError };
 
 /// Settings of the transport, read from the "Transport" section of the configuration.
 struct MLLibCurlSettings {
-    std::string caFile;          // sCAFile: PEM file of trusted CAs; empty = system store
-    bool verifyPeer = true;      // nVerifyPeer
-    std::string connectTo;       // sConnectTo: HOST:PORT:CONNECT-TO-HOST:CONNECT-TO-PORT
-    long connectTimeout = 30;    // nConnectTimeout, seconds
-    long lowSpeedTime = 120;     // nLowSpeedTime, seconds below 1 byte/s
-    long maxResponseMB = 256;    // nMaxResponseMB
+    std::string caFile;        // sCAFile: PEM file of trusted CAs; empty = system store
+    bool verifyPeer = true;    // nVerifyPeer
+    std::string connectTo;     // sConnectTo: HOST:PORT:CONNECT-TO-HOST:CONNECT-TO-PORT
+    long connectTimeout = 30;  // nConnectTimeout, seconds
+    long lowSpeedTime = 120;   // nLowSpeedTime, seconds below 1 byte/s
+    long maxResponseMB = 256;  // nMaxResponseMB
     /// Reads the settings from the configuration (defaults where absent).
     static MLLibCurlSettings FromConfiguration();
 };
 
 /// HTTP(S) client over one reused libcurl easy handle (keep-alive across requests).
 class MLLibCurl {
-public:
+  public:
     explicit MLLibCurl(const MLLibCurlSettings& settings = MLLibCurlSettings::FromConfiguration());
     ~MLLibCurl();
     MLLibCurl(const MLLibCurl&) = delete;
@@ -46,8 +46,17 @@ public:
     long GetHttpErrorCode() const;
     /// Percent-encodes `text` (RFC 3986 unreserved characters stay).
     std::string UrlEncode(const std::string& text) const;
+    /// Percent-encoding without a client object.
+    static std::string PercentEncode(const std::string& text);
 
-private:
+    /// Forgets the header lines appended for the next request (used when a request is abandoned).
+    void ClearHeaders();
+    /// The header lines appended for the next request, in order (for request logging).
+    const std::vector<std::string>& PendingHeaders() const;
+    /// The header lines of the last answer, in order, each with its CR LF.
+    const std::vector<std::string>& ResponseHeaders() const;
+
+  private:
     struct Impl;
     Impl* impl_;
 };

@@ -7,7 +7,7 @@
 /// Configuration lookup: an INI file named by the environment variable FCSDK_CONFIG, read on each
 /// lookup so objects built later see a changed file. Without the variable nothing is configured.
 class MLPlatformInfo {
-public:
+  public:
     /// Nonzero when section/key exists and holds a number; `value` is then set.
     static int getNumber(const std::string& section, const std::string& key, uint64_t& value);
     /// 32-bit form: leaves `value` (the caller's default) when the setting is absent.

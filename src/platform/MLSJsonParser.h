@@ -9,7 +9,7 @@
 
 /// Base class of JSON response parsers: holds the log channel the subclass writes to.
 class MLSJsonParser {
-public:
+  public:
     MLSJsonParser();
     virtual ~MLSJsonParser();
 
@@ -18,7 +18,7 @@ public:
     bool ConvertNestedStringList(const json_spirit::mObject& object, const std::string& key,
                                  std::vector<std::string>& strings);
 
-protected:
+  protected:
     EvDebug debug;
 };
 

@@ -12,7 +12,7 @@ struct VSRestApiRequestOptions {};
 /// REST transport base. A subclass supplies the URL, the headers and the login handshake through the
 /// virtual hooks; get/post/put/del route through sendReq.
 class MLSRestApiConnection {
-public:
+  public:
     MLSRestApiConnection();
     virtual ~MLSRestApiConnection();
     MLSRestApiConnection(const MLSRestApiConnection&) = delete;
@@ -56,10 +56,15 @@ public:
 
     /// The last answer's header line beginning with `name`, or null.
     const char* GetHttpResponseHeader(const char* name) const;
-    /// HTTP status of the last answer.
+    /// HTTP status of the last answer; 0 when the last request got no answer (transport failure or a
+    /// request abandoned before it was sent).
     long GetHttpErrorCode() const;
+    /// How the last request ended: success, HTTP error status, or transport failure (no answer).
+    MLLibCurlResult GetLastResult() const { return lastResult; }
+    /// What went wrong with the last request (curl's error or the HTTP status); empty after success.
+    const std::string& GetLastTransportError() const { return lastError; }
 
-protected:
+  protected:
     MLLibCurl* curl;
     EvDebug debug;
     std::string host;
@@ -67,6 +72,12 @@ protected:
     std::string contentType;
     bool loginRequest;
     bool debugEnabled;
+    MLLibCurlResult lastResult = MLLibCurlResult::Ok;
+    std::string lastError;
+    bool answerReceived = false;  // the last request reached the server and got an HTTP answer
+
+  private:
+    bool failBeforeSending(_http_req_type_ type, const std::string& url, const std::string& reason);
 };
 
 #endif  // FCSDK_PLATFORM_MLSRESTAPICONNECTION_H

@@ -8,7 +8,7 @@
 /// JSON helpers over json_spirit objects. The scalar readers are lenient across scalar types because
 /// VRM answers mix them; a missing key or a non-scalar value gives the empty result.
 class MlJson {
-public:
+  public:
     /// True and `object` filled when `text` is a JSON object; false otherwise.
     static bool Unserialize(const std::string& text, json_spirit::mObject& object);
     /// Compact JSON text of `object`.
@@ -24,9 +24,11 @@ public:
     static bool GetBoolValue(const json_spirit::mObject& object, const std::string& key);
 
     /// False when `key` is missing or not an array; else the array is copied into `values`.
-    static bool FindArrayValue(const json_spirit::mObject& object, const std::string& key, json_spirit::mArray& values);
+    static bool FindArrayValue(const json_spirit::mObject& object, const std::string& key,
+                               json_spirit::mArray& values);
     /// False when `key` is missing or not an object; else the object is copied into `inner`.
-    static bool FindObjectValue(const json_spirit::mObject& object, const std::string& key, json_spirit::mObject& inner);
+    static bool FindObjectValue(const json_spirit::mObject& object, const std::string& key,
+                                json_spirit::mObject& inner);
 };
 
 #endif  // FCSDK_PLATFORM_MLJSON_H

@@ -13,7 +13,15 @@
 namespace json_spirit {
 
 /// JSON types, numbered as json_spirit numbers them (used in type-error messages).
-enum Value_type { obj_type = 0, array_type = 1, str_type = 2, bool_type = 3, int_type = 4, real_type = 5, null_type = 6 };
+enum Value_type {
+    obj_type = 0,
+    array_type = 1,
+    str_type = 2,
+    bool_type = 3,
+    int_type = 4,
+    real_type = 5,
+    null_type = 6
+};
 
 class mValue;
 using mObject = std::map<std::string, mValue>;
@@ -22,7 +30,7 @@ using mArray = std::vector<mValue>;
 /// One JSON value. A typed getter on the wrong type throws std::runtime_error
 /// "value type is N not M" with the json_spirit type numbers.
 class mValue {
-public:
+  public:
     mValue();  // null
     mValue(const char* value);
     mValue(const std::string& value);
@@ -51,16 +59,19 @@ public:
     const mArray& get_array() const;
     mArray& get_array();
     bool get_bool() const;
-    int get_int() const;             // int64 narrowed to int, as json_spirit does
+    int get_int() const;  // int64 narrowed to int, as json_spirit does
     int64_t get_int64() const;
     uint64_t get_uint64() const;
-    double get_real() const;         // an integer is converted
+    double get_real() const;  // an integer is converted
 
     bool operator==(const mValue& other) const;
     bool operator!=(const mValue& other) const { return !(*this == other); }
 
-private:
-    struct Int { int64_t value; bool isUnsigned; };
+  private:
+    struct Int {
+        int64_t value;
+        bool isUnsigned;
+    };
     std::variant<std::monostate, std::string, mObject, mArray, bool, Int, double> value_;
     void checkType(Value_type expected) const;
 };

@@ -1,0 +1,287 @@
+#include "platform/MLLibCurl.h"
+
+#include <curl/curl.h>
+#include <strings.h>
+
+#include <mutex>
+
+#include "EvDebug.h"
+#include "platform/MLPlatformInfo.h"
+
+namespace {
+
+constexpr long kDefaultMaxResponseMB = 256;
+
+void initializeCurlOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+long configuredNumber(const char* key, long fallback) {
+    uint64_t value = 0;
+    return MLPlatformInfo::getNumber("Transport", key, value) ? static_cast<long>(value) : fallback;
+}
+
+const char* methodName(_http_req_type_ type) {
+    switch (type) {
+        case HTTP_REQ_POST:
+            return "POST";
+        case HTTP_REQ_PUT:
+            return "PUT";
+        case HTTP_REQ_DELETE:
+            return "DELETE";
+        default:
+            return "GET";
+    }
+}
+
+bool startsWithNoCase(const std::string& line, const char* prefix) {
+    const size_t length = std::char_traits<char>::length(prefix);
+    return line.size() >= length && strncasecmp(line.data(), prefix, length) == 0;
+}
+
+}  // namespace
+
+MLLibCurlSettings MLLibCurlSettings::FromConfiguration() {
+    MLLibCurlSettings settings;
+    MLPlatformInfo::getString("Transport", "sCAFile", settings.caFile);
+    settings.verifyPeer = configuredNumber("nVerifyPeer", 1) != 0;
+    MLPlatformInfo::getString("Transport", "sConnectTo", settings.connectTo);
+    settings.connectTimeout = configuredNumber("nConnectTimeout", settings.connectTimeout);
+    settings.lowSpeedTime = configuredNumber("nLowSpeedTime", settings.lowSpeedTime);
+    settings.maxResponseMB = configuredNumber("nMaxResponseMB", settings.maxResponseMB);
+    return settings;
+}
+
+struct MLLibCurl::Impl {
+    MLLibCurlSettings settings;
+    CURL* handle = nullptr;
+    curl_slist* connectTo = nullptr;
+    std::vector<std::string> pendingHeaders;
+    std::vector<std::string> responseHeaders;
+    long status = 0;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+
+    // State of the transfer in progress, used by the callbacks.
+    std::string* body = nullptr;
+    size_t bodyLimit = 0;
+    bool bodyOverLimit = false;
+
+    explicit Impl(const MLLibCurlSettings& configured) : settings(configured) {
+        if (settings.maxResponseMB < 1) settings.maxResponseMB = kDefaultMaxResponseMB;
+        bodyLimit = static_cast<size_t>(settings.maxResponseMB) * 1024 * 1024;
+        initializeCurlOnce();
+        handle = curl_easy_init();
+        if (handle != nullptr) configureHandle();
+    }
+
+    ~Impl() {
+        if (handle != nullptr) curl_easy_cleanup(handle);
+        curl_slist_free_all(connectTo);
+    }
+
+    // Options that hold for every request of the connection; the handle (and with it the open
+    // connection) is reused, so one TLS handshake serves the whole session.
+    void configureHandle() {
+        curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(handle, CURLOPT_TCP_KEEPALIVE, 1L);
+        curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
+        curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer);
+        curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &Impl::onBody);
+        curl_easy_setopt(handle, CURLOPT_WRITEDATA, this);
+        curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &Impl::onHeader);
+        curl_easy_setopt(handle, CURLOPT_HEADERDATA, this);
+        curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, settings.connectTimeout);
+        if (settings.lowSpeedTime > 0) {
+            curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+            curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, settings.lowSpeedTime);
+        }
+        curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(bodyLimit));
+        if (!settings.caFile.empty()) curl_easy_setopt(handle, CURLOPT_CAINFO, settings.caFile.c_str());
+        if (settings.verifyPeer) {
+            curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
+            curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
+        } else {
+            curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 0L);
+            curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);
+            EvDebug(nullptr).Error(__PRETTY_FUNCTION__,
+                                   "TLS certificate and host name verification is turned off "
+                                   "(Transport/nVerifyPeer=0): the connection can be intercepted");
+        }
+        if (!settings.connectTo.empty()) {
+            connectTo = curl_slist_append(nullptr, settings.connectTo.c_str());
+            curl_easy_setopt(handle, CURLOPT_CONNECT_TO, connectTo);
+        }
+    }
+
+    static size_t onBody(char* data, size_t size, size_t count, void* user) {
+        auto* self = static_cast<Impl*>(user);
+        const size_t length = size * count;
+        if (self->body->size() + length > self->bodyLimit) {
+            self->bodyOverLimit = true;
+            return 0;  // makes curl abort the transfer
+        }
+        self->body->append(data, length);
+        return length;
+    }
+
+    static size_t onHeader(char* data, size_t size, size_t count, void* user) {
+        auto* self = static_cast<Impl*>(user);
+        const size_t length = size * count;
+        std::string line(data, length);
+        // A status line starts a new answer (after "100 Continue" or an interim answer): only the last
+        // answer's headers are kept.
+        if (startsWithNoCase(line, "HTTP/")) self->responseHeaders.clear();
+        self->responseHeaders.push_back(std::move(line));
+        return length;
+    }
+
+    bool hasPendingHeader(const char* prefix) const {
+        for (const std::string& line : pendingHeaders) {
+            if (startsWithNoCase(line, prefix)) return true;
+        }
+        return false;
+    }
+
+    curl_slist* buildHeaderList(_http_req_type_ type, const std::string& body) const {
+        curl_slist* list = nullptr;
+        for (const std::string& line : pendingHeaders) list = curl_slist_append(list, line.c_str());
+        // No "Expect: 100-continue" round trip for bodies, and no form content type that curl would
+        // otherwise invent for a POST without a body.
+        list = curl_slist_append(list, "Expect:");
+        if (type != HTTP_REQ_GET && body.empty() && !hasPendingHeader("content-type:")) {
+            list = curl_slist_append(list, "Content-Type:");
+        }
+        return list;
+    }
+
+    void setMethod(_http_req_type_ type, const std::string& body) {
+        curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, nullptr);
+        if (type == HTTP_REQ_GET || (type == HTTP_REQ_DELETE && body.empty())) {
+            curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
+        } else {
+            curl_easy_setopt(handle, CURLOPT_POST, 1L);
+            curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+            curl_easy_setopt(handle, CURLOPT_POSTFIELDS, body.data());
+        }
+        if (type == HTTP_REQ_PUT || type == HTTP_REQ_DELETE) {
+            curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, methodName(type));
+        }
+    }
+
+    std::string transportErrorText(CURLcode code, _http_req_type_ type, const std::string& url) const {
+        std::string text;
+        if (bodyOverLimit || code == CURLE_FILESIZE_EXCEEDED) {
+            text = "the answer is larger than the limit of " + std::to_string(settings.maxResponseMB) +
+                   " MB (Transport/nMaxResponseMB)";
+        } else {
+            text = std::string("curl error ") + std::to_string(static_cast<int>(code)) + " (" +
+                   curl_easy_strerror(code) + ")";
+            if (errorBuffer[0] != '\0') text += std::string(": ") + errorBuffer;
+        }
+        return text + " on " + methodName(type) + " " + url;
+    }
+};
+
+MLLibCurl::MLLibCurl(const MLLibCurlSettings& settings) : impl_(new Impl(settings)) {}
+
+MLLibCurl::~MLLibCurl() {
+    delete impl_;
+}
+
+bool MLLibCurl::MLLibCurlAppendHeader(_http_hdr_type_ kind, const std::string& line) {
+    // Only request headers exist; a line break inside a header would smuggle a second header.
+    if (kind != HTTP_HDR_REQUEST || line.empty() || line.find_first_of("\r\n") != std::string::npos) {
+        return false;
+    }
+    impl_->pendingHeaders.push_back(line);
+    return true;
+}
+
+MLLibCurlResult MLLibCurl::Perform(_http_req_type_ type, const std::string& url, const std::string& body,
+                                   std::string& response, std::string& error) {
+    response.clear();
+    error.clear();
+    impl_->responseHeaders.clear();
+    impl_->status = 0;
+    if (impl_->handle == nullptr) {
+        ClearHeaders();
+        error = "the HTTP client could not be created";
+        return MLLibCurlResult::TransportError;
+    }
+    CURL* handle = impl_->handle;
+    curl_slist* headers = impl_->buildHeaderList(type, body);
+    curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers);
+    impl_->setMethod(type, body);
+    impl_->body = &response;
+    impl_->bodyOverLimit = false;
+    impl_->errorBuffer[0] = '\0';
+
+    const CURLcode code = curl_easy_perform(handle);
+
+    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, nullptr);
+    curl_slist_free_all(headers);
+    ClearHeaders();
+    impl_->body = nullptr;
+    if (code != CURLE_OK) {
+        // An interrupted answer is not an answer: no status, no partial body.
+        error = impl_->transportErrorText(code, type, url);
+        response.clear();
+        impl_->responseHeaders.clear();
+        return MLLibCurlResult::TransportError;
+    }
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &impl_->status);
+    if (impl_->status >= 200 && impl_->status < 300) return MLLibCurlResult::Ok;
+    error = "HTTP status " + std::to_string(impl_->status) + " on " + methodName(type) + " " + url;
+    return MLLibCurlResult::HttpError;
+}
+
+const char* MLLibCurl::GetHttpResponseHeader(const char* name) const {
+    if (name == nullptr) return nullptr;
+    for (const std::string& line : impl_->responseHeaders) {
+        if (startsWithNoCase(line, name)) return line.c_str();
+    }
+    return nullptr;
+}
+
+long MLLibCurl::GetHttpErrorCode() const {
+    return impl_->status;
+}
+
+std::string MLLibCurl::UrlEncode(const std::string& text) const {
+    return PercentEncode(text);
+}
+
+std::string MLLibCurl::PercentEncode(const std::string& text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string encoded;
+    encoded.reserve(text.size() * 3);
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+                                (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_' ||
+                                byte == '~';
+        if (unreserved) {
+            encoded += c;
+        } else {
+            encoded += '%';
+            encoded += kHex[byte >> 4];
+            encoded += kHex[byte & 0xF];
+        }
+    }
+    return encoded;
+}
+
+void MLLibCurl::ClearHeaders() {
+    impl_->pendingHeaders.clear();
+}
+
+const std::vector<std::string>& MLLibCurl::PendingHeaders() const {
+    return impl_->pendingHeaders;
+}
+
+const std::vector<std::string>& MLLibCurl::ResponseHeaders() const {
+    return impl_->responseHeaders;
+}
