@@ -1,0 +1,153 @@
+#include "connection/FusionComputeConnection.h"
+
+#include "platform/FXString.h"
+#include "platform/MlcHash.h"
+
+namespace FusionComputeSDKWrapper {
+namespace {
+
+// The function names written to the log, spelled as the session's log lines have always shown them.
+constexpr const char kLoginFunction[] =
+    "bool FusionComputeSDKWrapper::CFusionComputeConnection::login(const string&, const string&, const "
+    "string&, const string&)";
+constexpr const char kComputeUrlFunction[] =
+    "virtual bool FusionComputeSDKWrapper::CFusionComputeConnection::computeUrl(const string&, const "
+    "string&, "
+    "const VSRestApiRequestOptions*, std::string&)";
+constexpr const char kAddCommonHeadersFunction[] =
+    "virtual bool FusionComputeSDKWrapper::CFusionComputeConnection::addCommonCurlHeaders()";
+constexpr const char kAddLoginHeadersFunction[] =
+    "virtual bool FusionComputeSDKWrapper::CFusionComputeConnection::addLoginCurlHeaders()";
+constexpr const char kHashFunction[] =
+    "std::string FusionComputeSDKWrapper::CFusionComputeConnection::SHA256Hash(const string&)";
+
+constexpr const char kContentType[] = "Content-Type: application/json; charset=UTF-8";
+constexpr const char kVersionsPath[] = "service/versions";
+constexpr const char kSessionPath[] = "service/session";
+constexpr const char kTokenHeaderName[] = "X-Auth-Token:";
+constexpr long kHttpUnauthorized = 401;
+constexpr int kMaxSends = 3;
+constexpr size_t kDigestSize = 32;
+
+}  // namespace
+
+CFusionComputeConnection::CFusionComputeConnection() = default;
+
+CFusionComputeConnection::~CFusionComputeConnection() = default;
+
+bool CFusionComputeConnection::connect(const string& hostName, const string& /*user*/,
+                                       const string& /*password*/, string& versionsResponse) {
+    SetContentType(kContentType);
+    if (!MLSRestApiConnection::connect(hostName, true, "")) return false;
+    return get(kVersionsPath, versionsResponse, nullptr);
+}
+
+bool CFusionComputeConnection::login(const string& userName, const string& userPassword,
+                                     const string& apiVersion, const string& /*loginUri*/) {
+    if (host.empty() || !connected) {
+        debug.Error(kLoginFunction, "Connect was not called");
+        return false;
+    }
+    user = userName;
+    password = userPassword;
+    version = apiVersion;
+    return _login();
+}
+
+bool CFusionComputeConnection::_login() {
+    loginRequest = true;
+    string response;
+    const bool loggedIn = post(kSessionPath, "", response, nullptr);
+    loginRequest = false;
+    return loggedIn;
+}
+
+string CFusionComputeConnection::SHA256Hash(const string& text) {
+    unsigned char digest[kDigestSize];
+    try {
+        MlcSHA256 hasher;
+        hasher.reset();
+        hasher.addData(text.data(), text.size());
+        hasher.finish(digest, sizeof(digest));
+    } catch (const MlException& failure) {
+        EvDebug(nullptr).Error(kHashFunction, "Failed to hash - %s", failure.formatError().c_str());
+        return string();
+    }
+    static constexpr char kHexDigits[] = "0123456789abcdef";
+    string hex;
+    hex.reserve(2 * kDigestSize);
+    for (const unsigned char byte : digest) {
+        hex += kHexDigits[byte >> 4];
+        hex += kHexDigits[byte & 0x0F];
+    }
+    return hex;
+}
+
+bool CFusionComputeConnection::checkConnection() {
+    return false;
+}
+
+bool CFusionComputeConnection::computeUrl(const string& hostName, const string& path,
+                                          const VSRestApiRequestOptions* /*options*/, std::string& url) {
+    url = "https://" + hostName + ":7443";
+    if (path.empty() || path[0] != '/') url += '/';
+    url += path;
+    debug.DebugLvl(kComputeUrlFunction, 2, "Computed URL [%s]", url.c_str());
+    return true;
+}
+
+bool CFusionComputeConnection::addCommonCurlHeaders() {
+    if (!MLSRestApiConnection::addCommonCurlHeaders()) return false;
+    const string accept =
+        version.empty()
+            ? string("Accept: application/json;charset=UTF8")
+            : FXString::Format("Accept: application/json;version=%s;charset=UTF8", version.c_str());
+    if (!curl->MLLibCurlAppendHeader(HTTP_HDR_REQUEST, accept)) {
+        debug.Error(kAddCommonHeadersFunction, "Failed to set CURL Accept application header");
+        return false;
+    }
+    if (!tokenHeader.empty() && !curl->MLLibCurlAppendHeader(HTTP_HDR_REQUEST, tokenHeader)) {
+        debug.Error(kAddCommonHeadersFunction, "Failed to set CURL X-Auth-Token header");
+        return false;
+    }
+    return true;
+}
+
+bool CFusionComputeConnection::addLoginCurlHeaders() {
+    debug.Debug(kAddLoginHeadersFunction, "Logging in as [%s]", user.c_str());
+    const string lines[] = {
+        "X-Auth-User:" + user,
+        "X-Auth-Key:" + SHA256Hash(password),
+        "X-Auth-UserType:0",
+        "X-Auth-AuthType:0",
+    };
+    for (const string& line : lines) {
+        if (!curl->MLLibCurlAppendHeader(HTTP_HDR_REQUEST, line)) {
+            debug.Error(kAddLoginHeadersFunction, "Failed to set CURL header");
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CFusionComputeConnection::saveLoginCurlHeaders() {
+    const char* line = curl->GetHttpResponseHeader(kTokenHeaderName);
+    if (line != nullptr) {
+        tokenHeader = line;
+        FXString::Trim(tokenHeader, "\r\n");
+    }
+    return true;
+}
+
+bool CFusionComputeConnection::sendReq(_http_req_type_ type, const string& path, const string& body,
+                                       string& response, VSRestApiRequestOptions* options) {
+    for (int attempt = 1;; ++attempt) {
+        if (MLSRestApiConnection::sendReq(type, path, body, response, options)) return true;
+        // Only a refusal of a held session token is renewed; the login request itself holds none.
+        if (GetHttpErrorCode() != kHttpUnauthorized || tokenHeader.empty()) return false;
+        tokenHeader.clear();
+        if (!_login() || attempt >= kMaxSends) return false;
+    }
+}
+
+}  // namespace FusionComputeSDKWrapper
