@@ -1,0 +1,55 @@
+#include "connection/FusionComputeErrorHandler.h"
+
+#include <cstdint>
+
+#include "FusionComputeRecords.h"
+#include "parser/FusionComputeParser.h"
+
+namespace FusionComputeSDKWrapper {
+
+CFusionComputeErrorHandler::CFusionComputeErrorHandler(CFusionComputeParser* parser,
+                                                       CFusionComputeErrorState* state)
+    : EvDebug(nullptr), parser(parser), state(state) {}
+
+CFusionComputeErrorHandler::~CFusionComputeErrorHandler() {
+    parser = nullptr;
+}
+
+std::string CFusionComputeErrorHandler::GetErrorMessage() const {
+    return state ? state->message : std::string();
+}
+
+std::string CFusionComputeErrorHandler::GetLastError() const {
+    return GetErrorMessage();
+}
+
+long CFusionComputeErrorHandler::GetErrorCode() const {
+    return state ? state->code : 0;
+}
+
+void CFusionComputeErrorHandler::SetErrorMessage(const std::string& message) {
+    if (state) state->message = message;
+}
+
+void CFusionComputeErrorHandler::SetLastError(const std::string& message) {
+    SetErrorMessage(message);
+}
+
+void CFusionComputeErrorHandler::SetErrorCode(long code) {
+    if (state) state->code = code;
+}
+
+void CFusionComputeErrorHandler::SetLastErrorFromResponse(const std::string& response) {
+    if (response.empty() || !state) return;
+    SErrorInfoLib info;
+    // A body that is no VRM error object (an HTML page of a proxy, say) still replaces the earlier
+    // error: the caller must not see a stale message for this failure. The parse result is therefore
+    // not consulted; the record keeps its defaults where nothing could be read.
+    if (parser) parser->ParseObject<SErrorInfoLib>(response, info);
+    state->message = info.errorDes;
+    // The VRM writes the code as decimal text that is read into 32 bits; it is stored unsigned, so a
+    // text such as "-1" reads back as 4294967295 rather than a negative code.
+    state->code = static_cast<int64_t>(static_cast<uint32_t>(info.errorCode));
+}
+
+}  // namespace FusionComputeSDKWrapper

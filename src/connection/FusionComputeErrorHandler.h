@@ -1,0 +1,61 @@
+#ifndef FCSDK_CONNECTION_FUSIONCOMPUTEERRORHANDLER_H
+#define FCSDK_CONNECTION_FUSIONCOMPUTEERRORHANDLER_H
+
+#include <string>
+
+#include "EvDebug.h"
+#include "FusionComputeErrorState.h"
+#include "FusionComputeExport.h"
+
+namespace FusionComputeSDKWrapper {
+
+class CFusionComputeParser;
+
+/// @brief Writes and reads the error state that a wrapper's queries and operations share.
+///
+/// Failures are recorded either with a message of the caller's own or by reading the VRM's JSON error
+/// body ({"errorCode": "<digits>", "errorDes": "<text>"}). The handler owns neither the parser nor the
+/// state; with a null state every setter does nothing and the getters answer "" and 0.
+class FCSDK_EXPORT CFusionComputeErrorHandler : public EvDebug {
+  public:
+    /// @brief Builds a handler over a shared state.
+    /// @param parser parser used to read VRM error bodies; not owned
+    /// @param state the shared error state; not owned, may be null
+    CFusionComputeErrorHandler(CFusionComputeParser* parser, CFusionComputeErrorState* state);
+    ~CFusionComputeErrorHandler() override;
+
+    /// @brief The last error message.
+    /// @return a copy of the state's message, or "" without a state
+    std::string GetErrorMessage() const;
+    /// @brief The last error message (same as GetErrorMessage).
+    /// @return a copy of the state's message, or "" without a state
+    std::string GetLastError() const;
+    /// @brief The code of the last VRM error body.
+    /// @return the state's code, or 0 without a state
+    long GetErrorCode() const;
+
+    /// @brief Records a message; the code keeps its value.
+    /// @param message the new last error message
+    void SetErrorMessage(const std::string& message);
+    /// @brief Records a message (same as SetErrorMessage).
+    /// @param message the new last error message
+    void SetLastError(const std::string& message);
+    /// @brief Records an error code.
+    /// @param code the new last error code
+    void SetErrorCode(long code);
+    /// @brief Records the message and code of a VRM error body.
+    ///
+    /// An empty body changes nothing. Any other body replaces both: a body that is not a VRM error
+    /// object leaves an empty message and code 0. The code is the 32-bit value of "errorCode" taken as
+    /// unsigned, so "-1" is stored as 4294967295.
+    /// @param response the answer body of a failed request
+    void SetLastErrorFromResponse(const std::string& response);
+
+  private:
+    CFusionComputeParser* parser;
+    CFusionComputeErrorState* state;
+};
+
+}  // namespace FusionComputeSDKWrapper
+
+#endif  // FCSDK_CONNECTION_FUSIONCOMPUTEERRORHANDLER_H
