@@ -133,7 +133,7 @@ void writeLine(EvDebugLevel level, int required, const char* function, const cha
         log.sink(level, line);
         return;
     }
-    if (log.levelOverride >= 0) refreshConfiguration(log);  // the file name still comes from the config
+    refreshConfiguration(log);  // the file name comes from the configuration
     FILE* out = outputFile(log);
     line += '\n';
     std::fwrite(line.data(), 1, line.size(), out);

@@ -1,0 +1,133 @@
+// MLPlatformInfo (INI file named by FCSDK_CONFIG, read on every lookup) and the transport settings
+// read through it.
+
+#include "platform/MLPlatformInfo.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "platform/MLLibCurl.h"
+
+namespace {
+
+// Points FCSDK_CONFIG at a temporary INI file for one test and restores the variable afterwards.
+class ConfigFile : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const char* previous = std::getenv("FCSDK_CONFIG");
+        hadPrevious_ = previous != nullptr;
+        if (hadPrevious_) previous_ = previous;
+        char pattern[] = "/tmp/fcsdk_config_XXXXXX";
+        const int fd = mkstemp(pattern);
+        ASSERT_GE(fd, 0);
+        close(fd);
+        path_ = pattern;
+        setenv("FCSDK_CONFIG", path_.c_str(), 1);
+    }
+    void TearDown() override {
+        std::remove(path_.c_str());
+        if (hadPrevious_) {
+            setenv("FCSDK_CONFIG", previous_.c_str(), 1);
+        } else {
+            unsetenv("FCSDK_CONFIG");
+        }
+    }
+    void Write(const std::string& text) { std::ofstream(path_, std::ios::trunc) << text; }
+
+    std::string path_;
+
+  private:
+    bool hadPrevious_ = false;
+    std::string previous_;
+};
+
+TEST_F(ConfigFile, ReadsNumbersOfTheRightSection) {
+    Write("[VirtualServer]\nnOperationTimeout = 45\n[Other]\nnOperationTimeout=7\n");
+    uint64_t value = 0;
+    EXPECT_NE(MLPlatformInfo::getNumber("VirtualServer", "nOperationTimeout", value), 0);
+    EXPECT_EQ(value, 45u);
+    EXPECT_NE(MLPlatformInfo::getNumber("Other", "nOperationTimeout", value), 0);
+    EXPECT_EQ(value, 7u);
+}
+
+TEST_F(ConfigFile, AbsentOrNonNumericSettingsLeaveTheDefault) {
+    Write("[VirtualServer]\nnText = abc\nnNegative = -5\nnEmpty =\nnMixed = 12x\n");
+    for (const char* key : {"nText", "nNegative", "nEmpty", "nMixed", "nMissing"}) {
+        unsigned int value = 120;
+        EXPECT_EQ(MLPlatformInfo::getNumber("VirtualServer", key, value), 0) << key;
+        EXPECT_EQ(value, 120u) << key;
+    }
+    unsigned int value = 120;
+    EXPECT_EQ(MLPlatformInfo::getNumber("Missing", "nOperationTimeout", value), 0);
+    EXPECT_EQ(value, 120u);
+}
+
+TEST_F(ConfigFile, The32BitFormNarrowsWhenPresent) {
+    Write("[S]\nn = 4294967297\n");
+    unsigned int value = 0;
+    EXPECT_NE(MLPlatformInfo::getNumber("S", "n", value), 0);
+    EXPECT_EQ(value, 1u);
+    uint64_t wide = 0;
+    EXPECT_NE(MLPlatformInfo::getNumber("S", "n", wide), 0);
+    EXPECT_EQ(wide, 4294967297ull);
+}
+
+TEST_F(ConfigFile, ChangesAreSeenByTheNextLookup) {
+    Write("[S]\nn = 1\n");
+    uint64_t value = 0;
+    MLPlatformInfo::getNumber("S", "n", value);
+    EXPECT_EQ(value, 1u);
+    Write("[S]\nn = 2\n");
+    MLPlatformInfo::getNumber("S", "n", value);
+    EXPECT_EQ(value, 2u);
+}
+
+TEST_F(ConfigFile, StringsAreTrimmedAndKeysMayContainDots) {
+    Write(
+        "[Transport]\nsConnectTo =  vrm.local:7443:127.0.0.1:1234  \nsCAFile=/x/ca.pem\n[Log]\ns.name = a\n");
+    std::string value;
+    EXPECT_NE(MLPlatformInfo::getString("Transport", "sConnectTo", value), 0);
+    EXPECT_EQ(value, "vrm.local:7443:127.0.0.1:1234");
+    EXPECT_NE(MLPlatformInfo::getString("Log", "s.name", value), 0);
+    EXPECT_EQ(value, "a");
+}
+
+TEST_F(ConfigFile, MalformedOrMissingFilesConfigureNothing) {
+    Write("[S]\nn = 1\nn = 2\n");  // duplicate key: the INI reader refuses the file
+    uint64_t value = 9;
+    EXPECT_EQ(MLPlatformInfo::getNumber("S", "n", value), 0);
+    std::remove(path_.c_str());
+    EXPECT_EQ(MLPlatformInfo::getNumber("S", "n", value), 0);
+    unsetenv("FCSDK_CONFIG");
+    EXPECT_EQ(MLPlatformInfo::getNumber("S", "n", value), 0);
+    EXPECT_EQ(value, 9u);
+}
+
+TEST_F(ConfigFile, TransportSettingsDefaults) {
+    Write("");
+    const MLLibCurlSettings settings = MLLibCurlSettings::FromConfiguration();
+    EXPECT_EQ(settings.caFile, "");
+    EXPECT_TRUE(settings.verifyPeer);
+    EXPECT_EQ(settings.connectTo, "");
+    EXPECT_EQ(settings.connectTimeout, 30);
+    EXPECT_EQ(settings.lowSpeedTime, 120);
+    EXPECT_EQ(settings.maxResponseMB, 256);
+}
+
+TEST_F(ConfigFile, TransportSettingsFromTheFile) {
+    Write(
+        "[Transport]\nsCAFile=/c/ca.pem\nnVerifyPeer=0\nsConnectTo=a:1:b:2\nnConnectTimeout=5\n"
+        "nLowSpeedTime=2\nnMaxResponseMB=1\n");
+    const MLLibCurlSettings settings = MLLibCurlSettings::FromConfiguration();
+    EXPECT_EQ(settings.caFile, "/c/ca.pem");
+    EXPECT_FALSE(settings.verifyPeer);
+    EXPECT_EQ(settings.connectTo, "a:1:b:2");
+    EXPECT_EQ(settings.connectTimeout, 5);
+    EXPECT_EQ(settings.lowSpeedTime, 2);
+    EXPECT_EQ(settings.maxResponseMB, 1);
+}
+
+}  // namespace
