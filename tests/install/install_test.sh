@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Installs the project into a temporary prefix, builds the example against the installed package once
+# with find_package and once with pkg-config, runs both against a vrmsim on loopback, and checks that the
+# shared library exports only symbols of the library's namespace.
+#   install_test.sh <source dir> <build dir>
+set -euo pipefail
+src=$1
+build=$2
+work=$(mktemp -d)
+sim_pid=""
+cleanup() {
+    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+prefix=$work/prefix
+
+echo "-- installing into $prefix"
+cmake --install "$build" --prefix "$prefix" >/dev/null
+lib=$(ls "$prefix"/lib*/libFusionComputeSDKWrapper.so.1.0.0 2>/dev/null | head -n1)
+[ -n "$lib" ] || { echo "libFusionComputeSDKWrapper.so.1.0.0 was not installed"; exit 1; }
+libdir=$(dirname "$lib")
+for f in "$libdir/libFusionComputeSDKWrapper.so.1" "$libdir/libFusionComputeSDKWrapper.so" \
+         "$libdir/pkgconfig/fusioncompute-sdk-wrapper.pc" \
+         "$libdir/cmake/FusionComputeSDKWrapper/FusionComputeSDKWrapperConfig.cmake" \
+         "$libdir/cmake/FusionComputeSDKWrapper/FusionComputeSDKWrapperConfigVersion.cmake" \
+         "$prefix/include/FusionComputeSDKWrapper/FusionComputeWrapper.h" \
+         "$prefix/bin/vrmsim" "$prefix/bin/fcctl"; do
+    [ -e "$f" ] || { echo "missing after install: $f"; exit 1; }
+done
+
+echo "-- public headers reach no third-party header"
+if grep -h '#include' "$prefix"/include/FusionComputeSDKWrapper/*.h | grep -E 'curl|openssl|boost|json'; then
+    echo "a public header includes a third-party header"; exit 1
+fi
+
+echo "-- exported symbols"
+foreign=$(nm -D --defined-only -C "$lib" | awk '{ $1=""; $2=""; sub(/^  /, ""); print }' |
+    grep -v -E '^(FusionComputeSDKWrapper::|(typeinfo|typeinfo name|vtable|VTT|construction vtable for .*) (for )?FusionComputeSDKWrapper::)' |
+    grep -v -E '^(_init|_fini|__bss_start|_edata|_end)$' || true)
+if [ -n "$foreign" ]; then
+    echo "symbols outside the library's namespace are exported:"; echo "$foreign" | head -n 20; exit 1
+fi
+echo "   $(nm -D --defined-only "$lib" | wc -l) symbols, all in FusionComputeSDKWrapper"
+
+echo "-- building the example with find_package"
+cmake -S "$src/examples" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$work/cmake-build" >/dev/null
+
+echo "-- building the example with pkg-config"
+export PKG_CONFIG_PATH=$libdir/pkgconfig
+# shellcheck disable=SC2046
+g++ -o "$work/pkgconfig-example" "$src/examples/connect_example.cpp" \
+    $(pkg-config --cflags --libs fusioncompute-sdk-wrapper) -Wl,-rpath,"$libdir"
+
+echo "-- running both against vrmsim"
+password="Install-$RANDOM$RANDOM"
+"$prefix/bin/vrmsim" --listen 127.0.0.1:0 --port-file "$work/port" --cert-dir "$work/certs" \
+    --user admin --password "$password" >"$work/vrmsim.log" 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
+[ -s "$work/port" ] || { echo "vrmsim did not start"; cat "$work/vrmsim.log"; exit 1; }
+printf '[Transport]\nsConnectTo = vrm.local:7443:127.0.0.1:%s\nsCAFile = %s\n' \
+    "$(cat "$work/port")" "$work/certs/ca.pem" >"$work/fcsdk.ini"
+export FCSDK_CONFIG=$work/fcsdk.ini FCSDK_HOST=vrm.local FCSDK_USER=admin FCSDK_PASSWORD=$password
+for example in "$work/cmake-build/fcsdk_connect_example" "$work/pkgconfig-example"; do
+    out=$("$example")
+    echo "$out" | sed 's/^/   /'
+    echo "$out" | grep -q '^Site: ' || { echo "$example did not reach the site"; exit 1; }
+done
+echo "-- install test passed"
