@@ -65,3 +65,59 @@ TEST(ConnectionRequest, WithoutConnectFailsWithoutAnswer) {
 }
 
 }  // namespace
+
+namespace {
+
+// A transport whose hooks can be made to fail; the host is never contacted when a hook fails.
+class FailingHooks : public MLSRestApiConnection {
+  public:
+    bool failCommon = false;
+    bool failLogin = false;
+    int commonCalls = 0;
+    int loginCalls = 0;
+    bool addCommonCurlHeaders() override {
+        ++commonCalls;
+        return !failCommon && MLSRestApiConnection::addCommonCurlHeaders();
+    }
+    bool addLoginCurlHeaders() override {
+        ++loginCalls;
+        return !failLogin;
+    }
+    void SetLoginRequest(bool value) { loginRequest = value; }
+};
+
+TEST(TransportHooks, AFailingHookAbandonsTheRequestBeforeSending) {
+    fcsdk_test::LogCapture capture(0);
+    FailingHooks transport;
+    ASSERT_TRUE(transport.connect("unreachable.invalid", true, ""));
+    std::string response = "stale";
+
+    transport.failCommon = true;
+    EXPECT_FALSE(transport.get("x", response, nullptr));
+    EXPECT_EQ(transport.commonCalls, 1);
+    EXPECT_EQ(transport.loginCalls, 0);
+    EXPECT_EQ(response, "");
+    EXPECT_EQ(transport.GetHttpErrorCode(), 0);
+    EXPECT_EQ(transport.GetLastTransportError(), "the request headers could not be set");
+
+    transport.failCommon = false;
+    transport.failLogin = true;
+    transport.SetLoginRequest(true);
+    EXPECT_FALSE(transport.post("session", "", response, nullptr));
+    EXPECT_EQ(transport.commonCalls, 2);
+    EXPECT_EQ(transport.loginCalls, 1);
+    EXPECT_EQ(capture.Lines(EvDebugLevel::Error).size(), 2u) << capture.Text();
+}
+
+TEST(TransportHeaders, LinesWithLineBreaksAreRefused) {
+    MLLibCurl client(MLLibCurlSettings{});
+    EXPECT_TRUE(client.MLLibCurlAppendHeader(HTTP_HDR_REQUEST, "X-Auth-User:admin"));
+    EXPECT_FALSE(client.MLLibCurlAppendHeader(HTTP_HDR_REQUEST, "X-Auth-User:admin\r\nX-Evil: 1"));
+    EXPECT_FALSE(client.MLLibCurlAppendHeader(HTTP_HDR_REQUEST, "X-A:\n"));
+    EXPECT_FALSE(client.MLLibCurlAppendHeader(HTTP_HDR_REQUEST, ""));
+    EXPECT_EQ(client.PendingHeaders(), (std::vector<std::string>{"X-Auth-User:admin"}));
+    client.ClearHeaders();
+    EXPECT_TRUE(client.PendingHeaders().empty());
+}
+
+}  // namespace
