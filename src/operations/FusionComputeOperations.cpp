@@ -1,0 +1,217 @@
+// The task engine of CFusionComputeOperations: construction, the request helpers and the two polling
+// loops. The operations themselves live in FusionComputeOperationsVM.cpp, ...Ovf.cpp and ...Storage.cpp.
+
+#include "operations/FusionComputeOperations.h"
+
+#include <cstdint>
+#include <ctime>
+
+#include "connection/FusionComputeConnection.h"
+#include "parser/FusionComputeParser.h"
+#include "platform/MLPlatformInfo.h"
+#include "platform/ObSleep.h"
+
+namespace FusionComputeSDKWrapper {
+
+namespace {
+
+constexpr uint32_t kDefaultOperationTimeoutMinutes = 120;
+constexpr unsigned int kPollPauseMilliseconds = 5000;
+constexpr time_t kProgressReportSeconds = 60;
+
+// The time-out in seconds, formed in 32-bit signed arithmetic: a huge minute count wraps around as it
+// always has, and the wrap is done on unsigned values so that it is well defined.
+int32_t TimeoutSeconds(int timeoutMinutes) {
+    return static_cast<int32_t>(static_cast<uint32_t>(timeoutMinutes) * 60u);
+}
+
+bool TimedOut(time_t start, time_t now, int timeoutMinutes) {
+    return now - start > static_cast<time_t>(TimeoutSeconds(timeoutMinutes));
+}
+
+}  // namespace
+
+CFusionComputeOperations::CFusionComputeOperations(CFusionComputeConnection* connection,
+                                                   CFusionComputeParser* parser,
+                                                   CFusionComputeQueries* queries,
+                                                   CFusionComputeErrorState* state)
+    : CFusionComputeErrorHandler(parser, state),
+      debug(nullptr),
+      connection(connection),
+      parser(parser),
+      queries(queries),
+      operationTimeout(kDefaultOperationTimeoutMinutes) {
+    uint64_t configured = 0;
+    if (MLPlatformInfo::getNumber("VirtualServer", "nOperationTimeout", configured)) {
+        operationTimeout = static_cast<uint32_t>(configured);
+    }
+}
+
+CFusionComputeOperations::~CFusionComputeOperations() {
+    connection = nullptr;
+    parser = nullptr;
+    queries = nullptr;
+}
+
+bool CFusionComputeOperations::SendWithoutTask(Verb verb, const std::string& link, const std::string& body,
+                                               std::string& response) {
+    bool sent = false;
+    switch (verb) {
+        case Verb::Post:
+            sent = connection->post(link, body, response, nullptr);
+            break;
+        case Verb::Put:
+            sent = connection->put(link, body, response, nullptr);
+            break;
+        case Verb::Delete:
+            sent = connection->del(link, body, response, nullptr);
+            break;
+    }
+    if (!sent) {
+        SetLastErrorFromResponse(response);
+    }
+    return sent;
+}
+
+bool CFusionComputeOperations::SendAndGetTask(Verb verb, const std::string& link, const std::string& body,
+                                              STaskInfoLib& task) {
+    std::string response;
+    if (!SendWithoutTask(verb, link, body, response)) {
+        return false;
+    }
+    // An answer that is no task leaves the last error alone: the parser has logged what it could not read.
+    return parser->ParseObject(response, task);
+}
+
+bool CFusionComputeOperations::PostObjectToLinkAndGetTask(const std::string& link, const std::string& body,
+                                                          STaskInfoLib& task) {
+    return SendAndGetTask(Verb::Post, link, body, task);
+}
+
+bool CFusionComputeOperations::PostObjectToLinkAndWaitForTask(const std::string& link,
+                                                              const std::string& body, STaskInfoLib& task) {
+    return PostObjectToLinkAndGetTask(link, body, task) && WaitForTask(task);
+}
+
+bool CFusionComputeOperations::PostObjectToLinkAndWaitForTask(const std::string& link,
+                                                              const std::string& body) {
+    STaskInfoLib task;
+    return PostObjectToLinkAndWaitForTask(link, body, task);
+}
+
+bool CFusionComputeOperations::PostObjectToLinkAndGetResult(const std::string& link, const std::string& body,
+                                                            std::string& urn, std::string& uri) {
+    STaskInfoLib task;
+    if (!PostObjectToLinkAndWaitForTask(link, body, task)) {
+        return false;
+    }
+    // The polls rewrite only the task's own fields; urn and uri still name what the POST created.
+    urn = task.urn;
+    uri = task.uri;
+    return true;
+}
+
+bool CFusionComputeOperations::PutObjectToLinkAndWaitForTask(const std::string& link, const std::string& body,
+                                                             STaskInfoLib& task) {
+    return SendAndGetTask(Verb::Put, link, body, task) && WaitForTask(task);
+}
+
+bool CFusionComputeOperations::PutObjectToLinkAndWaitForTask(const std::string& link,
+                                                             const std::string& body) {
+    STaskInfoLib task;
+    return PutObjectToLinkAndWaitForTask(link, body, task);
+}
+
+bool CFusionComputeOperations::DeleteObjectFromLinkAndWaitForTask(const std::string& link,
+                                                                  const std::string& body,
+                                                                  STaskInfoLib& task) {
+    return SendAndGetTask(Verb::Delete, link, body, task) && WaitForTask(task);
+}
+
+bool CFusionComputeOperations::DeleteObjectFromLinkAndWaitForTask(const std::string& link,
+                                                                  const std::string& body) {
+    STaskInfoLib task;
+    return DeleteObjectFromLinkAndWaitForTask(link, body, task);
+}
+
+bool CFusionComputeOperations::WaitForTask(STaskInfoLib& task) {
+    return WaitForTask(task, static_cast<int>(operationTimeout));
+}
+
+bool CFusionComputeOperations::WaitForTask(STaskInfoLib& task, int timeoutMinutes) {
+    // The answers may rewrite taskUri; every poll goes to the link the task was started with.
+    const std::string link = task.taskUri;
+    const time_t start = fcsdk_platform::WallClockSeconds();
+    time_t lastReport = start;
+    for (;;) {
+        std::string response;
+        if (!connection->get(link, response, nullptr)) {
+            return false;
+        }
+        if (!parser->ParseObject(response, task)) {
+            return false;
+        }
+        if (task.status == "success") {
+            return true;
+        }
+        if (task.status == "failed") {
+            debug.Error(__PRETTY_FUNCTION__, "Task [%s] Type [%s] has failed [%s]", task.taskUrn.c_str(),
+                        task.type.c_str(), task.reasonDes.c_str());
+            SetLastError(task.reasonDes);
+            return false;
+        }
+        const time_t now = fcsdk_platform::WallClockSeconds();
+        if (TimedOut(start, now, timeoutMinutes)) {
+            debug.Error(__PRETTY_FUNCTION__, "Timeout waiting for status [%s]", task.taskUrn.c_str());
+            return false;
+        }
+        if (now - lastReport > kProgressReportSeconds) {
+            debug.Debug(__PRETTY_FUNCTION__, "Task [%s] Type [%s] Status [%s] Progress [%d%%]",
+                        task.taskUrn.c_str(), task.type.c_str(), task.status.c_str(), task.progress);
+            lastReport = now;
+        }
+        OBSLEEP_InTeRnAl(kPollPauseMilliseconds, __FILE__, __LINE__);
+    }
+}
+
+template <typename T>
+bool CFusionComputeOperations::WaitForStatus(T& object, int timeoutMinutes) {
+    const std::string link = object.uri;
+    const time_t start = fcsdk_platform::WallClockSeconds();
+    time_t lastReport = start;
+    for (;;) {
+        std::string response;
+        if (!connection->get(link, response, nullptr)) {
+            return false;
+        }
+        if (!parser->ParseObject(response, object)) {
+            return false;
+        }
+        if (object.status == "success") {
+            return true;
+        }
+        if (object.status == "failed") {
+            debug.Error(__PRETTY_FUNCTION__, "Operation [%s] failed [%s]", object.urn.c_str(),
+                        object.reasonDes.c_str());
+            SetLastError(object.reasonDes);
+            return false;
+        }
+        const time_t now = fcsdk_platform::WallClockSeconds();
+        if (TimedOut(start, now, timeoutMinutes)) {
+            debug.Error(__PRETTY_FUNCTION__, "Timeout waiting for status [%s]", object.urn.c_str());
+            return false;
+        }
+        if (now - lastReport > kProgressReportSeconds) {
+            debug.Debug(__PRETTY_FUNCTION__, "Operation [%s] Status [%s]", object.urn.c_str(),
+                        object.status.c_str());
+            lastReport = now;
+        }
+        OBSLEEP_InTeRnAl(kPollPauseMilliseconds, __FILE__, __LINE__);
+    }
+}
+
+// The backup resource is the one object that reports its own status.
+template bool CFusionComputeOperations::WaitForStatus<SBackupResourceInfoLib>(SBackupResourceInfoLib& object,
+                                                                              int timeoutMinutes);
+
+}  // namespace FusionComputeSDKWrapper
