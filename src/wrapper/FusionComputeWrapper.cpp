@@ -1,0 +1,189 @@
+// Lifecycle of the facade: the objects it owns, the connect handshake (API version choice, login, site
+// list), the version and site accessors and the last error.
+
+#include "FusionComputeWrapper.h"
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "connection/FusionComputeConnection.h"
+#include "operations/FusionComputeOperations.h"
+#include "parser/FusionComputeParser.h"
+#include "platform/CObString.h"
+#include "platform/FXString.h"
+#include "platform/ObSleep.h"
+#include "queries/FusionComputeQueries.h"
+
+namespace FusionComputeSDKWrapper {
+
+namespace {
+
+// Versions 5.0 to 6.3 of the VRM's interface are the ones this library speaks natively; a newer VRM is
+// asked for the newest of them it still offers.
+constexpr int kOldestCompatibleVersion = 50;
+constexpr int kNewestCompatibleVersion = 63;
+
+constexpr int kSiteListAttempts = 10;
+constexpr unsigned int kSiteListPauseMs = 10;
+
+const char kNotConnectedMessage[] = "Not connected to a VRM site";
+
+// Keeps the number parts of a version text small enough that 10 * major + minor cannot overflow,
+// whatever the VRM sends.
+constexpr long long kVersionPartLimit = 1000000;
+
+// Leading-digits conversion of one version part ("3" gives 3, "3a" gives 3, "a" gives 0).
+long long VersionPartValue(const std::string& part) {
+    long long value = std::strtoll(part.c_str(), nullptr, 10);
+    if (value > kVersionPartLimit) value = kVersionPartLimit;
+    if (value < -kVersionPartLimit) value = -kVersionPartLimit;
+    return value;
+}
+
+}  // namespace
+
+CFusionComputeWrapper::CFusionComputeWrapper() {
+    // Built into owners first so that a constructor that throws leaves nothing behind.
+    std::unique_ptr<CFusionComputeConnection> newConnection(new CFusionComputeConnection());
+    std::unique_ptr<CFusionComputeParser> newParser(new CFusionComputeParser());
+    std::unique_ptr<CFusionComputeQueries> newQueries(
+        new CFusionComputeQueries(newConnection.get(), newParser.get(), &errorState));
+    std::unique_ptr<CFusionComputeOperations> newOperations(
+        new CFusionComputeOperations(newConnection.get(), newParser.get(), newQueries.get(), &errorState));
+    connection = newConnection.release();
+    parser = newParser.release();
+    queries = newQueries.release();
+    operations = newOperations.release();
+    templateUuidsLoaded = false;
+}
+
+CFusionComputeWrapper::~CFusionComputeWrapper() {
+    // Users before what they use: the operations hold the queries, both hold parser and connection.
+    delete operations;
+    operations = nullptr;
+    delete queries;
+    queries = nullptr;
+    delete parser;
+    parser = nullptr;
+    delete connection;
+    connection = nullptr;
+}
+
+void CFusionComputeWrapper::EnableDebug() {
+    if (connection != nullptr) connection->enableDebug();
+}
+
+bool CFusionComputeWrapper::Connect(const std::string& host, const std::string& user,
+                                    const std::string& password) {
+    std::string body;
+    if (!connection->connect(host, user, password, body)) return false;
+
+    // An unreadable body leaves the list empty; the login then goes out without a version.
+    std::vector<SVersionInfoLib> versions;
+    parser->ParseList<SVersionInfoLib>(body, "versions", versions);
+
+    int best = 0;
+    int highest = 0;
+    for (const SVersionInfoLib& record : versions) {
+        const int number = DecodeVersion(record.version);
+        if (number >= kOldestCompatibleVersion && number <= kNewestCompatibleVersion && number > best) {
+            best = number;
+            compatibleVersion = record;
+        }
+        if (number > highest) {
+            highest = number;
+            managementVersion = record;
+        }
+    }
+    if (best == 0) {
+        best = highest;
+        compatibleVersion = managementVersion;
+    }
+
+    if (!connection->login(user, password, compatibleVersion.version, compatibleVersion.loginUri))
+        return false;
+
+    std::string note;
+    if (best > 0 && best != highest) {
+        note = FXString::Format("using version %s compatibility", compatibleVersion.version.c_str());
+    }
+    Debug(__PRETTY_FUNCTION__, "Connected to VRM %s version %s as %s %s", host.c_str(),
+          managementVersion.version.c_str(), user.c_str(), note.c_str());
+
+    bool haveSites = false;
+    for (int attempt = 0; attempt < kSiteListAttempts && !haveSites; ++attempt) {
+        haveSites = GetSiteInfoList(sites, MIN_VM_PROPS);
+        if (!haveSites) OBSLEEP_InTeRnAl(kSiteListPauseMs, __FILE__, __LINE__);
+    }
+    return haveSites;
+}
+
+int CFusionComputeWrapper::DecodeVersion(const std::string& versionText) {
+    if (versionText.empty()) return 0;
+
+    const CObString number(versionText.substr(1));
+    std::vector<CObString> parts;
+    number.Tokenize(parts, "", "", '\\', '.', true);
+    if (parts.size() != 2) {
+        Error(__PRETTY_FUNCTION__, "Failed to parse version [%s]", versionText.c_str());
+        return 0;
+    }
+    const long long value = 10 * VersionPartValue(parts[0].str()) + VersionPartValue(parts[1].str());
+    return static_cast<int>(value);
+}
+
+bool CFusionComputeWrapper::CheckConnection() {
+    return true;
+}
+
+bool CFusionComputeWrapper::GetManagementVersionInfo(SVersionInfoLib& info) {
+    if (managementVersion.version.empty()) return false;
+    info = managementVersion;
+    return true;
+}
+
+bool CFusionComputeWrapper::GetManagementVersionNumber(int& number) {
+    if (managementVersion.version.empty()) return false;
+    number = DecodeVersion(managementVersion.version);
+    return true;
+}
+
+SSiteInfoLib& CFusionComputeWrapper::GetSite() {
+    if (sites.empty()) {
+        // A caller may have written into the record handed out before; it must stay empty.
+        noSite = SSiteInfoLib();
+        return noSite;
+    }
+    return sites.front();
+}
+
+long CFusionComputeWrapper::GetLastErrorCode() {
+    return static_cast<long>(errorState.code);
+}
+
+std::string CFusionComputeWrapper::GetLastError() const {
+    return lastError;
+}
+
+bool CFusionComputeWrapper::_CheckConnected() {
+    if (!sites.empty()) return true;
+    Error(__PRETTY_FUNCTION__, "%s", kNotConnectedMessage);
+    return _Fail(kNotConnectedMessage);
+}
+
+bool CFusionComputeWrapper::_Fail(const std::string& message) {
+    lastError = message;
+    return false;
+}
+
+bool CFusionComputeWrapper::_CopyQueriesError() {
+    return _Fail(queries->GetLastError());
+}
+
+bool CFusionComputeWrapper::_CopyOperationsError() {
+    return _Fail(operations->GetLastError());
+}
+
+}  // namespace FusionComputeSDKWrapper
