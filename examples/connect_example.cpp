@@ -1,0 +1,66 @@
+// Connects to a FusionCompute VRM and prints what the session learnt: the API versions, the site and
+// the number of VMs in it. Uses only the library's public header.
+//
+//   fcsdk_connect_example [host [user [password]]]
+//
+// Missing arguments are taken from FCSDK_HOST, FCSDK_USER and FCSDK_PASSWORD (the password also from
+// FCCTL_PASSWORD, which fcctl reads). Transport settings (CA file, connect-to address) come from the
+// configuration file named by FCSDK_CONFIG.
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "FusionComputeWrapper.h"
+
+namespace {
+
+std::string Setting(int argc, char** argv, int index, const char* variable,
+                    const char* fallbackVariable = nullptr) {
+    if (index < argc) return argv[index];
+    if (const char* value = std::getenv(variable)) return value;
+    if (fallbackVariable != nullptr) {
+        if (const char* value = std::getenv(fallbackVariable)) return value;
+    }
+    return std::string();
+}
+
+int Fail(FusionComputeSDKWrapper::CFusionComputeWrapper& wrapper, const char* step) {
+    std::fprintf(stderr, "%s failed: %s (code %ld)\n", step, wrapper.GetLastError().c_str(),
+                 wrapper.GetLastErrorCode());
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string host = Setting(argc, argv, 1, "FCSDK_HOST");
+    const std::string user = Setting(argc, argv, 2, "FCSDK_USER");
+    const std::string password = Setting(argc, argv, 3, "FCSDK_PASSWORD", "FCCTL_PASSWORD");
+    if (host.empty() || user.empty() || password.empty()) {
+        std::fprintf(stderr,
+                     "usage: %s [host [user [password]]]\n"
+                     "       (or set FCSDK_HOST, FCSDK_USER and FCSDK_PASSWORD)\n",
+                     argv[0]);
+        return 2;
+    }
+
+    FusionComputeSDKWrapper::CFusionComputeWrapper wrapper;
+    if (!wrapper.Connect(host, user, password)) return Fail(wrapper, "Connect");
+
+    FusionComputeSDKWrapper::SVersionInfoLib version;
+    int versionNumber = 0;
+    if (wrapper.GetManagementVersionInfo(version) && wrapper.GetManagementVersionNumber(versionNumber)) {
+        std::printf("VRM %s: API version %s (%d)\n", host.c_str(), version.version.c_str(), versionNumber);
+    }
+
+    const FusionComputeSDKWrapper::SSiteInfoLib& site = wrapper.GetSite();
+    std::printf("Site: %s (%s)\n", site.name.c_str(), site.urn.c_str());
+
+    std::vector<FusionComputeSDKWrapper::SVMInfoLib> vms;
+    if (!wrapper.GetVMInfoList(vms, FusionComputeSDKWrapper::MIN_VM_PROPS))
+        return Fail(wrapper, "Listing VMs");
+    std::printf("VMs: %zu\n", vms.size());
+    return 0;
+}
