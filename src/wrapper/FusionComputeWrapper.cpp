@@ -30,6 +30,13 @@ constexpr unsigned int kSiteListPauseMs = 10;
 
 const char kNotConnectedMessage[] = "Not connected to a VRM site";
 
+// Function texts of the log lines, spelt as the product's log readers know them.
+const char kConnectFunction[] =
+    "bool FusionComputeSDKWrapper::CFusionComputeWrapper::Connect(const string&, const string&, const "
+    "string&)";
+const char kDecodeVersionFunction[] =
+    "int FusionComputeSDKWrapper::CFusionComputeWrapper::DecodeVersion(const string&)";
+
 // Keeps the number parts of a version text small enough that 10 * major + minor cannot overflow,
 // whatever the VRM sends.
 constexpr long long kVersionPartLimit = 1000000;
@@ -109,7 +116,7 @@ bool CFusionComputeWrapper::Connect(const std::string& host, const std::string& 
     if (best > 0 && best != highest) {
         note = FXString::Format("using version %s compatibility", compatibleVersion.version.c_str());
     }
-    Debug(__PRETTY_FUNCTION__, "Connected to VRM %s version %s as %s %s", host.c_str(),
+    Debug(kConnectFunction, "Connected to VRM %s version %s as %s %s", host.c_str(),
           managementVersion.version.c_str(), user.c_str(), note.c_str());
 
     bool haveSites = false;
@@ -127,7 +134,7 @@ int CFusionComputeWrapper::DecodeVersion(const std::string& versionText) {
     std::vector<CObString> parts;
     number.Tokenize(parts, "", "", '\\', '.', true);
     if (parts.size() != 2) {
-        Error(__PRETTY_FUNCTION__, "Failed to parse version [%s]", versionText.c_str());
+        Error(kDecodeVersionFunction, "Failed to parse version [%s]", versionText.c_str());
         return 0;
     }
     const long long value = 10 * VersionPartValue(parts[0].str()) + VersionPartValue(parts[1].str());
