@@ -1,0 +1,564 @@
+// Inventory reads: paged lists with the VRM's filters, and single objects by their URI.
+
+#include <boost/json/array.hpp>
+#include <boost/json/object.hpp>
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+
+#include "Query.h"
+#include "Render.h"
+#include "Routes.h"
+
+namespace vrmsim {
+
+namespace json = boost::json;
+
+namespace {
+
+HttpResponse NotFound(const std::string& what) {
+    return ErrorResponse(404, errors::kNotFound, "The object does not exist: " + what + ".");
+}
+
+HttpResponse BadArgument(const std::string& why) {
+    return ErrorResponse(400, errors::kBadArgument, why);
+}
+
+/// The URN of the object a path names: "/service/a/b" -> "urn:a:b".
+std::string UrnOfPath(const std::string& path) {
+    std::string urn = "urn:" + path.substr(std::string("/service/").size());
+    std::replace(urn.begin(), urn.end(), '/', ':');
+    return urn;
+}
+
+bool Contains(const std::vector<std::string>& list, const std::string& value) {
+    return std::find(list.begin(), list.end(), value) != list.end();
+}
+
+/// What a "scope" (or "location") argument names.
+struct Scope {
+    enum Kind { All, Cluster, Host, Folder, RootFolder, Datastore, Default } kind = All;
+    std::string urn;
+};
+
+class Inventory : public std::enable_shared_from_this<Inventory> {
+  public:
+    explicit Inventory(RouteContext& context) : c_(context) {}
+
+    void Register(Router& router) {
+        Get(router, "/service/sites", &Inventory::Sites);
+        Get(router, "/service/sites/{site}", &Inventory::SiteObject);
+        Get(router, "/service/sites/{site}/clusters", &Inventory::Clusters);
+        Get(router, "/service/sites/{site}/clusters/{id}", &Inventory::ClusterObject);
+        Get(router, "/service/sites/{site}/hosts", &Inventory::Hosts);
+        Get(router, "/service/sites/{site}/hosts/{id}", &Inventory::HostObject);
+        Get(router, "/service/sites/{site}/vms", &Inventory::Vms);
+        Get(router, "/service/sites/{site}/vms/osversions", &Inventory::OsVersions);
+        Get(router, "/service/sites/{site}/vms/{id}", &Inventory::VmObject);
+        Get(router, "/service/sites/{site}/vms/{id}/nics/{nic}", &Inventory::NicObject);
+        Get(router, "/service/sites/{site}/vms/{id}/snapshots", &Inventory::SnapshotTree);
+        Get(router, "/service/sites/{site}/vms/{id}/snapshots/{snap}", &Inventory::SnapshotObject);
+        Get(router, "/service/sites/{site}/volumes", &Inventory::Volumes);
+        Get(router, "/service/sites/{site}/volumes/{id}", &Inventory::VolumeObject);
+        Get(router, "/service/sites/{site}/volumes/{id}/backupresources/{res}",
+            &Inventory::BackupResourceObject);
+        Get(router, "/service/sites/{site}/datastores", &Inventory::Datastores);
+        Get(router, "/service/sites/{site}/datastores/{id}", &Inventory::DatastoreObject);
+        Get(router, "/service/sites/{site}/storageunits", &Inventory::StorageUnits);
+        Get(router, "/service/sites/{site}/storageunits/{id}", &Inventory::StorageUnitObject);
+        Get(router, "/service/sites/{site}/storageresources", &Inventory::StorageResources);
+        Get(router, "/service/sites/{site}/storageresources/{id}", &Inventory::StorageResourceObject);
+        Get(router, "/service/sites/{site}/dvswitchs", &Inventory::DvSwitches);
+        Get(router, "/service/sites/{site}/dvswitchs/{id}", &Inventory::DvSwitchObject);
+        Get(router, "/service/sites/{site}/dvswitchs/{id}/portgroups", &Inventory::PortGroups);
+        Get(router, "/service/sites/{site}/dvswitchs/{id}/portgroups/{pg}", &Inventory::PortGroupObject);
+        Get(router, "/service/sites/{site}/folder", &Inventory::Folders);
+        Get(router, "/service/sites/{site}/folders/{id}", &Inventory::FolderObject);
+        Get(router, "/service/sites/{site}/tasks/{id}", &Inventory::TaskObject);
+    }
+
+  private:
+    using Method = HttpResponse (Inventory::*)(const HttpRequest&, const PathParams&);
+
+    void Get(Router& router, const std::string& pattern, Method method) {
+        // Each handler holds the Inventory, so it lives as long as the router.
+        auto self = shared_from_this();
+        router.Add("GET", pattern, [self, method](const HttpRequest& request, const PathParams& params) {
+            auto site = params.find("site");
+            if (site != params.end() && site->second != self->m().site().id) {
+                return self->OtherSite(request, site->second);
+            }
+            return ((*self).*method)(request, params);
+        });
+    }
+
+    Model& m() { return c_.model; }
+
+    /// Requests below a site other than the first: known sites hold no inventory, others do not exist.
+    HttpResponse OtherSite(const HttpRequest& request, const std::string& id) {
+        bool known =
+            std::any_of(m().sites.begin(), m().sites.end(), [&](const Site& s) { return s.id == id; });
+        if (!known) return NotFound("site " + id);
+        auto segments = SplitPath(request.path);
+        static const char* kLists[][2] = {{"clusters", "clusters"},
+                                          {"hosts", "hosts"},
+                                          {"vms", "vms"},
+                                          {"volumes", "volumes"},
+                                          {"datastores", "datastores"},
+                                          {"storageunits", "storageUnits"},
+                                          {"storageresources", "storageResources"},
+                                          {"dvswitchs", "dvSwitchs"},
+                                          {"folder", "folders"}};
+        if (segments.size() == 3) {
+            if (segments[2].empty()) return NotFound(request.path);
+            for (const auto& list : kLists) {
+                if (segments[2] == list[0])
+                    return JsonResponse(200, json::object{{"total", 0}, {list[1], json::array()}});
+            }
+        }
+        if (segments.size() == 2) {
+            for (const auto& s : m().sites) {
+                if (s.id == id) return JsonResponse(200, RenderSite(s));
+            }
+        }
+        return NotFound(UrnOfPath(request.path));
+    }
+
+    template <class T, class Render>
+    HttpResponse List(const QueryArgs& args, const char* key, const std::vector<const T*>& items,
+                      Render render) {
+        PageRequest page;
+        std::string error;
+        if (!ParsePage(args, c_.config.pageSize, page, error)) return BadArgument(error);
+        json::array out;
+        for (std::size_t i = page.offset; i < items.size() && i < page.offset + page.limit; ++i) {
+            out.push_back(render(*items[i]));
+        }
+        json::object body;
+        body["total"] = items.size();
+        body[key] = std::move(out);
+        return JsonResponse(200, body);
+    }
+
+    static bool NameMatches(const QueryArgs& args, const std::string& name) {
+        auto wanted = args.Last("name");
+        return !wanted || ContainsNoCase(name, *wanted);
+    }
+
+    /// Reads "scope" (or another key); false when it names nothing known.
+    bool ResolveScope(const QueryArgs& args, const char* key, Scope& scope) {
+        scope = Scope();
+        auto value = args.Last(key);
+        if (!value || value->empty()) return true;
+        scope.urn = *value;
+        if (*value == "default") {
+            scope.kind = Scope::Default;
+        } else if (*value == m().site().urn) {
+            scope.kind = Scope::All;
+        } else if (*value == m().site().urn + ":folders:0") {
+            scope.kind = Scope::RootFolder;
+        } else if (m().FindCluster(*value)) {
+            scope.kind = Scope::Cluster;
+        } else if (m().FindHost(*value)) {
+            scope.kind = Scope::Host;
+        } else if (m().FindFolder(*value)) {
+            scope.kind = Scope::Folder;
+        } else if (m().FindDatastore(*value)) {
+            scope.kind = Scope::Datastore;
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    bool HostInCluster(const std::string& hostUrn, const std::string& clusterUrn) {
+        const Host* host = m().FindHost(hostUrn);
+        return host && host->clusterUrn == clusterUrn;
+    }
+
+    bool AnyHostInCluster(const std::vector<std::string>& hostUrns, const std::string& clusterUrn) {
+        return std::any_of(hostUrns.begin(), hostUrns.end(),
+                           [&](const std::string& urn) { return HostInCluster(urn, clusterUrn); });
+    }
+
+    // ---- sites ----
+
+    HttpResponse Sites(const HttpRequest& request, const PathParams&) {
+        QueryArgs args(request.rawQuery);
+        auto urn = args.Last("urn");
+        std::vector<const Site*> items;
+        for (const auto& s : m().sites) {
+            if (NameMatches(args, s.name) && (!urn || *urn == s.urn)) items.push_back(&s);
+        }
+        return List(args, "sites", items, [](const Site& s) { return RenderSite(s); });
+    }
+
+    HttpResponse SiteObject(const HttpRequest&, const PathParams&) {
+        return JsonResponse(200, RenderSite(m().site()));
+    }
+
+    // ---- clusters ----
+
+    HttpResponse Clusters(const HttpRequest& request, const PathParams&) {
+        QueryArgs args(request.rawQuery);
+        Scope scope;
+        if (!ResolveScope(args, "scope", scope)) return NotFound(scope.urn);
+        auto urns = args.Last("clusterUrns");
+        auto wanted = urns ? SplitList(*urns) : std::vector<std::string>();
+        auto parent = args.Last("parentObjUrn");
+        std::vector<const Cluster*> items;
+        for (const auto& entry : m().clusters) {
+            const Cluster& cl = entry.second;
+            if (!NameMatches(args, cl.name) || (urns && !Contains(wanted, cl.urn))) continue;
+            if (parent &&
+                !(*parent == "default" ? cl.parentObjUrn == m().site().urn : cl.parentObjUrn == *parent)) {
+                continue;
+            }
+            if (!ClusterInScope(cl, scope)) continue;
+            items.push_back(&cl);
+        }
+        return List(args, "clusters", items, [this](const Cluster& cl) { return RenderCluster(m(), cl); });
+    }
+
+    bool ClusterInScope(const Cluster& cl, const Scope& scope) {
+        switch (scope.kind) {
+            case Scope::All:
+                return true;
+            case Scope::Cluster:
+                return cl.urn == scope.urn;
+            case Scope::Folder:
+                return m().FolderWithin(cl.parentObjUrn, scope.urn);
+            case Scope::Default:
+                return cl.parentObjUrn == m().site().urn;
+            default:
+                return false;
+        }
+    }
+
+    HttpResponse ClusterObject(const HttpRequest& request, const PathParams&) {
+        const Cluster* cl = m().FindCluster(UrnOfPath(request.path));
+        return cl ? JsonResponse(200, RenderCluster(m(), *cl)) : NotFound(UrnOfPath(request.path));
+    }
+
+    // ---- hosts ----
+
+    HttpResponse Hosts(const HttpRequest& request, const PathParams&) {
+        QueryArgs args(request.rawQuery);
+        Scope scope;
+        if (!ResolveScope(args, "scope", scope)) return NotFound(scope.urn);
+        auto ip = args.Last("ip");
+        std::vector<const Host*> items;
+        for (const auto& entry : m().hosts) {
+            const Host& host = entry.second;
+            if (!NameMatches(args, host.name) || (ip && !ContainsNoCase(host.ip, *ip))) continue;
+            if (HostInScope(host, scope)) items.push_back(&host);
+        }
+        return List(args, "hosts", items, [this](const Host& host) { return RenderHost(m(), host); });
+    }
+
+    bool HostInScope(const Host& host, const Scope& scope) {
+        switch (scope.kind) {
+            case Scope::All:
+                return true;
+            case Scope::Cluster:
+                return host.clusterUrn == scope.urn;
+            case Scope::Host:
+                return host.urn == scope.urn;
+            case Scope::Default:
+                return host.clusterUrn.empty();
+            case Scope::Datastore:
+                return Contains(m().FindDatastore(scope.urn)->hostUrns, host.urn);
+            case Scope::Folder: {
+                const Cluster* cl = m().FindCluster(host.clusterUrn);
+                return cl && m().FolderWithin(cl->parentObjUrn, scope.urn);
+            }
+            default:
+                return false;
+        }
+    }
+
+    HttpResponse HostObject(const HttpRequest& request, const PathParams&) {
+        const Host* host = m().FindHost(UrnOfPath(request.path));
+        return host ? JsonResponse(200, RenderHost(m(), *host)) : NotFound(UrnOfPath(request.path));
+    }
+
+    // ---- VMs and templates ----
+
+    HttpResponse Vms(const HttpRequest& request, const PathParams&) {
+        QueryArgs args(request.rawQuery);
+        Scope scope;
+        if (!ResolveScope(args, "scope", scope)) return NotFound(scope.urn);
+        int detail = 1;
+        if (auto text = args.Last("detail")) {
+            if (*text != "0" && *text != "1" && *text != "2")
+                return BadArgument("Invalid detail [" + *text + "]");
+            detail = (*text)[0] - '0';
+        }
+        std::optional<bool> templates;
+        if (auto text = args.Last("isTemplate")) {
+            if (EqualsNoCase(*text, "true")) {
+                templates = true;
+            } else if (EqualsNoCase(*text, "false")) {
+                templates = false;
+            } else {
+                return BadArgument("Invalid isTemplate [" + *text + "]");
+            }
+        }
+        auto uuid = args.Last("uuid");
+        auto urns = args.Last("vmurns");
+        auto wanted = urns ? SplitList(*urns) : std::vector<std::string>();
+        auto mac = args.Last("mac");
+        auto ip = args.Last("ip");
+        auto status = args.Last("status");
+        std::vector<const Vm*> items;
+        for (const auto& entry : m().vms) {
+            const Vm& vm = entry.second;
+            if (templates && vm.isTemplate != *templates) continue;
+            if ((uuid && vm.uuid != *uuid) || (urns && !Contains(wanted, vm.urn)) ||
+                !NameMatches(args, vm.name) || (status && vm.status != *status)) {
+                continue;
+            }
+            if (mac && std::none_of(vm.nics.begin(), vm.nics.end(),
+                                    [&](const Nic& nic) { return ContainsNoCase(nic.mac, *mac); })) {
+                continue;
+            }
+            if (ip && std::none_of(vm.nics.begin(), vm.nics.end(),
+                                   [&](const Nic& nic) { return ContainsNoCase(nic.ip, *ip); })) {
+                continue;
+            }
+            if (VmInScope(vm, scope)) items.push_back(&vm);
+        }
+        bool hide = c_.config.folderScopeHidesTemplateFlag &&
+                    (scope.kind == Scope::Folder || scope.kind == Scope::RootFolder);
+        return List(args, "vms", items,
+                    [this, detail, hide](const Vm& vm) { return RenderVm(m(), vm, detail, hide); });
+    }
+
+    bool VmInScope(const Vm& vm, const Scope& scope) {
+        switch (scope.kind) {
+            case Scope::All:
+                return true;
+            case Scope::Cluster:
+                return vm.clusterUrn == scope.urn;
+            case Scope::Host:
+                return vm.hostUrn == scope.urn;
+            case Scope::Folder:
+                return vm.folderUrn == scope.urn;
+            case Scope::RootFolder:
+            case Scope::Default:
+                return vm.folderUrn.empty();
+            case Scope::Datastore: {
+                auto volumes = m().VolumesOf(vm);
+                return std::any_of(volumes.begin(), volumes.end(),
+                                   [&](const Volume* v) { return v->datastoreUrn == scope.urn; });
+            }
+        }
+        return false;
+    }
+
+    Vm* VmOfPath(const PathParams& params) { return m().FindVm(m().Urn("vms:" + params.at("id"))); }
+
+    HttpResponse VmObject(const HttpRequest& request, const PathParams& params) {
+        const Vm* vm = VmOfPath(params);
+        return vm ? JsonResponse(200, RenderVm(m(), *vm, 2)) : NotFound(UrnOfPath(request.path));
+    }
+
+    HttpResponse NicObject(const HttpRequest& request, const PathParams& params) {
+        const Vm* vm = VmOfPath(params);
+        std::string urn = UrnOfPath(request.path);
+        if (vm) {
+            for (const auto& nic : vm->nics) {
+                if (nic.urn == urn) return JsonResponse(200, RenderNic(m(), nic));
+            }
+        }
+        return NotFound(urn);
+    }
+
+    HttpResponse OsVersions(const HttpRequest&, const PathParams&) {
+        return JsonResponse(200, RenderOsCatalogue(m().osCatalogue));
+    }
+
+    HttpResponse SnapshotTree(const HttpRequest& request, const PathParams& params) {
+        const Vm* vm = VmOfPath(params);
+        return vm ? JsonResponse(200, RenderSnapshotTree(*vm)) : NotFound(UrnOfPath(request.path));
+    }
+
+    HttpResponse SnapshotObject(const HttpRequest& request, const PathParams&) {
+        Vm* vm = nullptr;
+        const Snapshot* snapshot = m().FindSnapshot(UrnOfPath(request.path), &vm);
+        return snapshot ? JsonResponse(200, RenderSnapshot(*vm, *snapshot))
+                        : NotFound(UrnOfPath(request.path));
+    }
+
+    // ---- storage ----
+
+    HttpResponse Volumes(const HttpRequest& request, const PathParams&) {
+        QueryArgs args(request.rawQuery);
+        auto datastore = args.Last("datastoreUrn");
+        auto vmUrn = args.Last("vmUrn");
+        std::vector<const Volume*> items;
+        for (const auto& entry : m().volumes) {
+            const Volume& v = entry.second;
+            if (NameMatches(args, v.name) && (!datastore || v.datastoreUrn == *datastore) &&
+                (!vmUrn || v.vmUrn == *vmUrn)) {
+                items.push_back(&v);
+            }
+        }
+        return List(args, "volumes", items, [this](const Volume& v) { return RenderVolume(m(), v); });
+    }
+
+    HttpResponse VolumeObject(const HttpRequest& request, const PathParams&) {
+        const Volume* volume = m().FindVolume(UrnOfPath(request.path));
+        return volume ? JsonResponse(200, RenderVolume(m(), *volume)) : NotFound(UrnOfPath(request.path));
+    }
+
+    HttpResponse BackupResourceObject(const HttpRequest& request, const PathParams&) {
+        auto it = m().backupResources.find(request.path);
+        return it != m().backupResources.end() ? JsonResponse(200, RenderBackupResource(it->second))
+                                               : NotFound("backup resource " + request.path);
+    }
+
+    HttpResponse Datastores(const HttpRequest& request, const PathParams&) {
+        QueryArgs args(request.rawQuery);
+        Scope scope;
+        if (!ResolveScope(args, "scope", scope)) return NotFound(scope.urn);
+        auto type = args.Last("storageType");
+        std::vector<const Datastore*> items;
+        for (const auto& entry : m().datastores) {
+            const Datastore& ds = entry.second;
+            if (!NameMatches(args, ds.name) || (type && ds.storageType != *type)) continue;
+            bool inScope = scope.kind == Scope::All ||
+                           (scope.kind == Scope::Host && Contains(ds.hostUrns, scope.urn)) ||
+                           (scope.kind == Scope::Cluster && AnyHostInCluster(ds.hostUrns, scope.urn)) ||
+                           (scope.kind == Scope::Datastore && ds.urn == scope.urn);
+            if (inScope) items.push_back(&ds);
+        }
+        return List(args, "datastores", items,
+                    [this](const Datastore& ds) { return RenderDatastore(m(), ds); });
+    }
+
+    HttpResponse DatastoreObject(const HttpRequest& request, const PathParams&) {
+        const Datastore* ds = m().FindDatastore(UrnOfPath(request.path));
+        return ds ? JsonResponse(200, RenderDatastore(m(), *ds)) : NotFound(UrnOfPath(request.path));
+    }
+
+    HttpResponse StorageUnits(const HttpRequest& request, const PathParams&) {
+        QueryArgs args(request.rawQuery);
+        auto host = args.Last("hostUrn");
+        if (host && !host->empty() && !m().FindHost(*host)) return NotFound(*host);
+        std::vector<const StorageUnit*> items;
+        for (const auto& entry : m().storageUnits) {
+            const StorageUnit& unit = entry.second;
+            if (NameMatches(args, unit.name) && (!host || host->empty() || Contains(unit.hostUrns, *host))) {
+                items.push_back(&unit);
+            }
+        }
+        return List(args, "storageUnits", items,
+                    [this](const StorageUnit& u) { return RenderStorageUnit(m(), u); });
+    }
+
+    HttpResponse StorageUnitObject(const HttpRequest& request, const PathParams&) {
+        const StorageUnit* unit = m().FindStorageUnit(UrnOfPath(request.path));
+        return unit ? JsonResponse(200, RenderStorageUnit(m(), *unit)) : NotFound(UrnOfPath(request.path));
+    }
+
+    HttpResponse StorageResources(const HttpRequest& request, const PathParams&) {
+        QueryArgs args(request.rawQuery);
+        auto type = args.Last("storageType");
+        std::vector<const StorageResource*> items;
+        for (const auto& entry : m().storageResources) {
+            const StorageResource& r = entry.second;
+            if (NameMatches(args, r.name) && (!type || r.storageType == *type)) items.push_back(&r);
+        }
+        return List(args, "storageResources", items,
+                    [](const StorageResource& r) { return RenderStorageResource(r); });
+    }
+
+    HttpResponse StorageResourceObject(const HttpRequest& request, const PathParams&) {
+        const StorageResource* r = m().FindStorageResource(UrnOfPath(request.path));
+        return r ? JsonResponse(200, RenderStorageResource(*r)) : NotFound(UrnOfPath(request.path));
+    }
+
+    // ---- network ----
+
+    HttpResponse DvSwitches(const HttpRequest& request, const PathParams&) {
+        QueryArgs args(request.rawQuery);
+        Scope location;
+        if (!ResolveScope(args, "location", location)) return NotFound(location.urn);
+        std::vector<const DvSwitch*> items;
+        for (const auto& entry : m().dvSwitches) {
+            const DvSwitch& sw = entry.second;
+            if (!NameMatches(args, sw.name)) continue;
+            bool inScope = location.kind == Scope::All ||
+                           (location.kind == Scope::Host && Contains(sw.hostUrns, location.urn)) ||
+                           (location.kind == Scope::Cluster && AnyHostInCluster(sw.hostUrns, location.urn));
+            if (inScope) items.push_back(&sw);
+        }
+        return List(args, "dvSwitchs", items, [](const DvSwitch& sw) { return RenderDvSwitch(sw); });
+    }
+
+    HttpResponse DvSwitchObject(const HttpRequest& request, const PathParams&) {
+        const DvSwitch* sw = m().FindDvSwitch(UrnOfPath(request.path));
+        return sw ? JsonResponse(200, RenderDvSwitch(*sw)) : NotFound(UrnOfPath(request.path));
+    }
+
+    HttpResponse PortGroups(const HttpRequest& request, const PathParams& params) {
+        const DvSwitch* sw = m().FindDvSwitch(m().Urn("dvswitchs:" + params.at("id")));
+        if (!sw) return NotFound(UrnOfPath(request.path));
+        QueryArgs args(request.rawQuery);
+        std::vector<const PortGroup*> items;
+        for (const auto& entry : sw->portGroups) {
+            if (NameMatches(args, entry.second.name)) items.push_back(&entry.second);
+        }
+        return List(args, "portGroups", items,
+                    [sw](const PortGroup& pg) { return RenderPortGroup(*sw, pg); });
+    }
+
+    HttpResponse PortGroupObject(const HttpRequest& request, const PathParams& params) {
+        const DvSwitch* sw = m().FindDvSwitch(m().Urn("dvswitchs:" + params.at("id")));
+        const PortGroup* pg = m().FindPortGroup(UrnOfPath(request.path));
+        return (sw && pg) ? JsonResponse(200, RenderPortGroup(*sw, *pg)) : NotFound(UrnOfPath(request.path));
+    }
+
+    // ---- folders and tasks ----
+
+    HttpResponse Folders(const HttpRequest& request, const PathParams&) {
+        QueryArgs args(request.rawQuery);
+        auto type = args.Last("type");
+        if (type && *type != "0" && *type != "1") return BadArgument("Invalid type [" + *type + "]");
+        std::string parent = args.Last("parentObjUrn").value_or(std::string());
+        if (parent.empty()) parent = m().site().urn;
+        std::vector<const Folder*> items;
+        for (const auto& entry : m().folders) {
+            const Folder& f = entry.second;
+            if ((!type || f.type == (*type)[0] - '0') && f.parentObjUrn == parent &&
+                NameMatches(args, f.name)) {
+                items.push_back(&f);
+            }
+        }
+        return List(args, "folders", items, [this](const Folder& f) { return RenderFolder(m(), f); });
+    }
+
+    HttpResponse FolderObject(const HttpRequest& request, const PathParams&) {
+        const Folder* f = m().FindFolder(UrnOfPath(request.path));
+        return f ? JsonResponse(200, RenderFolder(m(), *f)) : NotFound(UrnOfPath(request.path));
+    }
+
+    HttpResponse TaskObject(const HttpRequest& request, const PathParams&) {
+        Task* task = m().FindTask(UrnOfPath(request.path));
+        if (!task) return NotFound(UrnOfPath(request.path));
+        m().AdvanceTask(*task, c_.now());
+        return JsonResponse(200, RenderTask(*task));
+    }
+
+    RouteContext& c_;
+};
+
+}  // namespace
+
+void RegisterInventoryRoutes(Router& router, RouteContext& context) {
+    std::make_shared<Inventory>(context)->Register(router);
+}
+
+}  // namespace vrmsim

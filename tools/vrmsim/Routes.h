@@ -1,0 +1,43 @@
+#ifndef VRMSIM_ROUTES_H
+#define VRMSIM_ROUTES_H
+
+// What route handlers get to work with, and the registration function of each area. Every handler
+// runs with the model's mutex held.
+
+#include <cstdint>
+#include <functional>
+
+#include "Faults.h"
+#include "Model.h"
+#include "Router.h"
+#include "State.h"
+#include "VrmSimulator.h"
+
+namespace vrmsim {
+
+struct RouteContext {
+    Model& model;
+    RuntimeConfig& config;
+    const Options& options;
+    Sessions& sessions;
+    Recorder& recorder;
+    FaultTable& faults;
+    std::function<std::int64_t()> now;              ///< clock in whole seconds
+    std::function<void()> resetLocked;              ///< Reset() with the mutex already held
+    std::function<int()> port;                      ///< bound port
+    std::function<std::uint64_t()> tlsConnections;  ///< TLS connections since start or reset
+};
+
+/// GET /service/versions, POST and DELETE /service/session.
+void RegisterSessionRoutes(Router& router, RouteContext& context);
+/// Every inventory GET below /service/sites.
+void RegisterInventoryRoutes(Router& router, RouteContext& context);
+/// The /_sim/ control endpoints.
+void RegisterControlRoutes(Router& router, RouteContext& context);
+
+/// Paths the simulator answers without a session token.
+bool IsPublicRequest(const HttpRequest& request);
+
+}  // namespace vrmsim
+
+#endif  // VRMSIM_ROUTES_H

@@ -1,0 +1,339 @@
+// Wires the model, the routes, faults, recorder and sessions to the HTTPS server.
+
+#include <boost/json/parse.hpp>
+
+#include <chrono>
+#include <optional>
+
+#include "Faults.h"
+#include "Model.h"
+#include "Query.h"
+#include "Routes.h"
+#include "Server.h"
+#include "State.h"
+#include "VrmSimulator.h"
+#include "Waker.h"
+
+namespace vrmsim {
+
+namespace {
+
+RuntimeConfig InitialConfig(const Options& options) {
+    RuntimeConfig config;
+    config.pageSize = options.pageSize > 0 ? options.pageSize : 100;
+    config.tokenLifetimeSeconds = options.tokenLifetimeSeconds;
+    config.user = options.user;
+    config.password = options.password;
+    config.versions = options.versions;
+    if (config.versions.empty()) {
+        config.versions = {
+            {"v5.1", "/service/session"}, {"v6.1", "/service/session"}, {"v6.3", "/service/session"}};
+    }
+    config.folderScopeHidesTemplateFlag = options.folderScopeHidesTemplateFlag;
+    return config;
+}
+
+const char* CertificateSuffix(CertificateKind kind) {
+    switch (kind) {
+        case CertificateKind::WrongHost:
+            return "wronghost";
+        case CertificateKind::Expired:
+            return "expired";
+        case CertificateKind::UnknownCa:
+            return "unknownca";
+        default:
+            return "";
+    }
+}
+
+}  // namespace
+
+class SimulatorImpl {
+  public:
+    explicit SimulatorImpl(Options o)
+        : options(std::move(o)),
+          config(InitialConfig(options)),
+          context{model,
+                  config,
+                  options,
+                  sessions,
+                  recorder,
+                  faults,
+                  [this] { return Now(); },
+                  [this] { ResetLocked(); },
+                  [this] { return server ? server->Port() : 0; },
+                  [this] { return TlsConnections(); }} {
+        SeedModel(model, options.inventory);
+        RegisterSessionRoutes(router, context);
+        RegisterInventoryRoutes(router, context);
+        RegisterControlRoutes(router, context);
+    }
+
+    std::int64_t Now() const {
+        if (options.clock) return options.clock();
+        return std::chrono::duration_cast<std::chrono::seconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    }
+
+    std::uint64_t TlsConnections() const { return server ? server->TlsConnections() - tlsBase : 0; }
+
+    void ResetLocked() {
+        SeedModel(model, options.inventory);
+        config = InitialConfig(options);
+        faults.Clear();
+        recorder.Reset();
+        tlsBase = server ? server->TlsConnections() : 0;
+        waker.WakeAll();
+    }
+
+    HttpResponse Handle(const HttpRequest& request) {
+        std::unique_lock<std::mutex> lock(model.Mutex());
+        if (StartsWith(request.path, "/_sim/")) return Route(request, false);
+        RecordedRequest& record =
+            recorder.Record(request, options.recordRequests, options.maxRecordedRequests);
+        std::optional<Fault> fault = faults.Take(request);
+        HttpResponse response;
+        int delayMs = 0;
+        if (!fault) {
+            response = Route(request, true);
+        } else {
+            ++recorder.stats().faults;
+            record.fault = FaultKindName(fault->kind);
+            if (!FaultNeedsAnswer(fault->kind)) {
+                response = FaultAnswer(*fault);
+            } else {
+                if (fault->kind == FaultKind::ExpireToken) sessions.ExpireAll();
+                if (fault->kind == FaultKind::Delay) delayMs = fault->ms;
+                response = SpoilAnswer(*fault, Route(request, true));
+            }
+        }
+        record.status = response.wire == WireMode::Close ? 0 : response.status;
+        lock.unlock();
+        if (delayMs > 0) waker.SleepFor(delayMs);
+        return response;
+    }
+
+    /// Finds and runs the handler; VRM requests other than versions and login need a live token.
+    HttpResponse Route(const HttpRequest& request, bool vrm) {
+        if (vrm && !IsPublicRequest(request)) {
+            std::string token = request.Header("X-Auth-Token");
+            if (token.empty() || !sessions.Valid(token, Now())) {
+                ++recorder.stats().unauthorized;
+                return ErrorResponse(401, errors::kTokenInvalid, "The token is invalid or has expired.");
+            }
+        }
+        PathParams params;
+        const RouteHandler* handler = router.Find(request.method, request.path, params);
+        if (handler) return (*handler)(request, params);
+        if (router.KnowsPath(request.path))
+            return ErrorResponse(405, errors::kNoSuchPath, "Method not allowed.");
+        return ErrorResponse(404, errors::kNoSuchPath, "No such resource: " + request.path);
+    }
+
+    Options options;
+    Model model;
+    RuntimeConfig config;
+    Sessions sessions;
+    Recorder recorder;
+    FaultTable faults;
+    Router router;
+    Waker waker;
+    std::unique_ptr<HttpsServer> server;
+    std::uint64_t tlsBase = 0;
+    bool running = false;
+    std::string lastError;
+    RouteContext context;
+};
+
+// ---- RecordedRequest ----
+
+std::string RecordedRequest::Header(const std::string& name) const {
+    for (const auto& header : headers) {
+        if (EqualsNoCase(header.first, name)) return header.second;
+    }
+    return std::string();
+}
+
+bool RecordedRequest::HasHeader(const std::string& name) const {
+    for (const auto& header : headers) {
+        if (EqualsNoCase(header.first, name)) return true;
+    }
+    return false;
+}
+
+std::vector<std::string> RecordedRequest::QueryValues(const std::string& key) const {
+    return QueryArgs(query).All(key);
+}
+
+// ---- Simulator ----
+
+Simulator::Simulator(Options options) : impl_(std::make_unique<SimulatorImpl>(std::move(options))) {}
+
+Simulator::~Simulator() {
+    Stop();
+}
+
+bool Simulator::Start() {
+    auto& o = impl_->options;
+    if (impl_->running) return true;
+    impl_->lastError.clear();
+    if (o.certDir.empty()) {
+        impl_->lastError = "no certificate directory given";
+        return false;
+    }
+    std::string error;
+    if (!EnsureCertificates(o.certDir, o.hostName, &error)) {
+        impl_->lastError = error;
+        return false;
+    }
+    ServerSettings settings;
+    settings.host = o.listenHost;
+    settings.port = o.port;
+    settings.threads = o.workerThreads;
+    settings.certFile = o.certDir + "/server.pem";
+    settings.keyFile = o.certDir + "/server.key";
+    if (o.certificate != CertificateKind::Valid) {
+        std::string suffix = CertificateSuffix(o.certificate);
+        settings.certFile = o.certDir + "/server-" + suffix + ".pem";
+        settings.keyFile = o.certDir + "/server-" + suffix + ".key";
+        if (!MakeCertificate(o.certDir, o.hostName, o.certificate, settings.certFile, settings.keyFile,
+                             &error)) {
+            impl_->lastError = error;
+            return false;
+        }
+    }
+    SimulatorImpl* impl = impl_.get();
+    impl_->server = std::make_unique<HttpsServer>(
+        settings, [impl](const HttpRequest& request) { return impl->Handle(request); }, impl_->waker);
+    if (!impl_->server->Start(error)) {
+        impl_->lastError = error;
+        impl_->server.reset();
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(impl_->model.Mutex());
+    impl_->tlsBase = 0;
+    impl_->running = true;
+    return true;
+}
+
+void Simulator::Stop() {
+    if (!impl_->server) return;
+    impl_->server->Stop();
+    std::lock_guard<std::mutex> lock(impl_->model.Mutex());
+    impl_->running = false;
+}
+
+bool Simulator::Running() const {
+    return impl_->running;
+}
+
+int Simulator::Port() const {
+    return impl_->server ? impl_->server->Port() : 0;
+}
+
+std::string Simulator::CaFile() const {
+    return impl_->options.certDir + "/ca.pem";
+}
+
+std::string Simulator::LastError() const {
+    return impl_->lastError;
+}
+
+const Options& Simulator::options() const {
+    return impl_->options;
+}
+
+std::string Simulator::SiteUrn() const {
+    std::lock_guard<std::mutex> lock(impl_->model.Mutex());
+    return impl_->model.site().urn;
+}
+
+std::string Simulator::SiteUri() const {
+    std::lock_guard<std::mutex> lock(impl_->model.Mutex());
+    return impl_->model.site().uri;
+}
+
+void Simulator::Reset() {
+    std::lock_guard<std::mutex> lock(impl_->model.Mutex());
+    impl_->ResetLocked();
+}
+
+void Simulator::AddFault(const Fault& fault) {
+    std::lock_guard<std::mutex> lock(impl_->model.Mutex());
+    impl_->faults.Add(fault);
+}
+
+bool Simulator::AddFaultJson(const std::string& json, std::string* error) {
+    boost::system::error_code ec;
+    boost::json::value body = boost::json::parse(json, ec);
+    std::string message;
+    std::vector<Fault> faults;
+    if (ec) {
+        message = "not JSON: " + ec.message();
+    } else if (FaultsFromJson(body, faults, message)) {
+        std::lock_guard<std::mutex> lock(impl_->model.Mutex());
+        for (const auto& fault : faults) impl_->faults.Add(fault);
+        return true;
+    }
+    if (error) *error = message;
+    return false;
+}
+
+void Simulator::ClearFaults() {
+    std::lock_guard<std::mutex> lock(impl_->model.Mutex());
+    impl_->faults.Clear();
+}
+
+std::size_t Simulator::PendingFaults() const {
+    std::lock_guard<std::mutex> lock(impl_->model.Mutex());
+    return impl_->faults.Pending();
+}
+
+std::vector<RecordedRequest> Simulator::Requests(const std::string& pathPrefix) const {
+    std::lock_guard<std::mutex> lock(impl_->model.Mutex());
+    std::vector<RecordedRequest> out;
+    for (const auto& record : impl_->recorder.Requests()) {
+        if (StartsWith(record.path, pathPrefix)) out.push_back(record);
+    }
+    return out;
+}
+
+void Simulator::ClearRequests() {
+    std::lock_guard<std::mutex> lock(impl_->model.Mutex());
+    impl_->recorder.ClearRequests();
+}
+
+Stats Simulator::GetStats() const {
+    std::lock_guard<std::mutex> lock(impl_->model.Mutex());
+    Stats stats = impl_->recorder.stats();
+    stats.tlsConnections = impl_->TlsConnections();
+    return stats;
+}
+
+void Simulator::ExpireTokens() {
+    std::lock_guard<std::mutex> lock(impl_->model.Mutex());
+    impl_->sessions.ExpireAll();
+}
+
+std::size_t Simulator::LiveTokens() const {
+    std::lock_guard<std::mutex> lock(impl_->model.Mutex());
+    return impl_->sessions.Live(impl_->Now());
+}
+
+RuntimeConfig Simulator::Config() const {
+    std::lock_guard<std::mutex> lock(impl_->model.Mutex());
+    return impl_->config;
+}
+
+void Simulator::SetConfig(const RuntimeConfig& config) {
+    std::lock_guard<std::mutex> lock(impl_->model.Mutex());
+    impl_->config = config;
+    if (impl_->config.pageSize <= 0) impl_->config.pageSize = 100;
+}
+
+Model& Simulator::model() {
+    return impl_->model;
+}
+
+}  // namespace vrmsim
