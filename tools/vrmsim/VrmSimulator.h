@@ -117,7 +117,7 @@ struct RecordedRequest {
     std::string path;       ///< path part of the target, not decoded
     std::string query;      ///< raw query string after "?", not decoded
     bool hasQuery = false;  ///< the target carried a "?" (also with an empty query)
-    std::vector<std::pair<std::string, std::string>> headers;  ///< in arrival order
+    std::vector<std::pair<std::string, std::string>> headers;  ///< sorted by name (ASCII case ignored)
     std::string body;                                          ///< request body
     int status = 0;                                            ///< status of the answer
     std::string fault;                                         ///< name of the fault applied, empty when none
