@@ -1,0 +1,1009 @@
+// Tests of the simulator itself, over real TLS with libcurl: login, tokens, paging, filters, detail
+// levels, faults, recording, connection counting, reset, certificates and the control endpoints.
+
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+
+#include <boost/json.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Model.h"
+#include "Query.h"
+#include "Router.h"
+#include "SimServer.h"
+#include "VrmSimulator.h"
+
+namespace {
+
+namespace json = boost::json;
+using fcsdk_test::SimServer;
+
+struct Reply {
+    CURLcode code = CURLE_OK;
+    long status = 0;
+    std::string body;
+    std::map<std::string, std::string> headers;  ///< lower-case names
+
+    json::value Json() const {
+        boost::system::error_code ec;
+        json::value value = json::parse(body, ec);
+        return ec ? json::value() : value;
+    }
+    json::object Object() const {
+        json::value value = Json();
+        return value.is_object() ? value.as_object() : json::object();
+    }
+};
+
+/// One reused libcurl handle (one keep-alive connection), reaching vrm.local:7443 through the
+/// simulator's port with certificate verification on.
+class Client {
+  public:
+    explicit Client(const SimServer& server, const std::string& caFile = std::string()) {
+        handle_ = curl_easy_init();
+        connectTo_ = curl_slist_append(
+            nullptr, (server.host() + ":7443:127.0.0.1:" + std::to_string(server.port())).c_str());
+        curl_easy_setopt(handle_, CURLOPT_CONNECT_TO, connectTo_);
+        curl_easy_setopt(handle_, CURLOPT_CAINFO, (caFile.empty() ? server.caFile() : caFile).c_str());
+        curl_easy_setopt(handle_, CURLOPT_NOSIGNAL, 1L);
+        base_ = "https://" + server.host() + ":7443";
+    }
+    ~Client() {
+        curl_easy_cleanup(handle_);
+        curl_slist_free_all(connectTo_);
+    }
+
+    Reply Send(const std::string& method, const std::string& path, const std::string& body = std::string(),
+               std::vector<std::string> headers = {}, long timeoutMs = 10000) {
+        Reply reply;
+        if (!token_.empty()) headers.push_back("X-Auth-Token: " + token_);
+        curl_slist* list = nullptr;
+        for (const auto& header : headers) list = curl_slist_append(list, header.c_str());
+        std::string url = base_ + path;
+        curl_easy_setopt(handle_, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(handle_, CURLOPT_HTTPHEADER, list);
+        curl_easy_setopt(handle_, CURLOPT_CUSTOMREQUEST, method == "GET" ? nullptr : method.c_str());
+        curl_easy_setopt(handle_, CURLOPT_HTTPGET, method == "GET" ? 1L : 0L);
+        if (method != "GET") {
+            curl_easy_setopt(handle_, CURLOPT_POSTFIELDS, body.c_str());
+            curl_easy_setopt(handle_, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
+        }
+        curl_easy_setopt(handle_, CURLOPT_TIMEOUT_MS, timeoutMs);
+        curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, &Client::OnBody);
+        curl_easy_setopt(handle_, CURLOPT_WRITEDATA, &reply.body);
+        curl_easy_setopt(handle_, CURLOPT_HEADERFUNCTION, &Client::OnHeader);
+        curl_easy_setopt(handle_, CURLOPT_HEADERDATA, &reply.headers);
+        reply.code = curl_easy_perform(handle_);
+        curl_easy_getinfo(handle_, CURLINFO_RESPONSE_CODE, &reply.status);
+        curl_slist_free_all(list);
+        return reply;
+    }
+    Reply Get(const std::string& path) { return Send("GET", path); }
+
+    Reply Login(const std::string& user, const std::string& password) {
+        token_.clear();
+        return Send("POST", "/service/session", "",
+                    {"X-Auth-User:" + user, "X-Auth-Key:" + vrmsim::Sha256Hex(password), "X-Auth-UserType:0",
+                     "X-Auth-AuthType:0"});
+    }
+    /// Logs in and keeps the token for later requests.
+    bool LogIn(const SimServer& server) {
+        Reply reply = Login(server.user(), server.password());
+        token_ = reply.headers["x-auth-token"];
+        return reply.status == 200 && !token_.empty();
+    }
+    void SetToken(const std::string& token) { token_ = token; }
+    const std::string& token() const { return token_; }
+
+  private:
+    static size_t OnBody(char* data, size_t size, size_t count, void* target) {
+        static_cast<std::string*>(target)->append(data, size * count);
+        return size * count;
+    }
+    static size_t OnHeader(char* data, size_t size, size_t count, void* target) {
+        std::string line(data, size * count);
+        auto colon = line.find(':');
+        if (colon != std::string::npos) {
+            std::string name = line.substr(0, colon);
+            for (auto& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            std::string value = line.substr(colon + 1);
+            value.erase(0, value.find_first_not_of(' '));
+            value.erase(value.find_last_not_of("\r\n") + 1);
+            (*static_cast<std::map<std::string, std::string>*>(target))[name] = value;
+        }
+        return size * count;
+    }
+
+    CURL* handle_ = nullptr;
+    curl_slist* connectTo_ = nullptr;
+    std::string base_;
+    std::string token_;
+};
+
+std::vector<std::string> Names(const json::array& items) {
+    std::vector<std::string> names;
+    for (const auto& item : items) names.emplace_back(item.at("name").as_string());
+    return names;
+}
+
+std::set<std::string> Keys(const json::object& object) {
+    std::set<std::string> keys;
+    for (const auto& member : object) keys.emplace(member.key());
+    return keys;
+}
+
+
+// ---------------------------------------------------------------------------------------------
+// Pure parts: query strings, paging arguments, routing, URN rule.
+
+TEST(VrmsimQuery, DecodesAndKeepsEveryValueWithTheLastWinning) {
+    vrmsim::QueryArgs args("name=web%2001&limit=100&offset=0&offset=100&flag&a+b=c+d");
+    EXPECT_EQ(*args.Last("name"), "web 01");
+    EXPECT_EQ(*args.Last("offset"), "100");
+    EXPECT_EQ(args.All("offset"), (std::vector<std::string>{"0", "100"}));
+    EXPECT_TRUE(args.Has("flag"));
+    EXPECT_EQ(*args.Last("flag"), "");
+    EXPECT_EQ(*args.Last("a b"), "c d");
+    EXPECT_FALSE(args.Last("missing").has_value());
+    EXPECT_EQ(vrmsim::UrlDecode("%zz%4"), "%zz%4");
+}
+
+TEST(VrmsimQuery, PageArgumentsAreCheckedAndCapped) {
+    struct Case {
+        const char* query;
+        bool ok;
+        std::size_t offset, limit;
+    };
+    const Case cases[] = {{"", true, 0, 100},          {"offset=250", true, 250, 100},
+                          {"limit=10", true, 0, 10},   {"limit=500", true, 0, 100},
+                          {"offset=-1", false, 0, 0},  {"limit=0", false, 0, 0},
+                          {"offset=abc", false, 0, 0}, {"offset=5&offset=7", true, 7, 100}};
+    for (const auto& c : cases) {
+        vrmsim::PageRequest page;
+        std::string error;
+        bool ok = vrmsim::ParsePage(vrmsim::QueryArgs(c.query), 100, page, error);
+        EXPECT_EQ(ok, c.ok) << c.query;
+        if (ok && c.ok) {
+            EXPECT_EQ(page.offset, c.offset) << c.query;
+            EXPECT_EQ(page.limit, c.limit) << c.query;
+        } else {
+            EXPECT_FALSE(error.empty()) << c.query;
+        }
+    }
+}
+
+TEST(VrmsimRouter, LiteralSegmentsWinOverParameters) {
+    vrmsim::Router router;
+    auto answer = [](int status) {
+        return [status](const vrmsim::HttpRequest&, const vrmsim::PathParams&) {
+            vrmsim::HttpResponse response;
+            response.status = status;
+            return response;
+        };
+    };
+    router.Add("GET", "/s/{site}/vms/{id}", answer(1));
+    router.Add("GET", "/s/{site}/vms/osversions", answer(2));
+    vrmsim::PathParams params;
+    const auto* handler = router.Find("GET", "/s/A/vms/osversions", params);
+    ASSERT_NE(handler, nullptr);
+    EXPECT_EQ((*handler)({}, params).status, 2);
+    handler = router.Find("GET", "/s/A/vms/i-1", params);
+    ASSERT_NE(handler, nullptr);
+    EXPECT_EQ((*handler)({}, params).status, 1);
+    EXPECT_EQ(params["site"], "A");
+    EXPECT_EQ(params["id"], "i-1");
+    EXPECT_EQ(router.Find("GET", "/s/A/vms/", params), nullptr);
+    EXPECT_EQ(router.Find("GET", "//s/A/vms/i-1", params), nullptr);
+    EXPECT_EQ(router.Find("POST", "/s/A/vms/i-1", params), nullptr);
+    EXPECT_TRUE(router.KnowsPath("/s/A/vms/i-1"));
+}
+
+TEST(VrmsimModel, SeedIsDeterministicAndDependsOnTheSeed) {
+    vrmsim::InventoryOptions inventory;
+    vrmsim::Model a, b, c;
+    vrmsim::SeedModel(a, inventory);
+    vrmsim::SeedModel(b, inventory);
+    inventory.seed = 2;
+    vrmsim::SeedModel(c, inventory);
+    EXPECT_EQ(a.site().urn, b.site().urn);
+    EXPECT_NE(a.site().urn, c.site().urn);
+    ASSERT_EQ(a.vms.size(), b.vms.size());
+    for (const auto& entry : a.vms) EXPECT_EQ(entry.second.uuid, b.vms.at(entry.first).uuid);
+    EXPECT_EQ(a.vms.size(), 22u);
+}
+
+TEST(VrmsimModel, TasksMoveOnWithEachPollAndFinishOnce) {
+    vrmsim::Model model;
+    vrmsim::SeedModel(model, vrmsim::InventoryOptions());
+    int finished = 0;
+    vrmsim::Task& task = model.StartTask("createVm", "urn:x", "/x", 100, 3,
+                                         [&finished](vrmsim::Model&, vrmsim::Task&) { ++finished; });
+    EXPECT_EQ(task.status, "waiting");
+    EXPECT_EQ(task.uri, vrmsim::UrnToUri(task.urn));
+    model.AdvanceTask(task, 101);
+    EXPECT_EQ(task.status, "running");
+    int first = task.progress;
+    model.AdvanceTask(task, 102);
+    EXPECT_EQ(task.status, "running");
+    EXPECT_GT(task.progress, first);
+    model.AdvanceTask(task, 103);
+    EXPECT_EQ(task.status, "success");
+    EXPECT_EQ(task.progress, 100);
+    model.AdvanceTask(task, 104);
+    EXPECT_EQ(finished, 1);
+
+    vrmsim::Task& failing = model.StartTask("deleteVm", "urn:x", "/x", 100, 1);
+    failing.fail = true;
+    model.AdvanceTask(failing, 101);
+    EXPECT_EQ(failing.status, "failed");
+    EXPECT_FALSE(failing.reasonDes.empty());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Session: versions, login, tokens.
+
+class VrmsimSession : public fcsdk_test::SimTest {};
+
+TEST_F(VrmsimSession, VersionsNeedNoToken) {
+    Client client(server());
+    Reply reply = client.Get("/service/versions");
+    ASSERT_EQ(reply.code, CURLE_OK);
+    EXPECT_EQ(reply.status, 200);
+    auto versions = reply.Object().at("versions").as_array();
+    ASSERT_EQ(versions.size(), 3u);
+    EXPECT_EQ(versions[2].at("version").as_string(), "v6.3");
+    EXPECT_EQ(versions[2].at("loginUri").as_string(), "/service/session");
+}
+
+TEST_F(VrmsimSession, LoginAcceptsTheHashedPasswordAndIssuesAToken) {
+    Client client(server());
+    Reply reply = client.Login(server().user(), server().password());
+    EXPECT_EQ(reply.status, 200);
+    const std::string token = reply.headers["x-auth-token"];
+    EXPECT_EQ(token.size(), 64u);
+    EXPECT_EQ(reply.Object().at("userName").as_string(), server().user());
+    EXPECT_EQ(server().Stats().logins, 1u);
+    EXPECT_EQ(server().sim().LiveTokens(), 1u);
+
+    client.SetToken(token);
+    EXPECT_EQ(client.Get("/service/sites").status, 200);
+}
+
+TEST_F(VrmsimSession, LoginRefusalsAnswer401WithAnErrorBody) {
+    struct Case {
+        std::string name;
+        std::vector<std::string> headers;
+    };
+    const std::string key = "X-Auth-Key:" + vrmsim::Sha256Hex(server().password());
+    const std::vector<Case> cases = {
+        {"wrong password",
+         {"X-Auth-User:admin", "X-Auth-Key:" + vrmsim::Sha256Hex("nope"), "X-Auth-UserType:0",
+          "X-Auth-AuthType:0"}},
+        {"wrong user", {"X-Auth-User:someone", key, "X-Auth-UserType:0", "X-Auth-AuthType:0"}},
+        {"plain password as key",
+         {"X-Auth-User:admin", "X-Auth-Key:" + server().password(), "X-Auth-UserType:0",
+          "X-Auth-AuthType:0"}},
+        {"upper-case hex key",
+         {"X-Auth-User:admin",
+          "X-Auth-Key:" +
+              [&] {
+                  std::string upper = vrmsim::Sha256Hex(server().password());
+                  for (auto& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+                  return upper;
+              }(),
+          "X-Auth-UserType:0", "X-Auth-AuthType:0"}},
+        {"no user type", {"X-Auth-User:admin", key, "X-Auth-AuthType:0"}},
+        {"no headers", {}},
+    };
+    Client client(server());
+    for (const auto& c : cases) {
+        Reply reply = client.Send("POST", "/service/session", "", c.headers);
+        EXPECT_EQ(reply.status, 401) << c.name;
+        EXPECT_EQ(reply.headers.count("x-auth-token"), 0u) << c.name;
+        auto body = reply.Object();
+        ASSERT_TRUE(body.contains("errorCode")) << c.name;
+        EXPECT_TRUE(body.at("errorCode").is_string()) << c.name;
+        EXPECT_EQ(body.at("errorCode").as_string(), "10000040") << c.name;
+        EXPECT_FALSE(body.at("errorDes").as_string().empty()) << c.name;
+    }
+    EXPECT_EQ(server().Stats().loginFailures, cases.size());
+    EXPECT_EQ(server().Stats().logins, 0u);
+}
+
+TEST_F(VrmsimSession, EveryOtherRequestNeedsALiveToken) {
+    Client client(server());
+    const std::string sites = "/service/sites";
+    for (const std::string& token : {std::string(), std::string("0123456789ABCDEF")}) {
+        client.SetToken(token);
+        Reply reply = client.Get(sites);
+        EXPECT_EQ(reply.status, 401) << token;
+        EXPECT_EQ(reply.Object().at("errorCode").as_string(), "10000001");
+    }
+    ASSERT_TRUE(client.LogIn(server()));
+    EXPECT_EQ(client.Get(sites).status, 200);
+    server().ExpireTokens();
+    EXPECT_EQ(client.Get(sites).status, 401);
+    EXPECT_EQ(server().Stats().unauthorized, 3u);
+    // A token of an earlier login stays valid beside a new one.
+    ASSERT_TRUE(client.LogIn(server()));
+    std::string first = client.token();
+    ASSERT_TRUE(client.LogIn(server()));
+    client.SetToken(first);
+    EXPECT_EQ(client.Get(sites).status, 200);
+}
+
+TEST(VrmsimTokens, TokensExpireAfterTheirLifetime) {
+    std::atomic<std::int64_t> now{1000000};
+    vrmsim::Options options;
+    options.tokenLifetimeSeconds = 60;
+    options.clock = [&now] { return now.load(); };
+    SimServer server(options);
+    ASSERT_TRUE(server.ok()) << server.error();
+    Client client(server);
+    ASSERT_TRUE(client.LogIn(server));
+    now += 59;
+    EXPECT_EQ(client.Get("/service/sites").status, 200);
+    now += 1;
+    EXPECT_EQ(client.Get("/service/sites").status, 401);
+    EXPECT_EQ(server.sim().LiveTokens(), 0u);
+    // The lifetime can change at run time; 0 means a token never expires.
+    auto config = server.sim().Config();
+    config.tokenLifetimeSeconds = 0;
+    server.sim().SetConfig(config);
+    ASSERT_TRUE(client.LogIn(server));
+    now += 1000000;
+    EXPECT_EQ(client.Get("/service/sites").status, 200);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Lists: paging, filters, detail levels.
+
+class VrmsimPaging : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        vrmsim::Options options;
+        options.inventory.vms = 250;
+        options.inventory.templates = 0;
+        server_ = new SimServer(options);
+    }
+    static void TearDownTestSuite() {
+        delete server_;
+        server_ = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_TRUE(server_->ok()) << server_->error();
+        server_->Reset();
+        client_ = std::make_unique<Client>(*server_);
+        ASSERT_TRUE(client_->LogIn(*server_));
+    }
+    json::object Vms(const std::string& query) {
+        return client_->Get(server_->siteUri() + "/vms?" + query).Object();
+    }
+
+    static SimServer* server_;
+    std::unique_ptr<Client> client_;
+};
+SimServer* VrmsimPaging::server_ = nullptr;
+
+TEST_F(VrmsimPaging, TwoHundredFiftyVmsComeInThreePages) {
+    std::set<std::string> urns;
+    const std::vector<std::pair<std::string, std::size_t>> pages = {
+        {"", 100}, {"offset=100", 100}, {"offset=200", 50}};
+    for (const auto& page : pages) {
+        auto body = Vms(page.first);
+        EXPECT_EQ(body.at("total").to_number<int>(), 250) << page.first;
+        auto vms = body.at("vms").as_array();
+        EXPECT_EQ(vms.size(), page.second) << page.first;
+        for (const auto& vm : vms) urns.emplace(vm.at("urn").as_string());
+    }
+    EXPECT_EQ(urns.size(), 250u);
+    EXPECT_EQ(Vms("offset=300").at("vms").as_array().size(), 0u);
+    EXPECT_EQ(Vms("offset=300").at("total").to_number<int>(), 250);
+}
+
+TEST_F(VrmsimPaging, OffsetAndLimitSelectTheWindowAndTheLastArgumentWins) {
+    EXPECT_EQ(Names(Vms("limit=3&offset=245").at("vms").as_array()),
+              (std::vector<std::string>{"vm-0246", "vm-0247", "vm-0248"}));
+    EXPECT_EQ(Names(Vms("offset=248&limit=10").at("vms").as_array()),
+              (std::vector<std::string>{"vm-0249", "vm-0250"}));
+    auto repeated = Vms("limit=100&offset=0&offset=100").at("vms").as_array();
+    ASSERT_EQ(repeated.size(), 100u);
+    EXPECT_EQ(repeated[0].at("name").as_string(), "vm-0101");
+    EXPECT_EQ(Vms("limit=1000").at("vms").as_array().size(), 100u);
+    for (const char* bad : {"offset=-1", "limit=0", "offset=x"}) {
+        Reply reply = client_->Get(server_->siteUri() + "/vms?" + bad);
+        EXPECT_EQ(reply.status, 400) << bad;
+        EXPECT_EQ(reply.Object().at("errorCode").as_string(), "10100002") << bad;
+    }
+}
+
+TEST_F(VrmsimPaging, PageSizeFollowsTheRuntimeConfig) {
+    auto config = server_->sim().Config();
+    config.pageSize = 7;
+    server_->sim().SetConfig(config);
+    auto body = Vms("name=vm-00");
+    EXPECT_EQ(body.at("total").to_number<int>(), 99);
+    EXPECT_EQ(body.at("vms").as_array().size(), 7u);
+}
+
+class VrmsimInventory : public fcsdk_test::SimTest {
+  protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        client_ = std::make_unique<Client>(server());
+        ASSERT_TRUE(client_->LogIn(server()));
+    }
+    Reply Get(const std::string& path) { return client_->Get(server().siteUri() + path); }
+    json::array List(const std::string& path, const char* key) {
+        return Get(path).Object().at(key).as_array();
+    }
+
+    std::unique_ptr<Client> client_;
+};
+
+TEST_F(VrmsimInventory, VmFiltersMatchLikeTheVrm) {
+    vrmsim::Vm first, template1;
+    std::string hostUrn, clusterUrn, folderUrn, datastoreUrn;
+    {
+        auto& model = server().sim().model();
+        std::lock_guard<std::mutex> lock(model.Mutex());
+        first = model.vms.begin()->second;
+        template1 = model.vms.at(21);
+        hostUrn = first.hostUrn;
+        clusterUrn = first.clusterUrn;
+        folderUrn = model.folders.rbegin()->second.urn;
+        datastoreUrn = model.FindVolume(first.volumeUrns[0])->datastoreUrn;
+    }
+    ASSERT_TRUE(template1.isTemplate);
+    struct Case {
+        std::string query;
+        std::size_t count;
+    };
+    const std::vector<Case> cases = {
+        {"name=VM-000", 9},  // partial and case-insensitive
+        {"name=vm%2D0001", 1},
+        {"name=tpl", 2},
+        {"uuid=" + first.uuid, 1},
+        {"uuid=" + first.uuid.substr(0, 8), 0},  // exact only
+        {"vmurns=" + first.urn + "," + template1.urn, 2},
+        {"mac=28:6E:D4:00:00:0", 15},  // serials 0x01 to 0x0f
+        {"isTemplate=true", 2},
+        {"isTemplate=false", 20},
+        {"", 22},
+        {"scope=" + server().siteUrn(), 22},
+        {"scope=" + hostUrn + "&isTemplate=false", 5},
+        {"name=vm&status=stopped", 6},
+    };
+    for (const auto& c : cases) {
+        Reply reply = Get("/vms?" + c.query);
+        EXPECT_EQ(reply.status, 200) << c.query;
+        auto body = reply.Object();
+        EXPECT_EQ(body.at("vms").as_array().size(), c.count) << c.query;
+        EXPECT_EQ(body.at("total").to_number<std::size_t>(), c.count) << c.query;
+    }
+    for (const auto& vm : List("/vms?scope=" + clusterUrn, "vms"))
+        EXPECT_EQ(vm.at("clusterUrn").as_string(), clusterUrn);
+    for (const auto& vm : List("/vms?scope=" + datastoreUrn + "&detail=2", "vms")) {
+        bool onDatastore = false;
+        for (const auto& disk : vm.at("vmConfig").at("disks").as_array()) {
+            onDatastore = onDatastore || disk.at("datastoreUrn").as_string() == datastoreUrn;
+        }
+        EXPECT_TRUE(onDatastore) << vm.at("name").as_string();
+    }
+    EXPECT_EQ(Get("/vms?scope=urn:sites:NOPE:clusters:1").status, 404);
+    EXPECT_EQ(Get("/vms?isTemplate=maybe").status, 400);
+}
+
+TEST_F(VrmsimInventory, FolderScopeListsTemplatesWithoutTheirFlag) {
+    std::string folderUrn;
+    std::size_t inFolder = 0, templatesInFolder = 0, atRoot = 0;
+    {
+        auto& model = server().sim().model();
+        std::lock_guard<std::mutex> lock(model.Mutex());
+        folderUrn = model.Urn("folders:2");  // the first VM folder (folder 1 holds clusters)
+        for (const auto& entry : model.vms) {
+            inFolder += entry.second.folderUrn == folderUrn;
+            templatesInFolder += entry.second.folderUrn == folderUrn && entry.second.isTemplate;
+            atRoot += entry.second.folderUrn.empty();
+        }
+    }
+    ASSERT_GT(templatesInFolder, 0u);
+    auto vms = List("/vms?scope=" + folderUrn, "vms");
+    EXPECT_EQ(vms.size(), inFolder);
+    for (const auto& vm : vms) EXPECT_FALSE(vm.at("isTemplate").as_bool());
+    EXPECT_EQ(List("/vms?scope=" + server().siteUrn() + ":folders:0", "vms").size(), atRoot);
+    auto config = server().sim().Config();
+    config.folderScopeHidesTemplateFlag = false;
+    server().sim().SetConfig(config);
+    std::size_t flagged = 0;
+    for (const auto& vm : List("/vms?scope=" + folderUrn, "vms")) flagged += vm.at("isTemplate").as_bool();
+    EXPECT_EQ(flagged, templatesInFolder);
+}
+
+TEST_F(VrmsimInventory, DetailLevelsChooseTheKeys) {
+    auto level0 = List("/vms?detail=0&limit=1", "vms")[0].as_object();
+    EXPECT_EQ(Keys(level0), (std::set<std::string>{"urn", "uri", "uuid", "name", "status", "isTemplate"}));
+
+    auto level1 = List("/vms?limit=1", "vms")[0].as_object();
+    EXPECT_EQ(level1, List("/vms?detail=1&limit=1", "vms")[0].as_object());
+    ASSERT_TRUE(level1.contains("vmConfig"));
+    EXPECT_TRUE(level1.at("vmConfig").as_object().contains("nics"));
+    EXPECT_FALSE(level1.at("vmConfig").as_object().contains("disks"));
+    EXPECT_FALSE(level1.contains("osOptions"));
+    EXPECT_TRUE(level1.contains("hostUrn"));
+
+    auto level2 = List("/vms?detail=2&limit=1", "vms")[0].as_object();
+    auto disks = level2.at("vmConfig").at("disks").as_array();
+    ASSERT_EQ(disks.size(), 2u);
+    auto disk = disks[0].as_object();
+    for (const char* key :
+         {"volumeUrn", "volumeUri", "volumeUuid", "diskName", "datastoreUrn", "datastoreName", "quantityGB",
+          "sequenceNum", "pciType", "isThin", "persistentDisk", "indepDisk", "volType"}) {
+        EXPECT_TRUE(disk.contains(key)) << key;
+    }
+    // A VM's disk entry names the volume but carries no usage: that is read from the volume itself.
+    EXPECT_FALSE(disk.contains("userUsedSize"));
+    EXPECT_TRUE(disk.at("quantityGB").is_int64());
+    EXPECT_TRUE(disk.at("isThin").is_bool());
+    EXPECT_EQ(level2.at("osOptions").at("osType").as_string(), "Linux");
+    EXPECT_TRUE(level2.at("osOptions").at("osVersion").is_int64());
+
+    // One VM read by its URI is complete.
+    Reply single = client_->Get(std::string(level0.at("uri").as_string()));
+    EXPECT_EQ(single.Object(), level2);
+    EXPECT_EQ(Get("/vms?detail=3").status, 400);
+}
+
+TEST_F(VrmsimInventory, OtherListsFilterByTheirArguments) {
+    std::string clusterUrn, folderUrn, hostUrn;
+    std::size_t hostsInCluster = 0;
+    {
+        auto& model = server().sim().model();
+        std::lock_guard<std::mutex> lock(model.Mutex());
+        clusterUrn = model.clusters.begin()->second.urn;
+        folderUrn = model.clusters.rbegin()->second.parentObjUrn;
+        hostUrn = model.hosts.begin()->second.urn;
+        for (const auto& entry : model.hosts) hostsInCluster += entry.second.clusterUrn == clusterUrn;
+    }
+    EXPECT_EQ(List("/clusters", "clusters").size(), 2u);
+    EXPECT_EQ(List("/clusters?parentObjUrn=default", "clusters").size(), 1u);
+    EXPECT_EQ(List("/clusters?parentObjUrn=" + folderUrn, "clusters").size(), 1u);
+    EXPECT_EQ(Names(List("/clusters?clusterUrns=" + clusterUrn, "clusters")),
+              (std::vector<std::string>{"ManagementCluster"}));
+    EXPECT_EQ(List("/clusters?name=cluster", "clusters").size(), 2u);
+    EXPECT_EQ(List("/hosts?scope=" + clusterUrn, "hosts").size(), hostsInCluster);
+    EXPECT_EQ(List("/hosts?scope=", "hosts").size(), 4u);
+    EXPECT_EQ(List("/hosts?scope=default", "hosts").size(), 0u);
+    EXPECT_EQ(Names(List("/hosts?name=cna01", "hosts")), (std::vector<std::string>{"CNA01"}));
+    EXPECT_EQ(List("/datastores", "datastores").size(), 4u);
+    // The local datastore belongs to the fourth host: the first one sees the three shared ones.
+    EXPECT_EQ(List("/datastores?scope=" + hostUrn, "datastores").size(), 3u);
+    auto units = List("/storageunits?hostUrn=" + hostUrn + "&useState=all&deviceType=0", "storageUnits");
+    EXPECT_EQ(units.size(), 4u);  // the 3 shared units and its unused local disk
+    auto resources = List("/storageresources?limit=100&offset=0&storageType=DSWARE", "storageResources");
+    ASSERT_EQ(resources.size(), 1u);
+    EXPECT_EQ(resources[0].at("storageType").as_string(), "DSWARE");
+    EXPECT_EQ(List("/storageresources?limit=100&offset=0", "storageResources").size(), 4u);
+    EXPECT_EQ(List("/dvswitchs?location=" + hostUrn, "dvSwitchs").size(), 2u);
+    auto switches = List("/dvswitchs", "dvSwitchs");
+    ASSERT_EQ(switches.size(), 2u);
+    EXPECT_EQ(client_->Get(std::string(switches[0].at("uri").as_string()) + "/portgroups")
+                  .Object()
+                  .at("portGroups")
+                  .as_array()
+                  .size(),
+              2u);
+    EXPECT_EQ(List("/folder?type=1", "folders").size(), 2u);
+    EXPECT_EQ(List("/folder?type=0", "folders").size(), 1u);
+    EXPECT_EQ(List("/folder?type=1&parentObjUrn=" + server().siteUrn() + ":folders:99", "folders").size(),
+              0u);
+    EXPECT_EQ(Get("/storageunits?hostUrn=urn:sites:X:hosts:9").status, 404);
+}
+
+TEST_F(VrmsimInventory, EveryUriFollowsFromItsUrnAndAnswers) {
+    std::vector<std::pair<std::string, std::string>> objects;  // urn, uri
+    auto collect = [&](const json::array& items) {
+        for (const auto& item : items)
+            objects.emplace_back(item.at("urn").as_string(), item.at("uri").as_string());
+    };
+    collect(client_->Get("/service/sites").Object().at("sites").as_array());
+    for (auto [path, key] :
+         std::vector<std::pair<std::string, const char*>>{{"/clusters", "clusters"},
+                                                          {"/hosts", "hosts"},
+                                                          {"/vms", "vms"},
+                                                          {"/volumes", "volumes"},
+                                                          {"/datastores", "datastores"},
+                                                          {"/storageunits", "storageUnits"},
+                                                          {"/storageresources", "storageResources"},
+                                                          {"/dvswitchs", "dvSwitchs"},
+                                                          {"/folder?type=0", "folders"},
+                                                          {"/folder?type=1", "folders"}}) {
+        collect(List(path, key));
+    }
+    for (const auto& sw : List("/dvswitchs", "dvSwitchs")) {
+        collect(client_->Get(std::string(sw.at("uri").as_string()) + "/portgroups")
+                    .Object()
+                    .at("portGroups")
+                    .as_array());
+    }
+    for (const auto& vm : List("/vms", "vms")) collect(vm.at("vmConfig").at("nics").as_array());
+    ASSERT_GT(objects.size(), 60u);
+    for (const auto& [urn, uri] : objects) {
+        std::string expected = "/service/" + urn.substr(4);
+        std::replace(expected.begin(), expected.end(), ':', '/');
+        EXPECT_EQ(uri, expected);
+        Reply reply = client_->Get(uri);
+        EXPECT_EQ(reply.status, 200) << uri;
+        EXPECT_EQ(reply.Object().at("urn").as_string(), urn);
+    }
+    Reply missing = Get("/vms/i-7FFFFFFF");
+    EXPECT_EQ(missing.status, 404);
+    EXPECT_TRUE(missing.Object().at("errorCode").is_string());
+    EXPECT_EQ(Get("/no-such-list").status, 404);
+}
+
+TEST_F(VrmsimInventory, SnapshotTreeAndSnapshotsCarryTheChangedBlockData) {
+    auto vm = List("/vms?limit=1&detail=2", "vms")[0].as_object();
+    std::string vmUri(vm.at("uri").as_string());
+    auto tree = client_->Get(vmUri + "/snapshots").Object();
+    auto roots = tree.at("rootSnapshots").as_array();
+    ASSERT_EQ(Names(roots), (std::vector<std::string>{"snapshot-A", "snapshot-B"}));
+    EXPECT_EQ(Names(roots[0].at("childSnapshots").as_array()), (std::vector<std::string>{"snapshot-C"}));
+    EXPECT_EQ(tree.at("currentSnapshot").at("name").as_string(), "snapshot-B");
+
+    auto snapshot = client_->Get(std::string(roots[0].at("uri").as_string())).Object();
+    auto volsnapshots = snapshot.at("volsnapshots").as_array();
+    auto disks = vm.at("vmConfig").at("disks").as_array();
+    ASSERT_EQ(volsnapshots.size(), disks.size());
+    for (std::size_t i = 0; i < disks.size(); ++i) {
+        EXPECT_EQ(volsnapshots[i].at("volumeUrn"), disks[i].at("volumeUrn"));
+        EXPECT_EQ(volsnapshots[i].at("volumeUri"), disks[i].at("volumeUri"));
+        EXPECT_FALSE(volsnapshots[i].at("chgID").as_string().empty());
+        EXPECT_FALSE(volsnapshots[i].at("snapUuid").as_string().empty());
+        EXPECT_FALSE(volsnapshots[i].at("volCBTCreateTime").as_string().empty());
+    }
+    // A VM without snapshots has an empty tree and no current snapshot.
+    auto last = List("/vms?offset=19&limit=1", "vms")[0];
+    auto empty = client_->Get(std::string(last.at("uri").as_string()) + "/snapshots").Object();
+    EXPECT_TRUE(empty.at("rootSnapshots").as_array().empty());
+    EXPECT_FALSE(empty.contains("currentSnapshot"));
+
+    auto catalogue = Get("/vms/osversions").Object();
+    EXPECT_FALSE(catalogue.at("windows").as_array().empty());
+    EXPECT_EQ(catalogue.at("linux").as_array()[0].at("id").kind(), json::kind::int64);
+}
+
+TEST_F(VrmsimInventory, TasksAdvanceWhenPolled) {
+    std::string uri;
+    {
+        auto& model = server().sim().model();
+        std::lock_guard<std::mutex> lock(model.Mutex());
+        auto& vm = model.vms.begin()->second;
+        uri = model
+                  .StartTask("stopVm", vm.urn, vm.uri, 0, 2,
+                             [](vrmsim::Model& m, vrmsim::Task& task) {
+                                 m.FindVm(task.entityUrn)->status = "stopped";
+                             })
+                  .uri;
+    }
+    auto first = client_->Get(uri).Object();
+    EXPECT_EQ(first.at("status").as_string(), "running");
+    EXPECT_EQ(first.at("finishTime").kind(), json::kind::null);
+    auto second = client_->Get(uri).Object();
+    EXPECT_EQ(second.at("status").as_string(), "success");
+    EXPECT_EQ(second.at("progress").as_int64(), 100);
+    EXPECT_EQ(List("/vms?limit=1", "vms")[0].at("status").as_string(), "stopped");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Faults.
+
+class VrmsimFaults : public VrmsimInventory {
+  protected:
+    vrmsim::Fault On(vrmsim::FaultKind kind, const std::string& path) {
+        vrmsim::Fault fault;
+        fault.kind = kind;
+        fault.method = "GET";
+        fault.path = path;
+        return fault;
+    }
+    std::string Sites() const { return "/service/sites"; }
+};
+
+TEST_F(VrmsimFaults, StatusHtmlAndBodyReplaceTheAnswer) {
+    vrmsim::Fault status = On(vrmsim::FaultKind::Status, Sites());
+    status.status = 503;
+    status.errorCode = "10300025";
+    status.errorDes = "busy";
+    server().AddFault(status);
+    Reply reply = client_->Get(Sites());
+    EXPECT_EQ(reply.status, 503);
+    EXPECT_EQ(reply.Object(), (json::object{{"errorCode", "10300025"}, {"errorDes", "busy"}}));
+
+    server().AddFault(On(vrmsim::FaultKind::Html, Sites()));
+    reply = client_->Get(Sites());
+    EXPECT_EQ(reply.status, 502);
+    EXPECT_EQ(reply.headers["content-type"], "text/html");
+    EXPECT_NE(reply.body.find("<html>"), std::string::npos);
+
+    vrmsim::Fault body = On(vrmsim::FaultKind::Body, Sites());
+    body.body = "{\"sites\": [";
+    server().AddFault(body);
+    reply = client_->Get(Sites());
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, "{\"sites\": [");
+
+    EXPECT_EQ(client_->Get(Sites()).status, 200);  // every fault fired once
+    EXPECT_EQ(server().sim().PendingFaults(), 0u);
+    EXPECT_EQ(server().Stats().faults, 3u);
+}
+
+TEST_F(VrmsimFaults, CountSkipMethodPathAndQueryDecideWhichRequestsFail) {
+    vrmsim::Fault fault = On(vrmsim::FaultKind::Status, server().siteUri() + "/vms");
+    fault.query = "offset=100";
+    fault.skip = 1;
+    fault.count = 2;
+    server().AddFault(fault);
+    std::vector<long> statuses;
+    for (const char* query : {"", "?offset=100", "?offset=100", "?limit=5", "?offset=100", "?offset=100"}) {
+        statuses.push_back(Get(std::string("/vms") + query).status);
+    }
+    EXPECT_EQ(statuses, (std::vector<long>{200, 200, 500, 200, 500, 200}));
+    vrmsim::Fault onDelete = fault;
+    onDelete.method = "DELETE";
+    onDelete.query.clear();
+    onDelete.skip = 0;
+    onDelete.count = 1;
+    server().AddFault(onDelete);
+    EXPECT_EQ(Get("/vms").status, 200);
+    EXPECT_EQ(client_->Send("DELETE", server().siteUri() + "/vms").status, 500);
+
+    fault.query.clear();
+    fault.skip = 0;
+    fault.count = -1;
+    server().AddFault(fault);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(Get("/vms").status, 500);
+    EXPECT_EQ(server().sim().PendingFaults(), 1u);
+    server().sim().ClearFaults();
+    EXPECT_EQ(Get("/vms").status, 200);
+}
+
+TEST_F(VrmsimFaults, ConnectionFaultsBreakTheTransfer) {
+    server().AddFault(On(vrmsim::FaultKind::Drop, Sites()));
+    Reply drop = client_->Get(Sites());
+    EXPECT_EQ(drop.code, CURLE_PARTIAL_FILE) << curl_easy_strerror(drop.code);
+    EXPECT_EQ(drop.status, 200);
+
+    server().AddFault(On(vrmsim::FaultKind::Close, Sites()));
+    Reply close = client_->Get(Sites());
+    EXPECT_NE(close.code, CURLE_OK);
+    EXPECT_EQ(close.status, 0);
+
+    vrmsim::Fault stall = On(vrmsim::FaultKind::Stall, Sites());
+    stall.ms = 5000;
+    server().AddFault(stall);
+    Reply stalled = client_->Send("GET", Sites(), "", {}, 300);
+    EXPECT_EQ(stalled.code, CURLE_OPERATION_TIMEDOUT);
+    EXPECT_EQ(stalled.status, 200);  // the headers came, the body did not
+    server().Reset();                // wakes the stalled answer
+
+    vrmsim::Fault delay = On(vrmsim::FaultKind::Delay, Sites());
+    delay.ms = 20;
+    server().AddFault(delay);
+    EXPECT_EQ(client_->Get(Sites()).status, 200);  // a delayed answer is whole, and reset kept the token
+    EXPECT_EQ(server().Requests().back().fault, "delay");
+}
+
+TEST_F(VrmsimFaults, SpoiledAnswersKeepTheStatus) {
+    Reply full = client_->Get(Sites());
+    vrmsim::Fault truncate = On(vrmsim::FaultKind::Truncate, Sites());
+    server().AddFault(truncate);
+    Reply cut = client_->Get(Sites());
+    EXPECT_EQ(cut.code, CURLE_OK);
+    EXPECT_EQ(cut.status, 200);
+    EXPECT_EQ(cut.body, full.body.substr(0, full.body.size() / 2));
+    EXPECT_TRUE(cut.Json().is_null());
+
+    server().AddFault(On(vrmsim::FaultKind::WrongTypes, Sites()));
+    auto flipped = client_->Get(Sites()).Object();
+    EXPECT_EQ(flipped.at("total").as_string(), "1");
+    EXPECT_EQ(flipped.at("sites").as_array()[0].at("isSelf").as_string(), "true");
+
+    vrmsim::Fault patch = On(vrmsim::FaultKind::WrongTypes, server().siteUri() + "/hosts");
+    patch.patchJson = "{\"memResource\": 5, \"cpuMHz\": \"fast\"}";
+    server().AddFault(patch);
+    auto host = Get("/hosts").Object().at("hosts").as_array()[0].as_object();
+    EXPECT_EQ(host.at("memResource").as_int64(), 5);
+    EXPECT_EQ(host.at("cpuMHz").as_string(), "fast");
+
+    vrmsim::Fault oversize = On(vrmsim::FaultKind::Oversize, Sites());
+    oversize.megabytes = 2;
+    server().AddFault(oversize);
+    Reply big = client_->Get(Sites());
+    EXPECT_EQ(big.code, CURLE_OK);
+    EXPECT_EQ(big.body.size(), 2u * 1024 * 1024);
+    EXPECT_TRUE(big.Json().is_object());
+}
+
+TEST_F(VrmsimFaults, ExpireTokenFaultRefusesTheRequestItHits) {
+    vrmsim::Fault expire = On(vrmsim::FaultKind::ExpireToken, Sites());
+    server().AddFault(expire);
+    EXPECT_EQ(client_->Get(Sites()).status, 401);
+    EXPECT_EQ(client_->Get(Sites()).status, 401);
+    EXPECT_EQ(server().sim().LiveTokens(), 0u);
+    ASSERT_TRUE(client_->LogIn(server()));
+    EXPECT_EQ(client_->Get(Sites()).status, 200);
+}
+
+TEST_F(VrmsimFaults, FaultsCanBeGivenAsJson) {
+    std::string error;
+    EXPECT_TRUE(server().sim().AddFaultJson(
+        R"({"faults": [{"kind": "status", "path": "/service/sites", "status": 404, "errorCode": "1"},
+                       {"kind": "delay", "ms": 1}]})",
+        &error))
+        << error;
+    EXPECT_EQ(server().sim().PendingFaults(), 2u);
+    for (const char* bad : {R"({"kind": "explode"})", R"({"kind": "status", "count": 0})",
+                            R"({"kind": "status", "status": "500"})", "[1]", "not json"}) {
+        EXPECT_FALSE(server().sim().AddFaultJson(bad, &error)) << bad;
+        EXPECT_FALSE(error.empty()) << bad;
+    }
+    EXPECT_EQ(server().sim().PendingFaults(), 2u);
+    EXPECT_EQ(client_->Get(Sites()).status, 404);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Recording, stats, reset, control endpoints.
+
+TEST_F(VrmsimInventory, RecordsEveryVrmRequestAsSent) {
+    server().ClearRequests();
+    client_->Get(server().siteUri() + "/vms?");
+    client_->Send("PUT", server().siteUri() + "/vms/i-00000001?x=1%202", "{\"name\":\"n\"}",
+                  {"Content-Type: application/json; charset=UTF-8"});
+    client_->Get("/_sim/stats");
+    auto requests = server().Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].method, "GET");
+    EXPECT_EQ(requests[0].target, server().siteUri() + "/vms?");
+    EXPECT_TRUE(requests[0].hasQuery);
+    EXPECT_EQ(requests[0].query, "");
+    EXPECT_EQ(requests[0].Header("x-auth-token"), client_->token());
+    EXPECT_EQ(requests[0].status, 200);
+    EXPECT_EQ(requests[1].method, "PUT");
+    EXPECT_EQ(requests[1].path, server().siteUri() + "/vms/i-00000001");
+    EXPECT_EQ(requests[1].query, "x=1%202");
+    EXPECT_EQ(requests[1].QueryValues("x"), (std::vector<std::string>{"1 2"}));
+    EXPECT_EQ(requests[1].body, "{\"name\":\"n\"}");
+    EXPECT_EQ(SimServer::BodyObject(requests[1]).at("name").as_string(), "n");
+    EXPECT_EQ(requests[1].status, 405);
+    EXPECT_LT(requests[0].seq, requests[1].seq);
+    EXPECT_EQ(server().Requests(server().siteUri() + "/vms/").size(), 1u);
+
+    auto viaHttp = client_->Get("/_sim/requests?path=" + server().siteUri()).Object();
+    EXPECT_EQ(viaHttp.at("total").to_number<int>(), 2);
+    EXPECT_EQ(viaHttp.at("requests").as_array()[1].at("body").as_string(), "{\"name\":\"n\"}");
+}
+
+TEST_F(VrmsimInventory, CountsTlsConnectionsAndRequestsPerPath) {
+    auto before = server().Stats();
+    for (int i = 0; i < 5; ++i) client_->Get("/service/sites");
+    EXPECT_EQ(server().Stats().tlsConnections, before.tlsConnections);  // one kept-alive connection
+    Client other(server());
+    other.SetToken(client_->token());
+    other.Get("/service/sites");
+    other.Get("/service/sites");
+    auto after = server().Stats();
+    EXPECT_EQ(after.tlsConnections, before.tlsConnections + 1);
+    EXPECT_EQ(after.requestsByPath["GET /service/sites"], 7u);
+    EXPECT_EQ(after.requests, before.requests + 7);
+
+    auto stats = client_->Get("/_sim/stats").Object();
+    EXPECT_EQ(stats.at("tlsConnections").to_number<std::uint64_t>(), after.tlsConnections);
+    EXPECT_EQ(stats.at("requestsByPath").at("GET /service/sites").to_number<int>(), 7);
+}
+
+TEST_F(VrmsimInventory, ResetRestoresTheSeededState) {
+    std::string uri;
+    {
+        auto& model = server().sim().model();
+        std::lock_guard<std::mutex> lock(model.Mutex());
+        uri = model.vms.begin()->second.uri;
+        model.vms.erase(model.vms.begin());
+    }
+    EXPECT_EQ(client_->Get(uri).status, 404);
+    server().FailNext("GET", "/nothing", 500);
+    client_->Send("POST", "/_sim/reset");
+    EXPECT_EQ(client_->Get(uri).status, 200);
+    EXPECT_EQ(server().sim().PendingFaults(), 0u);
+    EXPECT_EQ(server().Requests().size(), 1u);
+    EXPECT_EQ(server().Stats().requests, 1u);
+}
+
+TEST_F(VrmsimInventory, ControlEndpointsReadAndChangeTheSimulator) {
+    auto info = client_->Get("/_sim/info").Object();
+    EXPECT_EQ(info.at("siteUrn").as_string(), server().siteUrn());
+    EXPECT_EQ(info.at("counts").at("vms").to_number<int>(), 20);
+    EXPECT_EQ(info.at("counts").at("templates").to_number<int>(), 2);
+
+    Reply bad = client_->Send("POST", "/_sim/faults", "{\"kind\":\"nope\"}");
+    EXPECT_EQ(bad.status, 400);
+    Reply added = client_->Send("POST", "/_sim/faults",
+                                "{\"kind\":\"status\",\"path\":\"/service/versions\",\"status\":418}");
+    EXPECT_EQ(added.Object().at("added").to_number<int>(), 1);
+    EXPECT_EQ(client_->Get("/_sim/faults").Object().at("faults").as_array()[0].at("status").as_int64(), 418);
+    EXPECT_EQ(client_->Get("/service/versions").status, 418);
+
+    Reply config =
+        client_->Send("PUT", "/_sim/config", R"({"versions": [{"version": "v8.0"}], "pageSize": 3})");
+    EXPECT_EQ(config.status, 200);
+    auto versions = client_->Get("/service/versions").Object().at("versions").as_array();
+    ASSERT_EQ(versions.size(), 1u);
+    EXPECT_EQ(versions[0].at("loginUri").as_string(), "/service/session");
+    EXPECT_EQ(List("/vms", "vms").size(), 3u);
+    EXPECT_EQ(client_->Send("PUT", "/_sim/config", R"({"pageSize": "big"})").status, 400);
+
+    Reply expired = client_->Send("POST", "/_sim/tokens/expire");
+    EXPECT_GE(expired.Object().at("expired").to_number<int>(), 1);
+    EXPECT_EQ(client_->Get("/service/sites").status, 401);
+    EXPECT_EQ(client_->Get("/_sim/nothing").status, 404);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Certificates.
+
+TEST(VrmsimCertificates, BadCertificatesAreRefusedByAVerifyingClient) {
+    struct Case {
+        vrmsim::CertificateKind kind;
+        bool accepted;
+    };
+    for (const Case& c :
+         {Case{vrmsim::CertificateKind::Valid, true}, Case{vrmsim::CertificateKind::WrongHost, false},
+          Case{vrmsim::CertificateKind::Expired, false}, Case{vrmsim::CertificateKind::UnknownCa, false}}) {
+        vrmsim::Options options;
+        options.certificate = c.kind;
+        SimServer server(options);
+        ASSERT_TRUE(server.ok()) << server.error();
+        Client client(server);
+        Reply reply = client.Get("/service/versions");
+        if (c.accepted) {
+            EXPECT_EQ(reply.code, CURLE_OK) << curl_easy_strerror(reply.code);
+        } else {
+            EXPECT_EQ(reply.code, CURLE_PEER_FAILED_VERIFICATION)
+                << static_cast<int>(c.kind) << ": " << curl_easy_strerror(reply.code);
+        }
+    }
+}
+
+TEST(VrmsimCertificates, ExistingCertificatesAreKeptWhileTheyFit) {
+    SimServer server;
+    ASSERT_TRUE(server.ok()) << server.error();
+    auto read = [](const std::string& path) {
+        std::ifstream in(path);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    };
+    const std::string dir = server.certDir();
+    std::string ca = read(dir + "/ca.pem"), cert = read(dir + "/server.pem");
+    std::string error;
+    ASSERT_TRUE(vrmsim::EnsureCertificates(dir, "vrm.local", &error)) << error;
+    EXPECT_EQ(read(dir + "/ca.pem"), ca);
+    EXPECT_EQ(read(dir + "/server.pem"), cert);
+    // Another host name needs another server certificate from the same CA.
+    ASSERT_TRUE(vrmsim::EnsureCertificates(dir, "other.local", &error)) << error;
+    EXPECT_EQ(read(dir + "/ca.pem"), ca);
+    EXPECT_NE(read(dir + "/server.pem"), cert);
+    EXPECT_EQ(vrmsim::Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
+}  // namespace
