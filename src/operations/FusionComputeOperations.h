@@ -36,10 +36,6 @@ class FCSDK_EXPORT CFusionComputeOperations : public CFusionComputeErrorHandler 
     CFusionComputeOperations(const CFusionComputeOperations&) = delete;
     CFusionComputeOperations& operator=(const CFusionComputeOperations&) = delete;
 
-    /// @brief The task time-out used when a caller gives none.
-    /// @return minutes
-    uint32_t GetOperationTimeout() const { return operationTimeout; }
-
     // ---- Request helpers ------------------------------------------------------------------------
 
     /// @brief POSTs `body` to `link` and reads the task from the answer, without waiting for it.
