@@ -1,0 +1,61 @@
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "BackupState.h"
+#include "Commands.h"
+
+namespace fcctl {
+
+void AddVmOptions(CLI::App* command, VmRef& ref) {
+    command->add_option("vm", ref.name, "Name of the VM")->type_name("NAME");
+    command->add_option("--urn", ref.urn, "URN of the VM (instead of the name)")->type_name("URN");
+    command->add_option("--uuid", ref.uuid, "UUID of the VM (instead of the name)")->type_name("UUID");
+}
+
+void RequireVm(const VmRef& ref) {
+    if (ref.name.empty() && ref.urn.empty() && ref.uuid.empty()) {
+        UsageError("name the VM: give its NAME, --urn URN or --uuid UUID");
+    }
+}
+
+std::string DescribeVm(const VmRef& ref) {
+    if (!ref.uuid.empty()) return "VM with UUID " + ref.uuid;
+    if (!ref.urn.empty()) return "VM " + ref.urn;
+    return "VM \"" + ref.name + "\"";
+}
+
+fc::SVMInfoLib ResolveVm(Session& session, const VmRef& ref, fc::UINT64 flags) {
+    RequireVm(ref);
+    fc::SVMInfoLib vm;
+    session.Check(session.Wrapper().GetVMInfo(ref.name, ref.urn, ref.uuid, vm, flags),
+                  "cannot read the " + DescribeVm(ref));
+    return vm;
+}
+
+std::string ReadFileOrFail(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) UsageError("cannot read " + path);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void WriteFileOrFail(const std::string& path, const std::string& content) {
+    std::string error;
+    if (!WriteFileAtomically(path, content, error, 0644)) throw CommandError(kExitFailed, error);
+}
+
+void PrintDone(Session& session, const std::string& text, const std::function<void(JsonWriter&)>& members) {
+    if (!session.Json()) {
+        session.Out() << text << '\n';
+        return;
+    }
+    JsonWriter w(session.Out());
+    w.BeginObject().Member("ok", true).Member("message", text);
+    if (members) members(w);
+    w.EndObject();
+    w.Finish();
+}
+
+}  // namespace fcctl

@@ -1,0 +1,62 @@
+#ifndef FCCTL_COMMANDS_H
+#define FCCTL_COMMANDS_H
+
+// Registration of fcctl's commands and the helpers they share.
+
+#include <CLI/CLI.hpp>
+
+#include <functional>
+#include <string>
+
+#include "JsonWriter.h"
+#include "Session.h"
+
+namespace fcctl {
+
+/// Inventory: versions, sites, clusters, hosts, vms, vm show, datastores, networks, folders.
+void RegisterInventoryCommands(CLI::App& app, CLI::App& vm, Session& session);
+/// Backup: snapshot, cbt, disk-access and backup.
+void RegisterBackupCommands(CLI::App& app, Session& session);
+/// The backup command itself: full or incremental backup of a VM with a state file.
+void RegisterBackupRun(CLI::App& app, Session& session);
+/// VM management: vm start|stop|shutdown|create|modify|delete|export-ovf|import-ovf|export-json|
+/// reconnect-nics.
+void RegisterVmCommands(CLI::App& vm, Session& session);
+/// Disks, network cards, datastores and MAC addresses: disk, nic, datastore create, mac check.
+void RegisterDeviceCommands(CLI::App& app, Session& session);
+
+/// How the user names a VM: a name (positional) or --urn / --uuid.
+struct VmRef {
+    std::string name;
+    std::string urn;
+    std::string uuid;
+};
+
+/// Adds the positional VM name and the --urn and --uuid options to a command.
+void AddVmOptions(CLI::App* command, VmRef& ref);
+/// Throws a usage error unless the VM was named one way or another.
+void RequireVm(const VmRef& ref);
+/// Finds the VM with the given detail flags; fails the command when it cannot be read.
+fc::SVMInfoLib ResolveVm(Session& session, const VmRef& ref, fc::UINT64 flags);
+/// Text naming the VM for messages.
+std::string DescribeVm(const VmRef& ref);
+
+/// Sets the command's action: run `body` after parsing (main catches its CommandError).
+template <typename Body>
+void OnRun(CLI::App* command, Session& session, Body body) {
+    command->callback([&session, body]() { session.action = body; });
+}
+
+/// Reads a whole file; a usage error when it cannot be read.
+std::string ReadFileOrFail(const std::string& path);
+/// Writes a whole file (atomically); a failure (exit 1) when it cannot be written.
+void WriteFileOrFail(const std::string& path, const std::string& content);
+
+/// Prints the outcome of a command that changes something: the text, or in JSON mode an object with
+/// "ok": true, "message": the text and the members `members` writes.
+void PrintDone(Session& session, const std::string& text,
+               const std::function<void(JsonWriter&)>& members = std::function<void(JsonWriter&)>());
+
+}  // namespace fcctl
+
+#endif  // FCCTL_COMMANDS_H

@@ -1,0 +1,283 @@
+// Inventory commands: read-only views of the VRM's site.
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+
+#include "Commands.h"
+#include "RecordJson.h"
+#include "RecordText.h"
+#include "Table.h"
+
+namespace fcctl {
+
+using namespace FusionComputeSDKWrapper;
+
+namespace {
+
+// VM lists ask the VRM for its summary view (host, OS, network cards): any VM detail flag does that.
+constexpr UINT64 kVmSummary = VM_PROP_VM_HOST_INFO;
+
+template <typename Record>
+void PrintJsonList(Session& session, const std::vector<Record>& list) {
+    JsonWriter w(session.Out());
+    WriteJsonList(w, list);
+    w.Finish();
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+VmSections SectionsFor(UINT64 flags) {
+    VmSections sections;
+    sections.disks = (flags & VM_PROP_VM_DISK_LIST) != 0;
+    sections.nics = (flags & VM_PROP_VM_NW_LIST) != 0;
+    sections.snapshots = (flags & VM_PROP_VM_SNAPSHOT_LIST) != 0;
+    return sections;
+}
+
+void RunVersions(Session& session) {
+    CFusionComputeWrapper& wrapper = session.Wrapper();
+    SVersionInfoLib version;
+    int number = 0;
+    const bool known =
+        wrapper.GetManagementVersionInfo(version) && wrapper.GetManagementVersionNumber(number);
+    const SSiteInfoLib& site = wrapper.GetSite();
+    if (session.Json()) {
+        JsonWriter w(session.Out());
+        w.BeginObject().Member("host", session.options().host);
+        w.Member("version", version.version)
+            .Member("versionNumber", number)
+            .Member("loginUri", version.loginUri);
+        w.Key("site").BeginObject().Member("name", site.name).Member("urn", site.urn).Member("uri", site.uri);
+        w.EndObject().EndObject();
+        w.Finish();
+        return;
+    }
+    Fields fields;
+    fields.Add("VRM", session.options().host);
+    fields.Add("API version", known ? version.version + " (" + std::to_string(number) + ")" : "unknown");
+    fields.Add("Login URI", version.loginUri);
+    fields.Add("Site", site.name + " (" + site.urn + ")");
+    fields.Print(session.Out());
+}
+
+void RegisterVersions(CLI::App& app, Session& session) {
+    CLI::App* cmd = app.add_subcommand(
+        "versions", "Show the highest API version the VRM offers and the site fcctl works in");
+    OnRun(cmd, session, [&session] { RunVersions(session); });
+}
+
+void RegisterSites(CLI::App& app, Session& session) {
+    CLI::App* cmd =
+        app.add_subcommand("sites", "List the VRM's sites (--details site-clusters,... for more)");
+    OnRun(cmd, session, [&session] {
+        std::vector<SSiteInfoLib> sites;
+        session.Check(session.Wrapper().GetSiteInfoList(sites, session.Details(0)), "cannot list the sites");
+        if (session.Json()) return PrintJsonList(session, sites);
+        PrintSites(session.Out(), sites);
+    });
+}
+
+void RegisterClusters(CLI::App& app, Session& session) {
+    auto folder = std::make_shared<std::string>();
+    CLI::App* cmd =
+        app.add_subcommand("clusters", "List the site's clusters (--details cluster-hosts,cluster-vms)");
+    cmd->add_option("--folder", *folder, "Only the clusters of this cluster folder")->type_name("URN");
+    OnRun(cmd, session, [&session, folder] {
+        std::vector<SClusterInfoLib> clusters;
+        CFusionComputeWrapper& wrapper = session.Wrapper();
+        const UINT64 flags = session.Details(0);
+        const bool ok = folder->empty() ? wrapper.GetClusterInfoList(clusters, flags)
+                                        : wrapper.GetClusterInfoListForFolder(*folder, clusters, flags);
+        session.Check(ok, "cannot list the clusters");
+        if (session.Json()) return PrintJsonList(session, clusters);
+        PrintClusters(session.Out(), clusters);
+    });
+}
+
+void RegisterHosts(CLI::App& app, Session& session) {
+    auto cluster = std::make_shared<std::string>();
+    CLI::App* cmd = app.add_subcommand(
+        "hosts", "List the site's hosts (--details host-vms,host-datastores,host-networks,host-storage)");
+    cmd->add_option("--cluster", *cluster, "Only the hosts of this cluster")->type_name("URN");
+    OnRun(cmd, session, [&session, cluster] {
+        std::vector<SHostInfoLib> hosts;
+        CFusionComputeWrapper& wrapper = session.Wrapper();
+        const UINT64 flags = session.Details(0);
+        const bool ok = cluster->empty() ? wrapper.GetHostInfoList(hosts, flags)
+                                         : wrapper.GetHostInfoListForCluster(*cluster, hosts, flags);
+        session.Check(ok, "cannot list the hosts");
+        if (session.Json()) return PrintJsonList(session, hosts);
+        PrintHosts(session.Out(), hosts);
+    });
+}
+
+struct VmsOptions {
+    std::string folder;
+    bool templates = false;
+    std::string mac;
+};
+
+bool HasMac(const SVMInfoLib& vm, const std::string& mac) {
+    return std::any_of(vm.nics.begin(), vm.nics.end(),
+                       [&](const SVMNetworkCardInfoLib& nic) { return Lower(nic.mac) == Lower(mac); });
+}
+
+void RunVms(Session& session, const VmsOptions& options) {
+    CFusionComputeWrapper& wrapper = session.Wrapper();
+    const UINT64 flags = session.Details(kVmSummary);
+    std::vector<SVMInfoLib> vms;
+    if (options.templates) {
+        session.Check(wrapper.GetVMTemplateList(vms, flags), "cannot list the templates");
+    } else if (!options.folder.empty()) {
+        session.Check(wrapper.GetVMInfoListForFolder(options.folder, vms, flags),
+                      "cannot list the VMs of folder " + options.folder);
+    } else {
+        session.Check(wrapper.GetVMInfoList(vms, flags), "cannot list the VMs");
+    }
+    if (!options.mac.empty()) {
+        vms.erase(std::remove_if(vms.begin(), vms.end(),
+                                 [&](const SVMInfoLib& vm) { return !HasMac(vm, options.mac); }),
+                  vms.end());
+    }
+    if (session.Json()) return PrintJsonList(session, vms);
+    PrintVmList(session.Out(), vms, SectionsFor(flags));
+}
+
+void RegisterVms(CLI::App& app, Session& session) {
+    auto options = std::make_shared<VmsOptions>();
+    CLI::App* cmd =
+        app.add_subcommand("vms", "List the site's VMs (--details disks,nics,snapshots for more)");
+    auto* folder =
+        cmd->add_option("--folder", options->folder, "Only the VMs of this VM folder")->type_name("URN");
+    cmd->add_flag("--templates", options->templates, "List the templates instead of the VMs")
+        ->excludes(folder);
+    cmd->add_option("--mac", options->mac, "Only the VMs with a network card of this MAC address")
+        ->type_name("MAC");
+    OnRun(cmd, session, [&session, options] { RunVms(session, *options); });
+}
+
+void RegisterVmShow(CLI::App& vm, Session& session) {
+    auto ref = std::make_shared<VmRef>();
+    CLI::App* cmd = vm.add_subcommand("show",
+                                      "Show one VM in full: disks, network cards (and snapshots with "
+                                      "--details snapshots, switch names with --details nics)");
+    AddVmOptions(cmd, *ref);
+    OnRun(cmd, session, [&session, ref] {
+        const SVMInfoLib vm = ResolveVm(session, *ref, session.Details(VM_PROP_VM_GUEST_INFO));
+        if (session.Json()) {
+            JsonWriter w(session.Out());
+            WriteJson(w, vm);
+            w.Finish();
+            return;
+        }
+        PrintVm(session.Out(), vm);
+    });
+}
+
+void RegisterDatastores(CLI::App& app, Session& session) {
+    CLI::App* cmd =
+        app.add_subcommand("datastores", "List the site's datastores (--details ds-vms,ds-extents)");
+    OnRun(cmd, session, [&session] {
+        std::vector<SDataStoreInfoLib> datastores;
+        session.Check(session.Wrapper().GetDataStoreInfoList(datastores, session.Details(0)),
+                      "cannot list the datastores");
+        if (session.Json()) return PrintJsonList(session, datastores);
+        PrintDatastores(session.Out(), datastores);
+    });
+}
+
+// The library reads switches per host; the site's switches are those of all hosts, each listed once.
+void MergeNetworks(const std::vector<SHostInfoLib>& hosts, std::vector<SNetworkInfoLib>& networks) {
+    for (const SHostInfoLib& host : hosts) {
+        for (const SNetworkInfoLib& network : host.networks) {
+            const bool seen =
+                std::any_of(networks.begin(), networks.end(),
+                            [&](const SNetworkInfoLib& known) { return known.urn == network.urn; });
+            if (!seen) networks.push_back(network);
+        }
+    }
+}
+
+void RegisterNetworks(CLI::App& app, Session& session) {
+    auto host = std::make_shared<std::string>();
+    CLI::App* cmd = app.add_subcommand("networks", "List the distributed switches and their port groups");
+    cmd->add_option("--of-host", *host, "Only the switches this host is attached to")->type_name("NAME");
+    OnRun(cmd, session, [&session, host] {
+        CFusionComputeWrapper& wrapper = session.Wrapper();
+        std::vector<SHostInfoLib> hosts(1);
+        if (host->empty()) {
+            session.Check(wrapper.GetHostInfoList(hosts, VM_PROP_HOST_NW_LIST), "cannot list the switches");
+        } else {
+            session.Check(wrapper.GetHostInfo(*host, "", hosts[0], VM_PROP_HOST_NW_LIST),
+                          "cannot read host \"" + *host + "\"");
+        }
+        std::vector<SNetworkInfoLib> networks;
+        MergeNetworks(hosts, networks);
+        if (session.Json()) return PrintJsonList(session, networks);
+        PrintNetworks(session.Out(), networks);
+    });
+}
+
+struct FoldersOptions {
+    std::string type = "all";
+    std::string parent;
+};
+
+void RunFolders(Session& session, const FoldersOptions& options) {
+    CFusionComputeWrapper& wrapper = session.Wrapper();
+    std::vector<std::pair<std::string, SFolderInfoLib>> folders;
+    if (options.type != "vm") {
+        std::vector<SFolderInfoLib> list;
+        session.Check(wrapper.GetClusterFolderInfoList(list), "cannot list the cluster folders");
+        for (const SFolderInfoLib& folder : list) folders.emplace_back("cluster", folder);
+    }
+    if (options.type != "cluster") {
+        std::vector<SFolderInfoLib> list;
+        session.Check(wrapper.GetVMFolderInfoList(options.parent, list), "cannot list the VM folders");
+        for (const SFolderInfoLib& folder : list) folders.emplace_back("vm", folder);
+    }
+    if (session.Json()) {
+        JsonWriter w(session.Out());
+        w.BeginArray();
+        for (const auto& folder : folders) {
+            w.BeginObject().Member("type", folder.first).Member("name", folder.second.name);
+            w.Member("urn", folder.second.urn).Member("uri", folder.second.uri);
+            w.Member("description", folder.second.description).EndObject();
+        }
+        w.EndArray();
+        w.Finish();
+        return;
+    }
+    PrintFolders(session.Out(), folders);
+}
+
+void RegisterFolders(CLI::App& app, Session& session) {
+    auto options = std::make_shared<FoldersOptions>();
+    CLI::App* cmd = app.add_subcommand("folders", "List the cluster folders and the VM folders of the site");
+    cmd->add_option("--type", options->type, "Which folders: cluster, vm or all")
+        ->check(CLI::IsMember({"cluster", "vm", "all"}))
+        ->capture_default_str();
+    cmd->add_option("--parent", options->parent, "VM folders below this object (default: the top level)")
+        ->type_name("URN");
+    OnRun(cmd, session, [&session, options] { RunFolders(session, *options); });
+}
+
+}  // namespace
+
+void RegisterInventoryCommands(CLI::App& app, CLI::App& vm, Session& session) {
+    RegisterVersions(app, session);
+    RegisterSites(app, session);
+    RegisterClusters(app, session);
+    RegisterHosts(app, session);
+    RegisterVms(app, session);
+    RegisterVmShow(vm, session);
+    RegisterDatastores(app, session);
+    RegisterNetworks(app, session);
+    RegisterFolders(app, session);
+}
+
+}  // namespace fcctl

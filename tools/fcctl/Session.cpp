@@ -1,0 +1,90 @@
+#include "Session.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "Details.h"
+
+namespace fcctl {
+
+void UsageError(const std::string& message) {
+    throw CommandError(kExitUsage, message);
+}
+
+bool ReadPassword(const std::string& passwordFile, std::string& password, std::string& error) {
+    password.clear();
+    if (!passwordFile.empty()) {
+        std::ifstream in(passwordFile, std::ios::binary);
+        if (!in) {
+            error = "cannot read the password file " + passwordFile;
+            return false;
+        }
+        std::getline(in, password);
+        if (!password.empty() && password.back() == '\r') password.pop_back();
+        if (password.empty()) {
+            error = "the password file " + passwordFile + " is empty";
+            return false;
+        }
+        return true;
+    }
+    const char* fromEnv = std::getenv(kPasswordEnv);
+    if (fromEnv != nullptr && *fromEnv != '\0') {
+        password = fromEnv;
+        return true;
+    }
+    error = std::string("no password: give --password-file FILE or set ") + kPasswordEnv;
+    return false;
+}
+
+Session::~Session() = default;
+
+fc::CFusionComputeWrapper& Session::Wrapper() {
+    if (wrapper_) return *wrapper_;
+    if (options_.host.empty()) UsageError("no VRM host: give --host HOST (or set FCCTL_HOST)");
+    if (options_.user.empty()) UsageError("no user: give --user NAME (or set FCCTL_USER)");
+    Details(0);  // reject a bad --details before anything is sent
+    std::string password, error;
+    if (!ReadPassword(options_.passwordFile, password, error)) UsageError(error);
+
+    if (options_.debug) EvDebug::SetLevel(2);
+    auto wrapper = std::make_unique<fc::CFusionComputeWrapper>();
+    if (options_.debug) wrapper->EnableDebug();
+    const bool connected = wrapper->Connect(options_.host, options_.user, password);
+    // The password is not needed any more; do not keep it around longer than necessary.
+    password.assign(password.size(), '\0');
+    wrapper_ = std::move(wrapper);
+    if (!connected) {
+        std::string message = "cannot connect to " + options_.host + " as " + options_.user;
+        const std::string lastError = wrapper_->GetLastError();
+        if (!lastError.empty()) message += ": " + lastError;
+        message += " (error code " + std::to_string(wrapper_->GetLastErrorCode()) + ")";
+        if (!options_.debug) message += "; run with --debug to see the requests";
+        throw CommandError(kExitFailed, message);
+    }
+    return *wrapper_;
+}
+
+void Session::Fail(const std::string& what) {
+    std::string message = what;
+    if (wrapper_) {
+        const std::string lastError = wrapper_->GetLastError();
+        message += ": " + (lastError.empty() ? std::string("no message from the library") : lastError);
+        message += " (error code " + std::to_string(wrapper_->GetLastErrorCode()) + ")";
+    }
+    throw CommandError(kExitFailed, message);
+}
+
+fc::UINT64 Session::Details(fc::UINT64 base) const {
+    fc::UINT64 flags = 0;
+    std::string error;
+    if (!ParseDetails(options_.details, flags, error)) UsageError("--details: " + error);
+    return base | flags;
+}
+
+std::ostream& Session::Out() {
+    return std::cout;
+}
+
+}  // namespace fcctl

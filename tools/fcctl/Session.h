@@ -1,0 +1,99 @@
+#ifndef FCCTL_SESSION_H
+#define FCCTL_SESSION_H
+
+// What every fcctl command shares: the global options, the connection to the VRM (made on first use),
+// the password source, the output mode and the way a command fails.
+
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "FusionComputeWrapper.h"
+
+namespace fcctl {
+
+namespace fc = FusionComputeSDKWrapper;
+
+/// Exit codes of fcctl.
+enum ExitCode {
+    kExitOk = 0,      ///< the command did what it was asked
+    kExitFailed = 1,  ///< the VRM or the library reported a failure
+    kExitUsage = 2,   ///< bad command line, missing password or unreadable input file
+};
+
+/// Ends a command: the message goes to standard error and fcctl exits with the code.
+class CommandError : public std::runtime_error {
+  public:
+    CommandError(int exitCode, const std::string& message)
+        : std::runtime_error(message), exitCode_(exitCode) {}
+    int exitCode() const { return exitCode_; }
+
+  private:
+    int exitCode_;
+};
+
+/// Throws a usage error (exit code 2).
+[[noreturn]] void UsageError(const std::string& message);
+
+/// The global options (given before or after the command).
+struct GlobalOptions {
+    std::string host;          ///< --host, or FCCTL_HOST
+    std::string user;          ///< --user, or FCCTL_USER
+    std::string passwordFile;  ///< --password-file
+    std::string details;       ///< --details
+    bool json = false;         ///< --json
+    bool debug = false;        ///< --debug
+};
+
+/// Name of the environment variable that may hold the password.
+constexpr const char* kPasswordEnv = "FCCTL_PASSWORD";
+
+/// Finds the password: the first line of `passwordFile` when given (a trailing newline is dropped),
+/// else the environment variable FCCTL_PASSWORD.
+/// @param passwordFile the --password-file value, or empty
+/// @param password receives the password
+/// @param error receives a message when there is none or the file cannot be read
+/// @return false when no password could be found
+bool ReadPassword(const std::string& passwordFile, std::string& password, std::string& error);
+
+/// The connection and output of one fcctl run.
+class Session {
+  public:
+    explicit Session(GlobalOptions& options) : options_(options) {}
+    ~Session();
+
+    /// The connected wrapper: the first call checks the options, reads the password and connects.
+    /// Throws CommandError when that fails.
+    fc::CFusionComputeWrapper& Wrapper();
+
+    /// Throws the library's last failure as a CommandError (exit code 1): "<what>: <last error>
+    /// (error code N)".
+    [[noreturn]] void Fail(const std::string& what);
+    /// Checks a library result: returns when `ok`, otherwise Fail(what).
+    void Check(bool ok, const std::string& what) {
+        if (!ok) Fail(what);
+    }
+
+    /// The detail mask: `base` plus the names given with --details. Throws a usage error for an
+    /// unknown name.
+    fc::UINT64 Details(fc::UINT64 base) const;
+    /// Whether --details named any of `flags`.
+    bool DetailsAsk(fc::UINT64 flags) const { return (Details(0) & flags) != 0; }
+
+    bool Json() const { return options_.json; }
+    std::ostream& Out();
+    const GlobalOptions& options() const { return options_; }
+
+    /// The command chosen on the command line, run by main after parsing.
+    std::function<void()> action;
+
+  private:
+    GlobalOptions& options_;
+    std::unique_ptr<fc::CFusionComputeWrapper> wrapper_;
+};
+
+}  // namespace fcctl
+
+#endif  // FCCTL_SESSION_H
