@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -141,7 +142,6 @@ std::set<std::string> Keys(const json::object& object) {
     for (const auto& member : object) keys.emplace(member.key());
     return keys;
 }
-
 
 // ---------------------------------------------------------------------------------------------
 // Pure parts: query strings, paging arguments, routing, URN rule.
@@ -956,6 +956,45 @@ TEST_F(VrmsimInventory, ControlEndpointsReadAndChangeTheSimulator) {
     EXPECT_GE(expired.Object().at("expired").to_number<int>(), 1);
     EXPECT_EQ(client_->Get("/service/sites").status, 401);
     EXPECT_EQ(client_->Get("/_sim/nothing").status, 404);
+}
+
+TEST_F(VrmsimInventory, APostWithoutLengthHeadersHasAnEmptyBody) {
+    // libcurl sends neither Content-Length nor Transfer-Encoding for a custom POST without data.
+    server().ClearRequests();
+    CURL* raw = curl_easy_init();
+    curl_slist* connectTo = curl_slist_append(
+        nullptr, (server().host() + ":7443:127.0.0.1:" + std::to_string(server().port())).c_str());
+    std::string url = "https://" + server().host() + ":7443/service/session";
+    curl_easy_setopt(raw, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(raw, CURLOPT_CONNECT_TO, connectTo);
+    curl_easy_setopt(raw, CURLOPT_CAINFO, server().caFile().c_str());
+    curl_easy_setopt(raw, CURLOPT_CUSTOMREQUEST, "POST");
+    curl_easy_setopt(raw, CURLOPT_TIMEOUT, 20L);
+    curl_easy_setopt(
+        raw, CURLOPT_WRITEFUNCTION, +[](char*, size_t size, size_t count, void*) { return size * count; });
+    EXPECT_EQ(curl_easy_perform(raw), CURLE_OK);
+    long status = 0;
+    curl_easy_getinfo(raw, CURLINFO_RESPONSE_CODE, &status);
+    EXPECT_EQ(status, 401);  // no login headers, but answered at once
+    curl_easy_cleanup(raw);
+    curl_slist_free_all(connectTo);
+    auto requests = server().Requests("/service/session");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].body, "");
+    EXPECT_FALSE(requests[0].HasHeader("Content-Length"));
+}
+
+TEST(VrmsimLifecycle, StopClosesIdleKeptAliveConnections) {
+    auto server = std::make_unique<SimServer>();
+    ASSERT_TRUE(server->ok()) << server->error();
+    Client client(*server);
+    ASSERT_EQ(client.Get("/service/versions").status, 200);  // the connection stays open and idle
+    auto start = std::chrono::steady_clock::now();
+    server->sim().Stop();
+    // The keep-alive timeout is 60 s; Stop must not wait for it.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_FALSE(server->sim().Running());
+    EXPECT_NE(client.Get("/service/versions").code, CURLE_OK);
 }
 
 // ---------------------------------------------------------------------------------------------

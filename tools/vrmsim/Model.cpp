@@ -25,8 +25,9 @@ bool IdAfter(const std::string& urn, const std::string& prefix, long& id, bool h
     return true;
 }
 
-template <class T>
-T* FindIn(std::map<long, T>& items, const std::string& prefix, const std::string& urn, bool hex = false) {
+template <class Map>
+auto FindIn(Map& items, const std::string& prefix, const std::string& urn, bool hex = false)
+    -> decltype(&items.begin()->second) {
     long id = 0;
     if (!IdAfter(urn, prefix, id, hex)) return nullptr;
     auto it = items.find(id);
@@ -91,6 +92,9 @@ Vm* Model::FindVm(const std::string& urn) {
 Volume* Model::FindVolume(const std::string& urn) {
     return FindIn(volumes, Urn("volumes:"), urn);
 }
+const Volume* Model::FindVolume(const std::string& urn) const {
+    return FindIn(volumes, Urn("volumes:"), urn);
+}
 Datastore* Model::FindDatastore(const std::string& urn) {
     return FindIn(datastores, Urn("datastores:"), urn);
 }
@@ -139,12 +143,7 @@ bool Model::Exists(const std::string& urn) {
 std::vector<const Volume*> Model::VolumesOf(const Vm& vm) const {
     std::vector<const Volume*> result;
     for (const auto& urn : vm.volumeUrns) {
-        for (const auto& entry : volumes) {
-            if (entry.second.urn == urn) {
-                result.push_back(&entry.second);
-                break;
-            }
-        }
+        if (const Volume* volume = FindVolume(urn)) result.push_back(volume);
     }
     return result;
 }

@@ -213,6 +213,7 @@ class Model {
     Host* FindHost(const std::string& urn);
     Vm* FindVm(const std::string& urn);
     Volume* FindVolume(const std::string& urn);
+    const Volume* FindVolume(const std::string& urn) const;
     Datastore* FindDatastore(const std::string& urn);
     StorageUnit* FindStorageUnit(const std::string& urn);
     StorageResource* FindStorageResource(const std::string& urn);

@@ -183,6 +183,15 @@ bool HttpsServer::Start(std::string& error) {
     server.Put(".*", handler);
     server.Delete(".*", handler);
     server.Patch(".*", handler);
+    // A request without Content-Length and Transfer-Encoding has no body (RFC 7230, 3.3.3), but
+    // cpp-httplib would read a POST or PUT until the read timeout; answer it at once as bodyless.
+    server.set_pre_routing_handler([impl](const httplib::Request& req, httplib::Response& res) {
+        bool bodyless = (req.method == "POST" || req.method == "PUT" || req.method == "PATCH") &&
+                        !req.has_header("Content-Length") && !req.has_header("Transfer-Encoding");
+        if (!bodyless) return httplib::Server::HandlerResponse::Unhandled;
+        impl->Serve(req, res);
+        return httplib::Server::HandlerResponse::Handled;
+    });
     server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
         res.status = 500;
         res.set_content("{\"errorCode\":\"10000500\",\"errorDes\":\"Internal simulator error.\"}",
