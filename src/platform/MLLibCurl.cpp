@@ -201,6 +201,11 @@ bool MLLibCurl::MLLibCurlAppendHeader(_http_hdr_type_ kind, const std::string& l
 
 MLLibCurlResult MLLibCurl::Perform(_http_req_type_ type, const std::string& url, const std::string& body,
                                    std::string& response, std::string& error) {
+    return Perform(type, url, body, response, error, type == HTTP_REQ_GET);
+}
+
+MLLibCurlResult MLLibCurl::Perform(_http_req_type_ type, const std::string& url, const std::string& body,
+                                   std::string& response, std::string& error, bool resendable) {
     response.clear();
     error.clear();
     impl_->responseHeaders.clear();
@@ -215,6 +220,9 @@ MLLibCurlResult MLLibCurl::Perform(_http_req_type_ type, const std::string& url,
     curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers);
     impl_->setMethod(type, body);
+    // Only a request on a connection that was not reused is never sent twice by libcurl.
+    curl_easy_setopt(handle, CURLOPT_FRESH_CONNECT, resendable ? 0L : 1L);
+    curl_easy_setopt(handle, CURLOPT_FORBID_REUSE, resendable ? 0L : 1L);
     impl_->body = &response;
     impl_->bodyOverLimit = false;
     impl_->errorBuffer[0] = '\0';

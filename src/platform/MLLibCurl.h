@@ -36,8 +36,14 @@ class MLLibCurl {
     bool MLLibCurlAppendHeader(_http_hdr_type_ kind, const std::string& line);
     /// Sends one request with the headers appended since the last one (then forgets them).
     /// `response` receives the body (also for HTTP errors). `error` describes a transport failure.
+    /// GET requests are resendable, the others are not (see the overload).
     MLLibCurlResult Perform(_http_req_type_ type, const std::string& url, const std::string& body,
                             std::string& response, std::string& error);
+    /// As above. libcurl sends a request again on a new connection when a reused keep-alive connection
+    /// turns out closed before any byte of the answer arrived. That is only allowed for a `resendable`
+    /// request; any other goes over a fresh connection, closed afterwards, so it is sent at most once.
+    MLLibCurlResult Perform(_http_req_type_ type, const std::string& url, const std::string& body,
+                            std::string& response, std::string& error, bool resendable);
 
     /// The last answer's header line that begins with `name` (case-insensitive), whole with its CR LF,
     /// or null when there is none.
