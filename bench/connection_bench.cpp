@@ -1,0 +1,175 @@
+// Client CPU time of one small GET through CFusionComputeConnection against the in-process simulator,
+// next to a bare libcurl loop over one reused easy handle that sends the same request. The difference
+// is what the session and transport layers add (URL and header building, hooks, logging checks).
+// Before the benchmarks, one session of 1000 requests reads the simulator's /_sim/stats to show that
+// the whole session used one TLS connection.
+//
+// Run: /work/build-platform/bench/connection_bench --benchmark_min_time=2
+
+#include <benchmark/benchmark.h>
+#include <curl/curl.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "SimServer.h"
+#include "connection/FusionComputeConnection.h"
+#include "platform/FXString.h"
+#include "platform/MlJson.h"
+
+namespace {
+
+constexpr char kPath[] = "service/sites";
+constexpr char kVersion[] = "v6.3";
+
+fcsdk_test::SimServer* g_server = nullptr;
+
+class BenchConnection : public FusionComputeSDKWrapper::CFusionComputeConnection {
+  public:
+    const std::string& TokenLine() const { return tokenHeader; }
+};
+
+std::unique_ptr<BenchConnection> OpenSession() {
+    auto connection = std::make_unique<BenchConnection>();
+    std::string versions;
+    if (!connection->connect(g_server->host(), g_server->user(), g_server->password(), versions) ||
+        !connection->login(g_server->user(), g_server->password(), kVersion, "")) {
+        return nullptr;
+    }
+    return connection;
+}
+
+void BM_ConnectionGet(benchmark::State& state) {
+    auto connection = OpenSession();
+    if (!connection) {
+        state.SkipWithError("could not open a session with the simulator");
+        return;
+    }
+    std::string response;
+    for (auto _ : state) {
+        if (!connection->get(kPath, response, nullptr)) {
+            state.SkipWithError("GET failed");
+            break;
+        }
+        benchmark::DoNotOptimize(response.data());
+    }
+}
+BENCHMARK(BM_ConnectionGet)->UseRealTime();
+
+size_t AppendBody(char* data, size_t size, size_t count, void* user) {
+    static_cast<std::string*>(user)->append(data, size * count);
+    return size * count;
+}
+
+// The same request with libcurl alone: one easy handle, same TLS settings and routing, same headers.
+void BM_BareCurlGet(benchmark::State& state) {
+    auto session = OpenSession();  // only for a valid token
+    if (!session) {
+        state.SkipWithError("could not open a session with the simulator");
+        return;
+    }
+    const std::string connectTo = "vrm.local:7443:127.0.0.1:" + std::to_string(g_server->port());
+    const std::string url = "https://vrm.local:7443/" + std::string(kPath);
+    const std::string accept = FXString::Format("Accept: application/json;version=%s;charset=UTF8", kVersion);
+    CURL* handle = curl_easy_init();
+    curl_slist* route = curl_slist_append(nullptr, connectTo.c_str());
+    std::string response;
+    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(handle, CURLOPT_TCP_KEEPALIVE, 1L);
+    curl_easy_setopt(handle, CURLOPT_CAINFO, g_server->caFile().c_str());
+    curl_easy_setopt(handle, CURLOPT_CONNECT_TO, route);
+    curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &AppendBody);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &response);
+    for (auto _ : state) {
+        curl_slist* headers = curl_slist_append(nullptr, accept.c_str());
+        headers = curl_slist_append(headers, session->TokenLine().c_str());
+        curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers);
+        response.clear();
+        const CURLcode code = curl_easy_perform(handle);
+        long status = 0;
+        curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+        curl_slist_free_all(headers);
+        if (code != CURLE_OK || status != 200) {
+            state.SkipWithError("GET failed");
+            break;
+        }
+        benchmark::DoNotOptimize(response.data());
+    }
+    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_cleanup(handle);
+    curl_slist_free_all(route);
+}
+BENCHMARK(BM_BareCurlGet)->UseRealTime();
+
+// Prints the CPU-time ratio of the session over bare libcurl after the usual console report.
+class RatioReporter : public benchmark::ConsoleReporter {
+  public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        // With repetitions the median stands for the benchmark; otherwise its single run.
+        for (const Run& run : runs) {
+            if (run.error_occurred) continue;
+            const std::string& name = run.run_name.function_name;
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+                cpuNs_[name] = run.GetAdjustedCPUTime();
+                medians_.insert(name);
+            } else if (run.run_type == Run::RT_Iteration && medians_.count(name) == 0) {
+                cpuNs_[name] = run.GetAdjustedCPUTime();
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        const auto session = cpuNs_.find("BM_ConnectionGet");
+        const auto bare = cpuNs_.find("BM_BareCurlGet");
+        if (session != cpuNs_.end() && bare != cpuNs_.end() && bare->second > 0) {
+            std::printf("client CPU per GET: connection %.1f us, bare libcurl %.1f us, ratio %.2f\n",
+                        session->second / 1000.0, bare->second / 1000.0, session->second / bare->second);
+        }
+    }
+
+  private:
+    std::map<std::string, double> cpuNs_;
+    std::set<std::string> medians_;
+};
+
+// One session of 1000 GETs, then /_sim/stats read over the same session.
+bool ReportConnectionReuse() {
+    g_server->Reset();
+    auto connection = OpenSession();
+    if (!connection) return false;
+    std::string response;
+    for (int i = 0; i < 1000; ++i) {
+        if (!connection->get(kPath, response, nullptr)) return false;
+    }
+    if (!connection->get("/_sim/stats", response, nullptr)) return false;
+    json_spirit::mObject stats;
+    if (!MlJson::Unserialize(response, stats)) return false;
+    std::printf("1000 GETs in one session: %lld requests, %lld TLS connection(s) (from /_sim/stats)\n",
+                static_cast<long long>(MlJson::GetInt64Value(stats, "requests")),
+                static_cast<long long>(MlJson::GetInt64Value(stats, "tlsConnections")));
+    return MlJson::GetInt64Value(stats, "tlsConnections") == 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    vrmsim::Options options;
+    options.recordRequests = false;
+    fcsdk_test::SimServer server(options);
+    if (!server.ok()) {
+        std::fprintf(stderr, "simulator did not start: %s\n", server.error().c_str());
+        return 1;
+    }
+    g_server = &server;
+    const bool reused = ReportConnectionReuse();
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return reused ? 0 : 2;
+}
