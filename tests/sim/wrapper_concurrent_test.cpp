@@ -5,6 +5,7 @@
 
 #include <boost/json.hpp>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -119,6 +120,48 @@ TEST(WrapperConcurrent, EightWrappersFillVMsFromEightThreadsAtOnce) {
         catalogueReads += request.method == "GET";
     EXPECT_GE(catalogueReads, 1u);
     EXPECT_LE(catalogueReads, static_cast<size_t>(kWrappers));
+    Peer::ResetGuestOSCatalogue();
+}
+
+TEST(WrapperConcurrent, GuestOSLookupsOnOtherThreadsRaceWithTheFirstCatalogueRead) {
+    fcsdk_test::SimServer server;
+    ASSERT_TRUE(server.ok()) << server.error();
+    fc::CFusionComputeWrapper reader;
+    ASSERT_TRUE(reader.Connect(server.host(), server.user(), server.password())) << reader.GetLastError();
+    Peer::ResetGuestOSCatalogue();
+    vrmsim::Fault catalogue;
+    catalogue.kind = vrmsim::FaultKind::Body;
+    catalogue.method = "GET";
+    catalogue.path = server.siteUri() + "/vms/osversions";
+    catalogue.body = R"({"linux": [{"id": 4, "versionDes": "EulerOS 2.0"}]})";
+    server.AddFault(catalogue);
+
+    // These threads touch nothing but the catalogue, so only its own lock orders them with the read.
+    constexpr int kLookupThreads = 4;
+    std::atomic<bool> readDone{false};
+    std::vector<std::string> finalNames(kLookupThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kLookupThreads; ++t) {
+        threads.emplace_back([&readDone, &finalNames, t] {
+            fc::CFusionComputeWrapper wrapper;
+            for (;;) {
+                const bool last = readDone.load();
+                std::string name;
+                Peer::LookupGuestOSName(wrapper, "linux", 4, name);
+                if (!name.empty() || last) {
+                    finalNames[t] = name;
+                    return;
+                }
+            }
+        });
+    }
+    std::vector<fc::SVMInfoLib> vms;
+    const bool listed = reader.GetVMInfoList(vms, 0);
+    readDone.store(true);
+    for (std::thread& thread : threads) thread.join();
+
+    ASSERT_TRUE(listed) << reader.GetLastError();
+    for (const std::string& name : finalNames) EXPECT_EQ(name, "EulerOS 2.0");
     Peer::ResetGuestOSCatalogue();
 }
 
