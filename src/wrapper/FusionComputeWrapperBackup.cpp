@@ -26,6 +26,10 @@ constexpr unsigned int kSnapshotDeletePauseMs = 10000;
 constexpr int kReleaseWaitReads = 10;
 constexpr unsigned int kReleaseWaitPauseMs = 5000;
 
+// Function text of the release wait's log line, spelt as the product's log readers know it.
+const char kReleaseDiskAccessFunction[] =
+    "bool FusionComputeSDKWrapper::CFusionComputeWrapper::ReleaseDiskAccess(const string&)";
+
 /// Blocks asked for by one changed-block request.
 constexpr int kBlocksPerPage = 10000;
 /// 512-byte sectors in one GB.
@@ -234,7 +238,8 @@ bool CFusionComputeWrapper::ReleaseDiskAccess(const std::string& resourceUri) {
         SBackupResourceInfoLib probe;
         probe.uri = resourceUri;
         if (!queries->GetBackupResourceInfo(probe)) break;
-        DebugLvl(__PRETTY_FUNCTION__, 2, "Backup resource [%s] still exists, waiting", resourceUri.c_str());
+        DebugLvl(kReleaseDiskAccessFunction, 2, "Backup resource [%s] still exists, waiting",
+                 resourceUri.c_str());
         OBSLEEP_InTeRnAl(kReleaseWaitPauseMs, __FILE__, __LINE__);
     }
     return true;

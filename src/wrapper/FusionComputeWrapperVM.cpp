@@ -20,6 +20,11 @@ constexpr int32_t kDefaultCpuQuantity = 1;
 constexpr int32_t kDefaultCoresPerSocket = 1;
 constexpr uint64_t kDefaultMemoryMB = 1024;
 
+// Function text of the reconnection's log line, spelt as the product's log readers know it.
+const char kReconnectNetworksFunction[] =
+    "bool FusionComputeSDKWrapper::CFusionComputeWrapper::ReconnectNetworksFromJSONDescriptor(const "
+    "FusionComputeSDKWrapper::SVMInfoLib&, const string&)";
+
 /// Reads a VM that was just created back into its record, with every detail.
 bool ReadBackCreatedVM(CFusionComputeWrapper& wrapper, SVMInfoLib& vm) {
     // The search arguments are copied: the read replaces the record they come from.
@@ -65,6 +70,7 @@ bool CFusionComputeWrapper::ShutdownVM(const std::string& name, const std::strin
 
 bool CFusionComputeWrapper::ChangeVMPowerState(const std::string& name, const std::string& urn,
                                                const std::string& uuid, bool powerOn, bool force) {
+    if (!_CheckConnected()) return false;
     SVMInfoLib vm;
     if (!GetVMInfo(name, urn, uuid, vm, MIN_VM_PROPS)) return false;
     return operations->ChangeVMPowerState(vm, powerOn, force) || _CopyOperationsError();
@@ -106,6 +112,7 @@ bool CFusionComputeWrapper::CreateVMFromOVFDescriptor(const std::string& descrip
 }
 
 bool CFusionComputeWrapper::DeleteVM(const SVMInfoLib& vm, bool deleteDisks) {
+    if (!_CheckConnected()) return false;
     SVMInfoLib target = vm;
     if (vm.uri.empty() && !GetVMInfo(vm.name, vm.urn, vm.uuid, target, MIN_VM_PROPS)) return false;
     return operations->DeleteVM(target, deleteDisks) || _CopyOperationsError();
@@ -117,6 +124,7 @@ bool CFusionComputeWrapper::DeleteVM(const std::string& name, const std::string&
 }
 
 bool CFusionComputeWrapper::ModifyVM(SVMInfoLib& vm) {
+    if (!_CheckConnected()) return false;
     SVMInfoLib current;
     if (!GetVMInfo(vm.name, vm.urn, vm.uuid, current, VM_PROP_ALL)) return false;
 
@@ -127,6 +135,7 @@ bool CFusionComputeWrapper::ModifyVM(SVMInfoLib& vm) {
 }
 
 bool CFusionComputeWrapper::GetOVFDescriptorForVM(const SVMInfoLib& vm, std::string& descriptor) {
+    if (!_CheckConnected()) return false;
     SVMInfoLib target = vm;
     if ((vm.uri.empty() || vm.disks.empty()) &&
         !GetVMInfo(vm.name, vm.urn, vm.uuid, target, VM_PROP_VM_DISK_LIST)) {
@@ -153,6 +162,7 @@ bool CFusionComputeWrapper::GetVMInfoFromJSONDescriptor(const std::string& descr
 
 bool CFusionComputeWrapper::ReconnectNetworksFromJSONDescriptor(const SVMInfoLib& vm,
                                                                 const std::string& descriptor) {
+    if (!_CheckConnected()) return false;
     SVMInfoLib old;
     if (!GetVMInfoFromJSONDescriptor(descriptor, old)) return false;
 
@@ -164,7 +174,7 @@ bool CFusionComputeWrapper::ReconnectNetworksFromJSONDescriptor(const SVMInfoLib
         if (inUse) card.mac.clear();
         if (AddNicToVM(vm, card)) ++reconnected;
     }
-    Debug(__PRETTY_FUNCTION__, "Reconnected %d of %d nics to vm [%s]", reconnected,
+    Debug(kReconnectNetworksFunction, "Reconnected %d of %d nics to vm [%s]", reconnected,
           static_cast<int>(old.nics.size()), vm.name.c_str());
     return true;
 }
@@ -208,6 +218,7 @@ bool CFusionComputeWrapper::ModifyDisk(SDiskInfoLib& disk) {
 }
 
 bool CFusionComputeWrapper::AddDiskToVM(const SVMInfoLib& vm, SDiskInfoLib& disk, bool omitVolType) {
+    if (!_CheckConnected()) return false;
     SVMInfoLib target = vm;
     if (vm.uri.empty() && !GetVMInfo(vm.name, vm.urn, vm.uuid, target, MIN_VM_PROPS)) return false;
 
@@ -240,6 +251,7 @@ bool CFusionComputeWrapper::AddDiskToVM(const std::string& name, const std::stri
 
 bool CFusionComputeWrapper::CheckDatastoreThinSupport(const std::string& name, const std::string& urn,
                                                       bool& isThin) {
+    if (!_CheckConnected()) return false;
     SDataStoreInfoLib datastore;
     if (!GetDataStoreInfo(name, urn, datastore, MIN_VM_PROPS)) return false;
     isThin = datastore.isThin;

@@ -1,0 +1,580 @@
+// The VM management operations of the facade against vrmsim over real TLS: what the facade looks up,
+// the bodies of the requests as they went out, and the results and errors the caller sees.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <boost/json.hpp>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "FacadeSimFixture.h"
+#include "LogCapture.h"
+
+namespace {
+
+namespace fc = FusionComputeSDKWrapper;
+namespace json = boost::json;
+using fc::SDiskInfoLib;
+using fc::SVMInfoLib;
+using fc::SVMNetworkCardInfoLib;
+using ::testing::HasSubstr;
+
+class FacadeVMTest : public fcsdk_test::FacadeSimTest {
+  protected:
+    // Host, cluster and datastore records as the facade finds them.
+    fc::SHostInfoLib Host(const std::string& name) {
+        fc::SHostInfoLib host;
+        EXPECT_TRUE(wrapper().GetHostInfo(name, "", host, fc::MIN_VM_PROPS)) << wrapper().GetLastError();
+        server().ClearRequests();
+        return host;
+    }
+    fc::SClusterInfoLib Cluster(const std::string& name) {
+        fc::SClusterInfoLib cluster;
+        EXPECT_TRUE(wrapper().GetClusterInfo(name, "", cluster, fc::MIN_VM_PROPS))
+            << wrapper().GetLastError();
+        server().ClearRequests();
+        return cluster;
+    }
+    fc::SDataStoreInfoLib Datastore(const std::string& name) {
+        fc::SDataStoreInfoLib datastore;
+        EXPECT_TRUE(wrapper().GetDataStoreInfo(name, "", datastore, fc::MIN_VM_PROPS))
+            << wrapper().GetLastError();
+        server().ClearRequests();
+        return datastore;
+    }
+
+    // A VM record that names only the UUID of a seeded VM, as a caller that kept only that would build it.
+    static SVMInfoLib ByUuid(const SVMInfoLib& vm) { return SVMInfoLib("", "", vm.uuid); }
+
+    std::vector<vrmsim::RecordedRequest> Lists(const std::string& path) const {
+        return Sent("GET", SiteUri() + path);
+    }
+};
+
+// ---------------------------------------------------------------------------------------------------
+// Before Connect
+// ---------------------------------------------------------------------------------------------------
+
+TEST(FacadeVMNotConnected, EveryOperationFailsWithoutRequest) {
+    fcsdk_test::SimServer server;
+    ASSERT_TRUE(server.ok()) << server.error();
+    fcsdk_test::FakeClock clock;
+    fc::CFusionComputeWrapper wrapper;
+    SVMInfoLib vm("vm-0001", "", "");
+    vm.uri = "/service/sites/X/vms/i-1";
+    SDiskInfoLib disk;
+    disk.uri = "/service/sites/X/volumes/1";
+    disk.urn = "urn:sites:X:volumes:1";
+    SVMNetworkCardInfoLib nic;
+    nic.portGroupUrn = "urn:sites:X:dvswitchs:1:portgroups:1";
+    std::string text;
+    bool flag = false;
+
+    const std::vector<std::pair<const char*, std::function<bool()>>> operations = {
+        {"PowerOnVM", [&] { return wrapper.PowerOnVM("vm-0001", "", ""); }},
+        {"PowerOffVM", [&] { return wrapper.PowerOffVM("vm-0001", "", ""); }},
+        {"ShutdownVM", [&] { return wrapper.ShutdownVM("vm-0001", "", ""); }},
+        {"CreateVM",
+         [&] {
+             SVMInfoLib created;
+             created.hostUrn = "urn:sites:X:hosts:1";
+             return wrapper.CreateVM(created);
+         }},
+        {"CreateVMFromOVFDescriptor",
+         [&] {
+             SVMInfoLib created;
+             created.hostUrn = "urn:sites:X:hosts:1";
+             return wrapper.CreateVMFromOVFDescriptor("<ovf/>", created, {});
+         }},
+        {"DeleteVM", [&] { return wrapper.DeleteVM(vm, true); }},
+        {"ModifyVM", [&] { return wrapper.ModifyVM(vm); }},
+        {"GetOVFDescriptorForVM", [&] { return wrapper.GetOVFDescriptorForVM("vm-0001", "", "", text); }},
+        {"GetJSONDescriptorForVM", [&] { return wrapper.GetJSONDescriptorForVM(vm, text); }},
+        {"ReconnectNetworksFromJSONDescriptor",
+         [&] {
+             return wrapper.ReconnectNetworksFromJSONDescriptor(vm,
+                                                                R"({"vmConfig":{"nics":[{"mac":"aa"}]}})");
+         }},
+        {"CreateDisk",
+         [&] {
+             SDiskInfoLib created;
+             created.datastoreUrn = "urn:sites:X:datastores:1";
+             return wrapper.CreateDisk(created, false);
+         }},
+        {"DeleteDisk", [&] { return wrapper.DeleteDisk(disk); }},
+        {"ModifyDisk", [&] { return wrapper.ModifyDisk(disk); }},
+        {"AddDiskToVM", [&] { return wrapper.AddDiskToVM(vm, disk, false); }},
+        {"CheckDatastoreThinSupport",
+         [&] { return wrapper.CheckDatastoreThinSupport("datastore01", "", flag); }},
+        {"AddNicToVM", [&] { return wrapper.AddNicToVM(vm, nic); }},
+        {"CheckMACAddress", [&] { return wrapper.CheckMACAddress("28:6e:d4:00:00:01", flag); }},
+        {"CreateDataStore",
+         [&] { return wrapper.CreateDataStore("ds", "urn:sites:X:hosts:1", "su", 0, true); }},
+    };
+    for (const auto& [name, operation] : operations) {
+        EXPECT_FALSE(operation()) << name;
+        EXPECT_EQ(wrapper.GetLastError(), "Not connected to a VRM site") << name;
+    }
+    EXPECT_TRUE(server.Requests().empty());
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Power
+// ---------------------------------------------------------------------------------------------------
+
+TEST_F(FacadeVMTest, PowerOperationsFindTheVMAndSendTheirMode) {
+    const SVMInfoLib vm = SeededVM("vm-0002");
+    struct Case {
+        const char* label;
+        std::function<bool(fc::CFusionComputeWrapper&)> call;
+        std::string action;
+        std::string body;
+    };
+    const std::vector<Case> cases = {
+        {"PowerOnVM", [&](auto& w) { return w.PowerOnVM("", "", vm.uuid); }, "/action/start", ""},
+        {"PowerOffVM", [&](auto& w) { return w.PowerOffVM("", vm.urn, ""); }, "/action/stop",
+         R"({"mode":"force"})"},
+        {"ShutdownVM", [&](auto& w) { return w.ShutdownVM("vm-0002", "", ""); }, "/action/stop",
+         R"({"mode":"safe"})"},
+    };
+    int taskId = 100;
+    for (const Case& c : cases) {
+        server().ClearRequests();
+        ScriptSuccessfulTask("POST", vm.uri + c.action, ++taskId);
+        EXPECT_TRUE(c.call(wrapper())) << c.label << ": " << wrapper().GetLastError();
+        std::vector<vrmsim::RecordedRequest> posts = Sent("POST", vm.uri + c.action);
+        ASSERT_EQ(posts.size(), 1u) << c.label;
+        EXPECT_EQ(posts.front().body, c.body) << c.label;
+        // The VM is looked up with no details.
+        std::vector<vrmsim::RecordedRequest> lookups = Lists("/vms");
+        ASSERT_EQ(lookups.size(), 1u) << c.label;
+        EXPECT_EQ(lookups.front().QueryValues("detail"), std::vector<std::string>{"0"}) << c.label;
+    }
+}
+
+TEST_F(FacadeVMTest, PowerOperationOnAnUnknownVMSendsNothing) {
+    EXPECT_FALSE(wrapper().PowerOnVM("no-such-vm", "", ""));
+    EXPECT_FALSE(wrapper().GetLastError().empty());
+    EXPECT_TRUE(SentWithMethod("POST").empty());
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Creation
+// ---------------------------------------------------------------------------------------------------
+
+TEST_F(FacadeVMTest, CreateVMPlacesByHostBeforeClusterAndAppliesTheDefaults) {
+    const fc::SHostInfoLib host = Host("CNA02");
+    const SVMInfoLib existing = SeededVM("vm-0003");
+    ScriptSuccessfulTask("POST", SiteUri() + "/vms", 201, existing.urn, existing.uri);
+
+    SVMInfoLib vm;
+    vm.hostName = "CNA02";
+    vm.clusterName = "ManagementCluster";
+    vm.osType = "Linux";
+    vm.osVersion = 77;
+    ASSERT_TRUE(wrapper().CreateVM(vm)) << wrapper().GetLastError();
+
+    EXPECT_EQ(
+        OnlyBody("POST", SiteUri() + "/vms"),
+        (json::object{{"vmConfig", json::object{{"cpu", json::object{{"quantity", 1}, {"coresPerSocket", 1}}},
+                                                {"memory", json::object{{"quantityMB", 1024}}}}},
+                      {"osOptions", json::object{{"osType", "Windows"}, {"osVersion", 3}}},
+                      {"location", host.urn},
+                      {"autoBoot", false}}));
+    EXPECT_TRUE(Lists("/clusters").empty()) << "a host name makes the cluster lookup unnecessary";
+    // The caller's record is the created VM, read back with every detail.
+    EXPECT_EQ(vm.urn, existing.urn);
+    EXPECT_EQ(vm.name, existing.name);
+    EXPECT_EQ(vm.disks.size(), existing.disks.size());
+}
+
+TEST_F(FacadeVMTest, CreateVMKeepsTheCallersSizesAndPlacesByCluster) {
+    const fc::SClusterInfoLib cluster = Cluster("ManagementCluster");
+    const SVMInfoLib existing = SeededVM("vm-0004");
+    ScriptSuccessfulTask("POST", SiteUri() + "/vms", 202, existing.urn, existing.uri);
+
+    SVMInfoLib vm;
+    vm.name = "vm-0004";
+    vm.uuid = existing.uuid;
+    vm.clusterName = "ManagementCluster";
+    vm.cpuQuantity = 4;
+    vm.coresPerSocket = 2;
+    vm.memoryQuantityMB = UINT64_MAX;  // the unsigned form of -1 means "not given"
+    ASSERT_TRUE(wrapper().CreateVM(vm)) << wrapper().GetLastError();
+
+    json::object body = OnlyBody("POST", SiteUri() + "/vms");
+    EXPECT_EQ(body.at("location"), json::value(cluster.urn));
+    EXPECT_EQ(body.at("name"), json::value("vm-0004"));
+    EXPECT_EQ(body.at("uuid"), json::value(existing.uuid));
+    EXPECT_EQ(body.at("vmConfig"),
+              (json::object{{"cpu", json::object{{"quantity", 4}, {"coresPerSocket", 2}}},
+                            {"memory", json::object{{"quantityMB", 1024}}}}));
+}
+
+TEST_F(FacadeVMTest, CreateVMWithAnUnknownHostSendsNoCreation) {
+    SVMInfoLib vm;
+    vm.hostName = "CNA99";
+    vm.clusterName = "ManagementCluster";
+    EXPECT_FALSE(wrapper().CreateVM(vm));
+    EXPECT_FALSE(wrapper().GetLastError().empty());
+    EXPECT_TRUE(SentWithMethod("POST").empty());
+    EXPECT_TRUE(Lists("/clusters").empty());
+}
+
+TEST_F(FacadeVMTest, CreateVMWithoutLocationFailsWithTheOperationsMessage) {
+    SVMInfoLib vm;
+    vm.name = "nowhere";
+    EXPECT_FALSE(wrapper().CreateVM(vm));
+    EXPECT_EQ(wrapper().GetLastError(), "Location (cluster/host) was not specified");
+    EXPECT_TRUE(SentWithMethod("POST").empty());
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Change and deletion
+// ---------------------------------------------------------------------------------------------------
+
+TEST_F(FacadeVMTest, ModifyVMByUuidSendsOnlyWhatDiffersAndNeverAnEmptyName) {
+    const SVMInfoLib vm = SeededVM("vm-0005");
+    ScriptSuccessfulTask("PUT", vm.uri, 301);
+
+    SVMInfoLib wanted = ByUuid(vm);
+    wanted.coresPerSocket = 2;
+    ASSERT_TRUE(wrapper().ModifyVM(wanted)) << wrapper().GetLastError();
+
+    EXPECT_EQ(OnlyBody("PUT", vm.uri), (json::object{{"cpu", json::object{{"coresPerSocket", 2}}}}));
+}
+
+TEST_F(FacadeVMTest, ModifyVMWithNothingToChangeSendsNoRequest) {
+    const SVMInfoLib vm = SeededVM("vm-0005");
+    for (SVMInfoLib wanted : {ByUuid(vm), SVMInfoLib("vm-0005", "", "")}) {
+        EXPECT_TRUE(wrapper().ModifyVM(wanted)) << wrapper().GetLastError();
+    }
+    EXPECT_TRUE(SentWithMethod("PUT").empty());
+}
+
+TEST_F(FacadeVMTest, ModifyVMRenamesAndResizesMemory) {
+    const SVMInfoLib vm = SeededVM("vm-0006");
+    ScriptSuccessfulTask("PUT", vm.uri, 302);
+    SVMInfoLib wanted("renamed-vm", vm.urn, "");
+    wanted.memoryQuantityMB = 4096;
+    ASSERT_TRUE(wrapper().ModifyVM(wanted)) << wrapper().GetLastError();
+    EXPECT_EQ(OnlyBody("PUT", vm.uri),
+              (json::object{{"name", "renamed-vm"}, {"memory", json::object{{"quantityMB", 4096}}}}));
+}
+
+TEST_F(FacadeVMTest, ModifyVMReportsTheFailedTask) {
+    const SVMInfoLib vm = SeededVM("vm-0006");
+    Fail("PUT", vm.uri, 1, "10410001", "Not enough memory on the host.");
+    SVMInfoLib wanted = ByUuid(vm);
+    wanted.memoryQuantityMB = 1 << 20;
+    EXPECT_FALSE(wrapper().ModifyVM(wanted));
+    EXPECT_EQ(wrapper().GetLastError(), "Not enough memory on the host.");
+}
+
+TEST_F(FacadeVMTest, DeleteVMByIdentityLooksTheVMUp) {
+    const SVMInfoLib vm = SeededVM("vm-0007");
+    ScriptSuccessfulTask("DELETE", vm.uri, 303);
+    ASSERT_TRUE(wrapper().DeleteVM("", "", vm.uuid, true)) << wrapper().GetLastError();
+    EXPECT_EQ(OnlyBody("DELETE", vm.uri), (json::object{{"isReserveDisks", 0}}));
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Descriptors
+// ---------------------------------------------------------------------------------------------------
+
+TEST_F(FacadeVMTest, JSONDescriptorIsTheVMObjectAndReadsBack) {
+    const SVMInfoLib vm = SeededVM("vm-0008");
+    std::string descriptor;
+    ASSERT_TRUE(wrapper().GetJSONDescriptorForVM(vm, descriptor)) << wrapper().GetLastError();
+    ASSERT_EQ(Sent("GET", vm.uri).size(), 1u);
+    EXPECT_TRUE(json::parse(descriptor).is_object());
+    EXPECT_TRUE(SentWithMethod("POST").empty());
+
+    SVMInfoLib parsed;
+    ASSERT_TRUE(wrapper().GetVMInfoFromJSONDescriptor(descriptor, parsed));
+    EXPECT_EQ(parsed.urn, vm.urn);
+    EXPECT_EQ(parsed.uuid, vm.uuid);
+    EXPECT_EQ(parsed.disks.size(), vm.disks.size());
+    ASSERT_EQ(parsed.nics.size(), vm.nics.size());
+    EXPECT_EQ(parsed.nics.front().mac, vm.nics.front().mac);
+
+    EXPECT_FALSE(wrapper().GetVMInfoFromJSONDescriptor("<vm/>", parsed));
+}
+
+TEST_F(FacadeVMTest, JSONDescriptorNeedsTheVMLink) {
+    std::string descriptor;
+    EXPECT_FALSE(wrapper().GetJSONDescriptorForVM(SVMInfoLib("vm-0008", "", ""), descriptor));
+    EXPECT_EQ(wrapper().GetLastError(), "VM URI is not specified");
+    EXPECT_TRUE(server().Requests().empty());
+}
+
+TEST_F(FacadeVMTest, OVFDescriptorOfACompleteRecordNeedsNoLookup) {
+    const SVMInfoLib vm = SeededVM("vm-0008");
+    Answer("POST", vm.uri + "/action/createdescriptor", R"({"ovfDescriptor":"<Envelope/>"})", 2);
+    std::string descriptor;
+    ASSERT_TRUE(wrapper().GetOVFDescriptorForVM(vm, descriptor)) << wrapper().GetLastError();
+    EXPECT_EQ(descriptor, "<Envelope/>");
+    EXPECT_TRUE(Lists("/vms").empty());
+
+    // Without its disks the record is read again, with the disk list.
+    ASSERT_TRUE(wrapper().GetOVFDescriptorForVM("", "", vm.uuid, descriptor)) << wrapper().GetLastError();
+    std::vector<vrmsim::RecordedRequest> lookups = Lists("/vms");
+    ASSERT_EQ(lookups.size(), 1u);
+    EXPECT_EQ(lookups.front().QueryValues("detail"), std::vector<std::string>{"2"});
+    std::vector<vrmsim::RecordedRequest> posts = Sent("POST", vm.uri + "/action/createdescriptor");
+    ASSERT_EQ(posts.size(), 2u);
+    EXPECT_EQ(BodyOf(posts[1]).at("fileItems").as_array().size(), vm.disks.size());
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Network cards
+// ---------------------------------------------------------------------------------------------------
+
+TEST_F(FacadeVMTest, ReconnectNetworksClearsAMacAddressThatIsInUse) {
+    const SVMInfoLib target = SeededVM("vm-0009");
+    const SVMInfoLib other = SeededVM("vm-0010");
+    ASSERT_FALSE(other.nics.empty());
+    const std::string usedMac = other.nics.front().mac;
+    const std::string freeMac = "aa:bb:cc:dd:ee:01";
+    const std::string portGroup = other.nics.front().portGroupUrn;
+    json::object descriptor{
+        {"name", "old-vm"},
+        {"vmConfig", json::object{{"nics", json::array{json::object{{"name", "Nic1"},
+                                                                    {"mac", usedMac},
+                                                                    {"portGroupUrn", portGroup},
+                                                                    {"sequenceNum", 0},
+                                                                    {"virtIo", 1}},
+                                                       json::object{{"name", "Nic2"},
+                                                                    {"mac", freeMac},
+                                                                    {"portGroupUrn", portGroup},
+                                                                    {"sequenceNum", 1},
+                                                                    {"virtIo", 1},
+                                                                    {"portId", "p-7"}}}}}}};
+    ScriptSuccessfulTask("POST", target.uri + "/virtualNics", 401);
+    ScriptSuccessfulTask("POST", target.uri + "/virtualNics", 402);
+
+    EXPECT_TRUE(wrapper().ReconnectNetworksFromJSONDescriptor(target, json::serialize(descriptor)))
+        << wrapper().GetLastError();
+
+    std::vector<vrmsim::RecordedRequest> posts = Sent("POST", target.uri + "/virtualNics");
+    ASSERT_EQ(posts.size(), 2u);
+    EXPECT_EQ(BodyOf(posts[0]), (json::object{{"name", "Nic1"},
+                                              {"portGroupUrn", portGroup},
+                                              {"sequenceNum", 0},
+                                              {"virtIo", 1},
+                                              {"portId", ""}}));
+    EXPECT_EQ(BodyOf(posts[1]), (json::object{{"name", "Nic2"},
+                                              {"portGroupUrn", portGroup},
+                                              {"mac", freeMac},
+                                              {"sequenceNum", 1},
+                                              {"virtIo", 1},
+                                              {"portId", "p-7"}}));
+    // The MAC searches went to the site's VM list.
+    std::vector<vrmsim::RecordedRequest> searches = Lists("/vms");
+    ASSERT_EQ(searches.size(), 2u);
+    EXPECT_EQ(searches[0].QueryValues("mac"), std::vector<std::string>{usedMac});
+    EXPECT_TRUE(Lists("/dvswitchs").empty()) << "cards with a port group need no switch lookup";
+}
+
+TEST_F(FacadeVMTest, ReconnectNetworksSucceedsWhenNoCardCouldBeAdded) {
+    fcsdk_test::LogCapture log(1);
+    const SVMInfoLib target = SeededVM("vm-0011");
+    const std::string descriptor =
+        R"({"vmConfig":{"nics":[{"mac":"aa:bb:cc:00:00:01","portGroupUrn":"x"},{"mac":"aa:bb:cc:00:00:02","portGroupUrn":"x"}]}})";
+    Fail("POST", target.uri + "/virtualNics", 2, "10420002", "Port group not found.");
+
+    EXPECT_TRUE(wrapper().ReconnectNetworksFromJSONDescriptor(target, descriptor));
+    EXPECT_EQ(Sent("POST", target.uri + "/virtualNics").size(), 2u);
+    EXPECT_EQ(wrapper().GetLastError(), "Port group not found.");
+    EXPECT_TRUE(log.Contains(
+        "bool FusionComputeSDKWrapper::CFusionComputeWrapper::ReconnectNetworksFromJSONDescriptor(const "
+        "FusionComputeSDKWrapper::SVMInfoLib&, const string&) - Reconnected 0 of 2 nics to vm "
+        "[vm-0011]"))
+        << log.Text();
+
+    EXPECT_FALSE(wrapper().ReconnectNetworksFromJSONDescriptor(target, "not json"));
+}
+
+TEST_F(FacadeVMTest, AddNicToVMChoosesTheFirstPortGroupOfTheNamedSwitch) {
+    const SVMInfoLib vm = SeededVM("vm-0012");
+    ScriptSuccessfulTask("POST", vm.uri + "/virtualNics", 403);
+    SVMNetworkCardInfoLib nic;
+    nic.dvSwitchName = "DVS02";
+    ASSERT_TRUE(wrapper().AddNicToVM(SVMInfoLib(vm.name, "", ""), nic)) << wrapper().GetLastError();
+
+    EXPECT_EQ(nic.portGroupName, "PG-2-1");
+    EXPECT_THAT(nic.portGroupUrn, HasSubstr(":portgroups:1"));
+    EXPECT_EQ(OnlyBody("POST", vm.uri + "/virtualNics").at("portGroupUrn"), json::value(nic.portGroupUrn));
+}
+
+TEST_F(FacadeVMTest, CheckMACAddressSearchesTheSite) {
+    const SVMInfoLib vm = SeededVM("vm-0013");
+    bool inUse = false;
+    ASSERT_TRUE(wrapper().CheckMACAddress(vm.nics.front().mac, inUse));
+    EXPECT_TRUE(inUse);
+    ASSERT_TRUE(wrapper().CheckMACAddress("aa:bb:cc:dd:ee:ff", inUse));
+    EXPECT_FALSE(inUse);
+
+    Fail("GET", SiteUri() + "/vms", 1, "10000009", "Search refused");
+    EXPECT_FALSE(wrapper().CheckMACAddress("aa:bb:cc:dd:ee:ff", inUse));
+    EXPECT_EQ(wrapper().GetLastError(), "Search refused");
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Disks and datastores
+// ---------------------------------------------------------------------------------------------------
+
+class FacadeDiskTest : public FacadeVMTest {
+  protected:
+    void SetUp() override {
+        FacadeVMTest::SetUp();
+        vm_ = SeededVM("vm-0014");
+        // The volume the VRM "creates": an existing one, so that reading it back works.
+        volume_ = SeededVM("vm-0015").disks.back();
+        ASSERT_FALSE(volume_.urn.empty());
+        // A VM's disk element names its volume by URN only.
+        volume_.uri = UriOf(volume_.urn);
+    }
+
+    // A new disk as a caller describes it, with its own bus and slot.
+    static SDiskInfoLib NewDisk() {
+        SDiskInfoLib disk;
+        disk.name = "data-disk";
+        disk.quantityGB = 10;
+        disk.datastoreName = "datastore01";
+        disk.pciType = "VIRTIO";
+        disk.sequenceNum = 3;
+        return disk;
+    }
+
+    void ScriptCreation() {
+        ScriptSuccessfulTask("POST", SiteUri() + "/volumes", 501, volume_.urn, volume_.uri);
+    }
+
+    SVMInfoLib vm_;
+    SDiskInfoLib volume_;
+};
+
+TEST_F(FacadeDiskTest, AddDiskToVMAttachesANewVolumeWithTheCallersBusAndSlot) {
+    const std::string datastoreUrn = Datastore("datastore01").urn;
+    ScriptCreation();
+    ScriptSuccessfulTask("POST", vm_.uri + "/action/attachvol", 502);
+    SDiskInfoLib disk = NewDisk();
+
+    ASSERT_TRUE(wrapper().AddDiskToVM("", "", vm_.uuid, disk, false)) << wrapper().GetLastError();
+
+    EXPECT_EQ(OnlyBody("POST", SiteUri() + "/volumes"), (json::object{{"name", "data-disk"},
+                                                                      {"quantityGB", 10},
+                                                                      {"datastoreUrn", datastoreUrn},
+                                                                      {"isThin", false},
+                                                                      {"volType", 1},
+                                                                      {"type", "normal"},
+                                                                      {"indepDisk", false},
+                                                                      {"persistentDisk", true}}));
+    EXPECT_EQ(OnlyBody("POST", vm_.uri + "/action/attachvol"),
+              (json::object{{"volUrn", volume_.urn}, {"pciType", "VIRTIO"}, {"sequenceNum", 3}}));
+    EXPECT_EQ(disk.urn, volume_.urn);
+    EXPECT_EQ(disk.pciType, "VIRTIO");
+    EXPECT_EQ(disk.sequenceNum, 3);
+    EXPECT_TRUE(SentWithMethod("DELETE").empty());
+}
+
+TEST_F(FacadeDiskTest, AddDiskToVMDeletesTheVolumeItCreatedWhenAttachingFails) {
+    ScriptCreation();
+    Fail("POST", vm_.uri + "/action/attachvol", 1, "10420003", "The slot is occupied.");
+    ScriptSuccessfulTask("DELETE", volume_.uri, 503);
+    SDiskInfoLib disk = NewDisk();
+
+    EXPECT_FALSE(wrapper().AddDiskToVM(vm_, disk, true));
+
+    EXPECT_EQ(wrapper().GetLastError(), "The slot is occupied.");
+    std::vector<vrmsim::RecordedRequest> deletes = Sent("DELETE", volume_.uri);
+    ASSERT_EQ(deletes.size(), 1u);
+    EXPECT_EQ(deletes.front().body, "");
+    EXPECT_FALSE(OnlyBody("POST", SiteUri() + "/volumes").contains("volType")) << "omitVolType";
+    // The record no longer names the deleted volume, so a retry creates a new one.
+    EXPECT_EQ(disk.urn, "");
+    EXPECT_EQ(disk.uri, "");
+}
+
+TEST_F(FacadeDiskTest, AddDiskToVMKeepsAVolumeItDidNotCreate) {
+    Fail("POST", vm_.uri + "/action/attachvol", 1, "10420003", "The slot is occupied.");
+    SDiskInfoLib disk = volume_;
+
+    EXPECT_FALSE(wrapper().AddDiskToVM(vm_, disk, false));
+
+    EXPECT_EQ(wrapper().GetLastError(), "The slot is occupied.");
+    EXPECT_TRUE(SentWithMethod("DELETE").empty());
+    EXPECT_TRUE(Sent("POST", SiteUri() + "/volumes").empty());
+    EXPECT_EQ(disk.urn, volume_.urn);
+}
+
+TEST_F(FacadeDiskTest, AddDiskToVMWithAnUnknownDatastoreCreatesNothing) {
+    SDiskInfoLib disk = NewDisk();
+    disk.datastoreName = "no-such-datastore";
+    EXPECT_FALSE(wrapper().AddDiskToVM(vm_, disk, false));
+    EXPECT_FALSE(wrapper().GetLastError().empty());
+    EXPECT_TRUE(SentWithMethod("POST").empty());
+}
+
+TEST_F(FacadeDiskTest, ModifyDiskKeepsTheNameWhenTheCallerGaveNone) {
+    Answer("PUT", volume_.uri, "{}");
+    SDiskInfoLib wanted;
+    wanted.urn = volume_.urn;
+    wanted.persistentDisk = !volume_.persistentDisk;
+    wanted.indepDisk = volume_.indepDisk;
+
+    ASSERT_TRUE(wrapper().ModifyDisk(wanted)) << wrapper().GetLastError();
+
+    EXPECT_EQ(OnlyBody("PUT", volume_.uri), (json::object{{"name", volume_.name},
+                                                          {"indepDisk", volume_.indepDisk},
+                                                          {"persistentDisk", !volume_.persistentDisk}}));
+    EXPECT_EQ(wanted.uri, volume_.uri);
+}
+
+TEST_F(FacadeDiskTest, ModifyDiskWithoutChangeSendsNothingAndRefreshesTheRecord) {
+    SDiskInfoLib wanted;
+    wanted.urn = volume_.urn;
+    wanted.name = volume_.name;
+    wanted.persistentDisk = volume_.persistentDisk;
+    wanted.indepDisk = volume_.indepDisk;
+    ASSERT_TRUE(wrapper().ModifyDisk(wanted)) << wrapper().GetLastError();
+    EXPECT_TRUE(SentWithMethod("PUT").empty());
+    EXPECT_EQ(wanted.quantityGB, volume_.quantityGB);
+    EXPECT_EQ(wanted.datastoreUrn, volume_.datastoreUrn);
+}
+
+TEST_F(FacadeDiskTest, DeleteDiskByUrnReadsTheVolumeFirst) {
+    ScriptSuccessfulTask("DELETE", volume_.uri, 504);
+    SDiskInfoLib byUrn;
+    byUrn.urn = volume_.urn;
+    ASSERT_TRUE(wrapper().DeleteDisk(byUrn)) << wrapper().GetLastError();
+    EXPECT_EQ(Sent("GET", volume_.uri).size(), 1u);
+    EXPECT_EQ(Sent("DELETE", volume_.uri).size(), 1u);
+}
+
+TEST_F(FacadeDiskTest, CheckDatastoreThinSupportAndCreateDataStore) {
+    const fc::SDataStoreInfoLib datastore = Datastore("datastore02");
+    bool isThin = !datastore.isThin;
+    ASSERT_TRUE(wrapper().CheckDatastoreThinSupport("datastore02", "", isThin));
+    EXPECT_EQ(isThin, datastore.isThin);
+    EXPECT_FALSE(wrapper().CheckDatastoreThinSupport("no-such-datastore", "", isThin));
+
+    const fc::SHostInfoLib host = Host("CNA01");
+    ScriptSuccessfulTask("POST", SiteUri() + "/datastores", 505);
+    ASSERT_TRUE(wrapper().CreateDataStore("new-ds", host.urn, "urn:sites:X:storageunits:9", 2, false))
+        << wrapper().GetLastError();
+    EXPECT_EQ(OnlyBody("POST", SiteUri() + "/datastores"),
+              (json::object{{"name", "new-ds"},
+                            {"hostUrn", host.urn},
+                            {"storageUnitUrn", "urn:sites:X:storageunits:9"},
+                            {"useType", 2},
+                            {"formatFlag", 0}}));
+}
+
+}  // namespace
