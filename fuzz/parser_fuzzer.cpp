@@ -29,6 +29,7 @@ enum class Entry { Object = 0, List = 1, PagedList = 2 };
 
 // True when `body` is a JSON object holding an array under `key`, the precondition of every record
 // being appended and of "total" being read.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 bool HasList(const std::string& body, const std::string& key) {
     json_spirit::mObject object;
     if (!MlJson::Unserialize(body, object)) return false;

@@ -133,6 +133,7 @@ struct SBaseInfoLib {
     /// @param urn the VRM's identifier ("urn:...")
     /// @param uri REST path ("/service/...")
     /// @param description free description text
+    // NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the field order is the interface
     SBaseInfoLib(const std::string& name, const std::string& urn, const std::string& uri,
                  const std::string& description)
         : name(name), urn(urn), uri(uri), description(description) {}
@@ -524,6 +525,7 @@ struct SVMInfoLib : public SBaseInfoLib {
     /// @param name name of the VM
     /// @param urn URN of the VM
     /// @param uuid UUID of the VM
+    // NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the field order is the interface
     SVMInfoLib(const std::string& name, const std::string& urn, const std::string& uuid)
         : SBaseInfoLib(name, urn, "", ""), uuid(uuid) {
         Construct();

@@ -939,6 +939,7 @@ TEST(ParserListTest, NestedTemplatesReportMissingOrWrongTypes) {
     EXPECT_EQ(sites.size(), 1u);
 }
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 std::string ExpectedFunction(const std::string& name, const std::string& parameters,
                              const std::string& record) {
 #if defined(__GNUC__) && !defined(__clang__)
