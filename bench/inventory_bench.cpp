@@ -1,0 +1,200 @@
+// Listing every VM of a site through the query engine against the in-process simulator over real TLS.
+//
+// Reported per run: requests sent per list read, wall time (Time), client CPU time (CPU: the
+// benchmark thread, which runs the library and libcurl; the simulator's threads are not counted),
+// time per VM, and the memory the client allocated through operator new: the peak during the read and
+// what the finished list keeps, both per VM.
+//
+//   inventory_bench --benchmark_counters_tabular=true
+
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "FusionComputeErrorState.h"
+#include "FusionComputeRecords.h"
+#include "SimServer.h"
+#include "connection/FusionComputeConnection.h"
+#include "parser/FusionComputeParser.h"
+#include "queries/FusionComputeQueries.h"
+
+// ---- Allocation accounting of the benchmark thread ---------------------------------------------------
+
+namespace {
+
+thread_local bool t_tracking = false;
+thread_local std::int64_t t_current = 0;
+thread_local std::int64_t t_peak = 0;
+
+void StartTracking() {
+    t_current = 0;
+    t_peak = 0;
+    t_tracking = true;
+}
+
+void StopTracking() {
+    t_tracking = false;
+}
+
+void* CountedAllocate(std::size_t size) {
+    void* block = std::malloc(size == 0 ? 1 : size);
+    if (block == nullptr) throw std::bad_alloc();
+    if (t_tracking) {
+        t_current += static_cast<std::int64_t>(malloc_usable_size(block));
+        if (t_current > t_peak) t_peak = t_current;
+    }
+    return block;
+}
+
+void CountedFree(void* block) noexcept {
+    if (block == nullptr) return;
+    if (t_tracking) t_current -= static_cast<std::int64_t>(malloc_usable_size(block));
+    std::free(block);
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+    return CountedAllocate(size);
+}
+void* operator new[](std::size_t size) {
+    return CountedAllocate(size);
+}
+void operator delete(void* block) noexcept {
+    CountedFree(block);
+}
+void operator delete[](void* block) noexcept {
+    CountedFree(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+    CountedFree(block);
+}
+void operator delete[](void* block, std::size_t) noexcept {
+    CountedFree(block);
+}
+
+// ---- The simulator and a logged-in session -----------------------------------------------------------
+
+namespace {
+
+using namespace FusionComputeSDKWrapper;
+
+/// One simulator per inventory size; only one runs at a time because each points FCSDK_CONFIG at
+/// itself. Runs of the same size follow each other, so each size is seeded once.
+class Environment {
+  public:
+    bool Prepare(int vmCount, benchmark::State& state) {
+        if (vmCount != vmCount_) {
+            queries_.reset();
+            connection_.reset();
+            server_.reset();
+            vmCount_ = vmCount;
+            vrmsim::Options options;
+            options.recordRequests = false;  // counters are enough; keeps the server's work small
+            options.inventory.vms = vmCount;
+            options.inventory.templates = 0;
+            server_ = std::make_unique<fcsdk_test::SimServer>(options);
+            if (!server_->ok()) return Fail(state, "simulator: " + server_->error());
+            connection_ = std::make_unique<CFusionComputeConnection>();
+            std::string versions;
+            if (!connection_->connect(server_->host(), server_->user(), server_->password(), versions) ||
+                !connection_->login(server_->user(), server_->password(), "v6.3", "")) {
+                return Fail(state, "could not log in to the simulator");
+            }
+            queries_ = std::make_unique<CFusionComputeQueries>(connection_.get(), &parser_, &errorState_);
+            site_.urn = server_->siteUrn();
+            site_.uri = server_->siteUri();
+        }
+        return server_ && server_->ok() && queries_;
+    }
+
+    CFusionComputeQueries& queries() { return *queries_; }
+    const SSiteInfoLib& site() const { return site_; }
+    std::uint64_t requests() const { return server_->Stats().requests; }
+    std::string lastError() const { return errorState_.message; }
+
+  private:
+    bool Fail(benchmark::State& state, const std::string& why) {
+        state.SkipWithError(why.c_str());
+        queries_.reset();
+        return false;
+    }
+
+    int vmCount_ = -1;
+    std::unique_ptr<fcsdk_test::SimServer> server_;
+    std::unique_ptr<CFusionComputeConnection> connection_;
+    CFusionComputeParser parser_;
+    CFusionComputeErrorState errorState_;
+    std::unique_ptr<CFusionComputeQueries> queries_;
+    SSiteInfoLib site_;
+};
+
+Environment& Env() {
+    static Environment* environment = new Environment();  // outlives the runs; freed with the process
+    return *environment;
+}
+
+UINT64 FlagsForDetail(int detail) {
+    return detail == 0 ? MIN_VM_PROPS : VM_PROP_VM_DISK_LIST;
+}
+
+// Arguments: number of VMs, VRM detail level (0 or 2).
+void BM_ListAllVms(benchmark::State& state) {
+    const int vmCount = static_cast<int>(state.range(0));
+    const UINT64 flags = FlagsForDetail(static_cast<int>(state.range(1)));
+    Environment& env = Env();
+    if (!env.Prepare(vmCount, state)) return;
+
+    std::int64_t peakBytes = 0;
+    std::int64_t keptBytes = 0;
+    const std::uint64_t requestsBefore = env.requests();
+    for (auto _ : state) {
+        StartTracking();
+        {
+            std::vector<SVMInfoLib> vms;
+            const bool ok = env.queries().GetVMInfoList(env.site(), vms, flags);
+            keptBytes = t_current;
+            if (!ok || static_cast<int>(vms.size()) != vmCount) {
+                StopTracking();
+                state.SkipWithError(("list read failed: " + env.lastError()).c_str());
+                break;
+            }
+            benchmark::DoNotOptimize(vms.data());
+        }
+        StopTracking();
+        peakBytes = t_peak;
+    }
+    const double iterations = static_cast<double>(state.iterations());
+    if (iterations == 0) return;
+    state.counters["requests"] = static_cast<double>(env.requests() - requestsBefore) / iterations;
+    state.counters["vms"] = vmCount;
+    state.counters["time_per_vm"] = benchmark::Counter(
+        static_cast<double>(vmCount) * iterations, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["peak_B_per_vm"] = static_cast<double>(peakBytes) / vmCount;
+    state.counters["kept_B_per_vm"] = static_cast<double>(keptBytes) / vmCount;
+}
+
+// 10,000 VMs at both levels, then the growth at detail 0 and detail 2 over 1,000 to 20,000 VMs.
+BENCHMARK(BM_ListAllVms)
+    ->ArgNames({"vms", "detail"})
+    ->Args({1000, 0})
+    ->Args({1000, 2})
+    ->Args({5000, 0})
+    ->Args({5000, 2})
+    ->Args({10000, 0})
+    ->Args({10000, 2})
+    ->Args({20000, 0})
+    ->Args({20000, 2})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+
+}  // namespace
+
+BENCHMARK_MAIN();
