@@ -30,6 +30,14 @@ bool Bool(const mObject& object, const char* key) {
     return MlJson::GetBoolValue(object, key);
 }
 
+// The VRM sends error codes as strings of digits. Reads them as atoi does (leading white space, optional
+// sign, the digits up to the first other character; 0 for no number), but with strtol's defined result
+// for numbers beyond the int range instead of atoi's undefined behaviour, which an answer must not be
+// able to trigger. The value is then narrowed to 32 bits as glibc's atoi narrows it.
+int32_t LeadingInteger(const std::string& text) {
+    return static_cast<int32_t>(std::strtol(text.c_str(), nullptr, 10));
+}
+
 }  // namespace
 
 CFusionComputeParser::CFusionComputeParser() = default;
@@ -71,8 +79,7 @@ bool CFusionComputeParser::Convert(const mObject& object, SVersionInfoLib& recor
 }
 
 bool CFusionComputeParser::Convert(const mObject& object, SErrorInfoLib& record) {
-    // The VRM sends the code as a string of digits; atoi keeps the leading number and gives 0 otherwise.
-    record.errorCode = static_cast<uint32_t>(std::atoi(Str(object, "errorCode").c_str()));
+    record.errorCode = static_cast<uint32_t>(LeadingInteger(Str(object, "errorCode")));
     record.errorDes = Str(object, "errorDes");
     return true;
 }

@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -539,9 +540,18 @@ struct ErrorCodeCase {
 
 TEST(ParserServiceTest, ErrorCodeIsReadAsTextThenConverted) {
     const std::vector<ErrorCodeCase> cases = {
-        {R"("10300023")", 10300023u}, {R"("")", 0u},    {nullptr, 0u},           {R"("123abc")", 123u},
-        {R"("  42")", 42u},           {R"("abc")", 0u}, {"10420004", 10420004u}, {R"("+7")", 7u},
-        {R"("-1")", 0xFFFFFFFFu},     {"null", 0u},
+        {R"("10300023")", 10300023u},
+        {R"("")", 0u},
+        {nullptr, 0u},
+        {R"("123abc")", 123u},
+        {R"("  42")", 42u},
+        {R"("abc")", 0u},
+        {"10420004", 10420004u},
+        {R"("+7")", 7u},
+        {R"("-1")", 0xFFFFFFFFu},
+        {"null", 0u},
+        {R"("4294967295")", 4294967295u},
+        {R"("99999999999999999999999")", static_cast<uint32_t>(static_cast<int32_t>(LONG_MAX))},
     };
     CFusionComputeParser parser;
     for (const ErrorCodeCase& c : cases) {
