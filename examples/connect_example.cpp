@@ -27,8 +27,13 @@ std::string Setting(int argc, char** argv, int index, const char* variable,
 }
 
 int Fail(FusionComputeSDKWrapper::CFusionComputeWrapper& wrapper, const char* step) {
-    std::fprintf(stderr, "%s failed: %s (code %ld)\n", step, wrapper.GetLastError().c_str(),
-                 wrapper.GetLastErrorCode());
+    const std::string message = wrapper.GetLastError();
+    if (message.empty()) {
+        // Connect reports transport and login failures through the library's log only.
+        std::fprintf(stderr, "%s failed; the library's log says why\n", step);
+    } else {
+        std::fprintf(stderr, "%s failed: %s (code %ld)\n", step, message.c_str(), wrapper.GetLastErrorCode());
+    }
     return 1;
 }
 
