@@ -71,13 +71,6 @@ bool DecodeBitmap(std::string_view hex, std::uint64_t blockLimit, std::vector<Bl
     return true;
 }
 
-std::uint64_t DiskBlocks(std::int64_t quantityGB, int sectorOfBlock) {
-    if (sectorOfBlock <= 0 || quantityGB <= 0) return 0;
-    const std::uint64_t sectors = static_cast<std::uint64_t>(quantityGB) * 2097152u;
-    const auto perBlock = static_cast<std::uint64_t>(sectorOfBlock);
-    return (sectors + perBlock - 1) / perBlock;
-}
-
 bool SummarizeBitmap(std::string_view hex, int sectorOfBlock, std::uint64_t diskBytes, BitmapSummary& summary,
                      std::string& error) {
     summary = BitmapSummary();

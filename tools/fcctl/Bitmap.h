@@ -42,11 +42,6 @@ constexpr std::uint64_t kNoLimit = UINT64_MAX;
 bool DecodeBitmap(std::string_view hex, std::uint64_t blockLimit, std::vector<BlockExtent>& extents,
                   std::string& error);
 
-/// Number of blocks a disk of `quantityGB` has with blocks of `sectorOfBlock` 512-byte sectors; a block
-/// that the disk fills only in part counts.
-/// @return 0 when sectorOfBlock is not positive
-std::uint64_t DiskBlocks(std::int64_t quantityGB, int sectorOfBlock);
-
 /// Decodes a bitmap and adds up blocks and bytes.
 /// @param hex the bitmap text
 /// @param sectorOfBlock 512-byte sectors per block (must be positive)

@@ -167,7 +167,9 @@ void RegisterVmShow(CLI::App& vm, Session& session) {
                                       "--details snapshots, switch names with --details nics)");
     AddVmOptions(cmd, *ref);
     OnRun(cmd, session, [&session, ref] {
-        const SVMInfoLib vm = ResolveVm(session, *ref, session.Details(VM_PROP_VM_GUEST_INFO));
+        // A single VM is shown in full: the VRM's whole object and each disk's used space.
+        const SVMInfoLib vm =
+            ResolveVm(session, *ref, session.Details(VM_PROP_VM_GUEST_INFO | VM_PROP_VM_DISK_LIST));
         if (session.Json()) {
             JsonWriter w(session.Out());
             WriteJson(w, vm);

@@ -1,0 +1,355 @@
+// fcctl end to end: the real executable, run as a child process against vrmsim in this process over
+// loopback TLS, with FCSDK_CONFIG and FCCTL_PASSWORD in its environment.
+
+#include <gtest/gtest.h>
+
+#include <boost/json.hpp>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "FcctlRunner.h"
+#include "SimServer.h"
+
+namespace {
+
+namespace json = boost::json;
+using fcsdk_test::FcctlResult;
+using Env = std::map<std::string, std::optional<std::string>>;
+
+class FcctlTest : public fcsdk_test::SimTest {
+  protected:
+    // Runs fcctl with --host and --user of the simulator; the environment carries the configuration and
+    // the password unless `env` says otherwise.
+    FcctlResult Run(const std::vector<std::string>& args, const Env& env = {}) {
+        std::vector<std::string> full{"--host", server().host(), "--user", server().user()};
+        full.insert(full.end(), args.begin(), args.end());
+        return RunBare(full, env);
+    }
+
+    FcctlResult RunBare(const std::vector<std::string>& args, const Env& env = {}) {
+        Env merged{{"FCSDK_CONFIG", server().configPath()},
+                   {"FCCTL_PASSWORD", server().password()},
+                   {"FCCTL_HOST", std::nullopt},
+                   {"FCCTL_USER", std::nullopt}};
+        for (const auto& item : env) merged[item.first] = item.second;
+        return fcsdk_test::RunProgram(FCCTL_PATH, args, merged);
+    }
+
+    static json::value ParseJson(const FcctlResult& result) {
+        boost::system::error_code ec;
+        json::value value = json::parse(result.out, ec);
+        EXPECT_FALSE(ec) << "not JSON: " << result.out;
+        return value;
+    }
+
+    // A file in a directory removed with the test.
+    std::string TempFile(const std::string& name, const std::string& content) {
+        if (dir_.empty()) {
+            dir_ = (std::filesystem::temp_directory_path() / ("fcctl-test-" + std::to_string(::getpid())))
+                       .string();
+            std::filesystem::create_directories(dir_);
+        }
+        const std::string path = dir_ + "/" + name;
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+
+    void TearDown() override {
+        if (!dir_.empty()) std::filesystem::remove_all(dir_);
+    }
+
+    std::string dir_;
+};
+
+#define EXPECT_EXIT_CODE(result, code) \
+    EXPECT_EQ((result).exitCode, code) << "stdout:\n" << (result).out << "\nstderr:\n" << (result).err
+
+TEST_F(FcctlTest, VersionsShowsTheNegotiatedVersionAndSite) {
+    const FcctlResult text = Run({"versions"});
+    EXPECT_EXIT_CODE(text, 0);
+    EXPECT_NE(text.out.find("v6.3 (63)"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find(server().siteUrn()), std::string::npos) << text.out;
+
+    const FcctlResult result = Run({"--json", "versions"});
+    EXPECT_EXIT_CODE(result, 0);
+    const json::value v = ParseJson(result);
+    EXPECT_EQ(v.at("version").as_string(), "v6.3");
+    EXPECT_EQ(v.at("versionNumber").as_int64(), 63);
+    EXPECT_EQ(v.at("site").at("urn").as_string(), server().siteUrn());
+}
+
+TEST_F(FcctlTest, EveryInventoryListIsValidJson) {
+    const struct {
+        std::vector<std::string> args;
+        std::size_t expected;
+    } cases[] = {
+        {{"sites"}, 1},
+        {{"clusters"}, 2},
+        {{"hosts"}, 4},
+        {{"vms"}, 22},  // 20 VMs and 2 templates: the VRM lists both
+        {{"vms", "--templates"}, 2},
+        {{"datastores"}, 4},
+        {{"networks"}, 2},
+        {{"folders"}, 3},  // one cluster folder, two VM folders
+        {{"folders", "--type", "vm"}, 2},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args{"--json"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const FcctlResult result = Run(args);
+        EXPECT_EXIT_CODE(result, 0);
+        const json::value v = ParseJson(result);
+        ASSERT_TRUE(v.is_array()) << result.out;
+        EXPECT_EQ(v.as_array().size(), c.expected) << c.args[0];
+    }
+}
+
+TEST_F(FcctlTest, TemplatesListHoldsOnlyTemplates) {
+    const json::value v = ParseJson(Run({"--json", "vms", "--templates"}));
+    for (const json::value& vm : v.as_array()) {
+        EXPECT_EQ(vm.at("name").as_string().subview().substr(0, 4), "tpl-");
+    }
+}
+
+TEST_F(FcctlTest, SiteClusterCascadeFollowsTheDetails) {
+    const json::value v = ParseJson(Run({"--json", "--details", "site-clusters,cluster-hosts", "sites"}));
+    const json::array& clusters = v.at(0).at("clusters").as_array();
+    ASSERT_EQ(clusters.size(), 2u);
+    std::size_t hosts = 0;
+    for (const json::value& cluster : clusters) hosts += cluster.at("hosts").as_array().size();
+    EXPECT_EQ(hosts, 4u);
+}
+
+TEST_F(FcctlTest, VmTableHasAlignedColumnsAndEveryVm) {
+    const json::value list = ParseJson(Run({"--json", "vms"}));
+    const FcctlResult result = Run({"vms"});
+    EXPECT_EXIT_CODE(result, 0);
+    std::istringstream lines(result.out);
+    std::string header;
+    std::getline(lines, header);
+    EXPECT_EQ(header.rfind("NAME", 0), 0u) << header;
+    const std::size_t statusColumn = header.find("STATUS");
+    const std::size_t uuidColumn = header.find("UUID");
+    ASSERT_NE(statusColumn, std::string::npos);
+    ASSERT_NE(uuidColumn, std::string::npos);
+    std::map<std::string, std::string> rows;
+    std::string line;
+    while (std::getline(lines, line) && !line.empty()) {
+        // Every row starts its cells where the header starts its titles.
+        EXPECT_EQ(line[statusColumn - 1], ' ') << line;
+        EXPECT_NE(line[statusColumn], ' ') << line;
+        EXPECT_NE(line[uuidColumn], ' ') << line;
+        rows[line.substr(0, line.find(' '))] = line;
+    }
+    ASSERT_EQ(rows.size(), list.as_array().size());
+    for (const json::value& vm : list.as_array()) {
+        const std::string name(vm.at("name").as_string());
+        ASSERT_EQ(rows.count(name), 1u) << name;
+        EXPECT_EQ(rows[name].substr(uuidColumn, vm.at("uuid").as_string().size()), vm.at("uuid").as_string());
+        EXPECT_EQ(rows[name].substr(statusColumn, vm.at("status").as_string().size()),
+                  vm.at("status").as_string());
+    }
+}
+
+TEST_F(FcctlTest, DetailsReachTheWire) {
+    // A plain VM list asks for the VRM's summary (detail 1); disks need detail 2 and one read per volume.
+    ASSERT_EQ(Run({"vms"}).exitCode, 0);
+    std::vector<vrmsim::RecordedRequest> requests = server().Requests(server().siteUri() + "/vms");
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests.front().query, "");
+    EXPECT_TRUE(server().Requests(server().siteUri() + "/volumes").empty());
+
+    server().ClearRequests();
+    const FcctlResult result = Run({"vms", "--details", "disks,snapshots,nics"});
+    EXPECT_EXIT_CODE(result, 0);
+    requests = server().Requests(server().siteUri() + "/vms");
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests.front().QueryValues("detail"), std::vector<std::string>{"2"});
+    EXPECT_EQ(server().Requests(server().siteUri() + "/volumes/").size(), 44u);  // 22 VMs, 2 disks each
+    for (const char* section :
+         {"\nDisks\n", "\nNetwork cards\n", "\nSnapshots\n", "snapshot-A", "vm-0001-disk2"}) {
+        EXPECT_NE(result.out.find(section), std::string::npos) << section;
+    }
+}
+
+TEST_F(FcctlTest, VmShowFindsByNameUrnOrUuid) {
+    const json::value byName = ParseJson(Run({"--json", "vm", "show", "vm-0002", "--details", "snapshots"}));
+    ASSERT_TRUE(byName.is_object());
+    EXPECT_EQ(byName.at("name").as_string(), "vm-0002");
+    EXPECT_EQ(byName.at("disks").as_array().size(), 2u);
+    EXPECT_EQ(byName.at("snapshots").as_array().size(), 3u);
+    EXPECT_GT(byName.at("disks").at(0).at("userUsedSize").as_int64(), 0);
+    const std::string urn(byName.at("urn").as_string());
+    const std::string uuid(byName.at("uuid").as_string());
+
+    EXPECT_EQ(ParseJson(Run({"--json", "vm", "show", "--urn", urn})).at("uuid").as_string(), uuid);
+    EXPECT_EQ(ParseJson(Run({"--json", "vm", "show", "--uuid", uuid})).at("urn").as_string(), urn);
+}
+
+TEST_F(FcctlTest, MacFilterKeepsOnlyTheVmWithThatAddress) {
+    const json::value vm = ParseJson(Run({"--json", "vm", "show", "vm-0003"}));
+    std::string mac(vm.at("nics").at(0).at("mac").as_string());
+    for (char& c : mac) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const json::value list = ParseJson(Run({"--json", "vms", "--mac", mac}));
+    ASSERT_EQ(list.as_array().size(), 1u);
+    EXPECT_EQ(list.at(0).at("name").as_string(), "vm-0003");
+
+    const FcctlResult check = Run({"--json", "mac", "check", mac});
+    EXPECT_EXIT_CODE(check, 0);
+    EXPECT_TRUE(ParseJson(check).at("inUse").as_bool());
+    EXPECT_FALSE(ParseJson(Run({"--json", "mac", "check", "02:00:00:00:00:01"})).at("inUse").as_bool());
+    // A partial address would match by the VRM's partial search, so it is refused.
+    EXPECT_EXIT_CODE(Run({"mac", "check", "28:6e"}), 2);
+}
+
+TEST_F(FcctlTest, MissingPasswordIsAClearErrorAndNothingIsSent) {
+    const FcctlResult result = Run({"vms"}, {{"FCCTL_PASSWORD", std::nullopt}});
+    EXPECT_EXIT_CODE(result, 2);
+    EXPECT_NE(result.err.find("no password: give --password-file FILE or set FCCTL_PASSWORD"),
+              std::string::npos)
+        << result.err;
+    EXPECT_TRUE(result.out.empty());
+    EXPECT_TRUE(server().Requests().empty());
+    EXPECT_EQ(server().Stats().logins, 0u);
+
+    EXPECT_EXIT_CODE(Run({"vms"}, {{"FCCTL_PASSWORD", ""}}), 2);
+}
+
+TEST_F(FcctlTest, PasswordFileIsReadAndChecked) {
+    const std::string good = TempFile("password", server().password() + "\n");
+    EXPECT_EXIT_CODE(Run({"--password-file", good, "versions"}, {{"FCCTL_PASSWORD", std::nullopt}}), 0);
+    // The file wins over the environment.
+    EXPECT_EXIT_CODE(Run({"--password-file", good, "versions"}, {{"FCCTL_PASSWORD", "wrong"}}), 0);
+
+    const FcctlResult empty = Run({"--password-file", TempFile("empty", ""), "versions"});
+    EXPECT_EXIT_CODE(empty, 2);
+    EXPECT_NE(empty.err.find("is empty"), std::string::npos) << empty.err;
+    const FcctlResult missing = Run({"--password-file", dir_ + "/no-such-file", "versions"});
+    EXPECT_EXIT_CODE(missing, 2);
+    EXPECT_NE(missing.err.find("cannot read the password file"), std::string::npos) << missing.err;
+}
+
+TEST_F(FcctlTest, ThereIsNoPasswordOption) {
+    const FcctlResult result = Run({"--password", server().password(), "versions"});
+    EXPECT_EXIT_CODE(result, 2);
+    EXPECT_EQ(server().Stats().logins, 0u);
+    const FcctlResult help = RunBare({"--help"});
+    EXPECT_EXIT_CODE(help, 0);
+    EXPECT_EQ(help.out.find("--password "), std::string::npos);
+    EXPECT_NE(help.out.find("FCSDK_CONFIG"), std::string::npos);
+    EXPECT_NE(help.out.find("sConnectTo"), std::string::npos);
+    EXPECT_NE(help.out.find("sCAFile"), std::string::npos);
+}
+
+TEST_F(FcctlTest, WrongPasswordFailsToConnect) {
+    const FcctlResult result = Run({"vms"}, {{"FCCTL_PASSWORD", "not-the-password"}});
+    EXPECT_EXIT_CODE(result, 1);
+    EXPECT_NE(result.err.find("cannot connect to vrm.local as admin"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("error code"), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find("not-the-password"), std::string::npos);
+}
+
+TEST_F(FcctlTest, DebugShowsRequestsButNoSecrets) {
+    const FcctlResult result = Run({"--debug", "vm", "show", "vm-0001", "--details", "disks"});
+    EXPECT_EXIT_CODE(result, 0);
+    // The run really logged the session: without lines to look at the secret check would prove nothing.
+    EXPECT_NE(result.err.find("DETAIL"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("/service/session"), std::string::npos);
+
+    const std::vector<vrmsim::RecordedRequest> requests = server().Requests(server().siteUri());
+    ASSERT_FALSE(requests.empty());
+    const std::string token = requests.back().Header("X-Auth-Token");
+    ASSERT_EQ(token.size(), 64u);
+    const std::string key = vrmsim::Sha256Hex(server().password());
+    for (const std::string* stream : {&result.out, &result.err}) {
+        EXPECT_EQ(stream->find(server().password()), std::string::npos);
+        EXPECT_EQ(stream->find(token), std::string::npos);
+        EXPECT_EQ(stream->find(key), std::string::npos);
+    }
+}
+
+TEST_F(FcctlTest, VrmErrorsPrintTheMessageAndCode) {
+    server().FailNext("GET", server().siteUri() + "/vms", 500, "10300099", "Simulated VM list failure");
+    const FcctlResult result = Run({"vms"});
+    EXPECT_EXIT_CODE(result, 1);
+    EXPECT_NE(result.err.find("fcctl: cannot list the VMs: "), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("Simulated VM list failure"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("(error code 10300099)"), std::string::npos) << result.err;
+    EXPECT_TRUE(result.out.empty());
+
+    const FcctlResult missing = Run({"vm", "show", "no-such-vm"});
+    EXPECT_EXIT_CODE(missing, 1);
+    EXPECT_NE(missing.err.find("cannot read the VM \"no-such-vm\""), std::string::npos) << missing.err;
+}
+
+TEST_F(FcctlTest, UsageErrorsExitWithTwoBeforeConnecting) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"no-such-command"},
+        {"vms", "--details", "disks,bogus"},
+        {"vm", "show"},  // no VM named
+        {"vm"},          // no subcommand
+        {"folders", "--type", "other"},
+        {"snapshot", "create", "vm-0001"},                       // --name missing
+        {"cbt", "changed", "--volume", "u", "--snapshot", "s"},  // no token
+    };
+    for (const auto& args : cases) {
+        const FcctlResult result = Run(args);
+        EXPECT_EXIT_CODE(result, 2);
+        EXPECT_FALSE(result.err.empty());
+    }
+    EXPECT_EQ(server().Stats().logins, 0u);
+    EXPECT_EXIT_CODE(RunBare({"vms"}), 2);  // no --host
+}
+
+TEST_F(FcctlTest, EveryCommandHasHelp) {
+    const std::vector<std::vector<std::string>> commands = {{"versions"},
+                                                            {"sites"},
+                                                            {"clusters"},
+                                                            {"hosts"},
+                                                            {"vms"},
+                                                            {"vm", "show"},
+                                                            {"datastores"},
+                                                            {"networks"},
+                                                            {"folders"},
+                                                            {"snapshot", "create"},
+                                                            {"snapshot", "delete"},
+                                                            {"snapshot", "list"},
+                                                            {"cbt", "token"},
+                                                            {"cbt", "allocated"},
+                                                            {"cbt", "changed"},
+                                                            {"disk-access", "prepare"},
+                                                            {"disk-access", "validate"},
+                                                            {"disk-access", "extend"},
+                                                            {"disk-access", "release"},
+                                                            {"backup"},
+                                                            {"vm", "start"},
+                                                            {"vm", "stop"},
+                                                            {"vm", "shutdown"},
+                                                            {"vm", "create"},
+                                                            {"vm", "modify"},
+                                                            {"vm", "delete"},
+                                                            {"vm", "export-ovf"},
+                                                            {"vm", "import-ovf"},
+                                                            {"vm", "export-json"},
+                                                            {"vm", "reconnect-nics"},
+                                                            {"disk", "create"},
+                                                            {"disk", "delete"},
+                                                            {"disk", "modify"},
+                                                            {"disk", "attach"},
+                                                            {"nic", "add"},
+                                                            {"datastore", "create"},
+                                                            {"mac", "check"}};
+    for (const auto& command : commands) {
+        std::vector<std::string> args = command;
+        args.push_back("--help");
+        const FcctlResult result = RunBare(args);
+        EXPECT_EXIT_CODE(result, 0);
+        EXPECT_NE(result.out.find("Usage: fcctl " + command[0]), std::string::npos) << result.out;
+    }
+    EXPECT_EQ(server().Stats().logins, 0u);
+}
+
+}  // namespace
