@@ -234,6 +234,31 @@ TEST_F(FacadeVMTest, CreateVMWithoutLocationFailsWithTheOperationsMessage) {
     EXPECT_TRUE(SentWithMethod("POST").empty());
 }
 
+TEST_F(FacadeVMTest, CreateVMFromOVFDescriptorPlacesTheVMWithoutSizeDefaults) {
+    const fc::SHostInfoLib host = Host("CNA03");
+    const SVMInfoLib existing = SeededVM("vm-0016");
+    // The parse answer first: its rule must not be taken by the creation's, whose path is a prefix of it.
+    const json::object vmConfig{{"cpu", json::object{{"quantity", 2}}},
+                                {"memory", json::object{{"quantityMB", 0}}}};
+    Answer(
+        "POST", SiteUri() + "/vms/action/parsedescriptor",
+        json::serialize(json::object{{"name", "from-ovf"}, {"vmConfig", vmConfig}, {"isTemplate", false}}));
+    ScriptSuccessfulTask("POST", SiteUri() + "/vms", 203, existing.urn, existing.uri);
+
+    SVMInfoLib vm;
+    vm.hostName = "CNA03";
+    ASSERT_TRUE(wrapper().CreateVMFromOVFDescriptor("<Envelope/>", vm, {})) << wrapper().GetLastError();
+
+    EXPECT_EQ(OnlyBody("POST", SiteUri() + "/vms/action/parsedescriptor"),
+              (json::object{{"ovfDescriptor", "<Envelope/>"}}));
+    EXPECT_EQ(
+        OnlyBody("POST", SiteUri() + "/vms"),
+        (json::object{
+            {"vmConfig", vmConfig}, {"isTemplate", false}, {"location", host.urn}, {"autoBoot", false}}));
+    EXPECT_EQ(vm.urn, existing.urn);
+    EXPECT_EQ(vm.name, existing.name);
+}
+
 // ---------------------------------------------------------------------------------------------------
 // Change and deletion
 // ---------------------------------------------------------------------------------------------------
