@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <boost/json.hpp>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 
@@ -63,6 +65,19 @@ class FcctlTest : public fcsdk_test::SimTest {
 
     std::string dir_;
 };
+
+// Whether a line of `text` holds exactly these blank-separated cells.
+bool HasRow(const std::string& text, const std::vector<std::string>& cells) {
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream words(line);
+        std::vector<std::string> found{std::istream_iterator<std::string>(words),
+                                       std::istream_iterator<std::string>()};
+        if (found == cells) return true;
+    }
+    return false;
+}
 
 #define EXPECT_EXIT_CODE(result, code) \
     EXPECT_EQ((result).exitCode, code) << "stdout:\n" << (result).out << "\nstderr:\n" << (result).err
@@ -203,6 +218,116 @@ TEST_F(FcctlTest, MacFilterKeepsOnlyTheVmWithThatAddress) {
     EXPECT_FALSE(ParseJson(Run({"--json", "mac", "check", "02:00:00:00:00:01"})).at("inUse").as_bool());
     // A partial address would match by the VRM's partial search, so it is refused.
     EXPECT_EXIT_CODE(Run({"mac", "check", "28:6e"}), 2);
+}
+
+// The changed-block answers are scripted with the simulator's body faults, one page per POST.
+class FcctlCbtTest : public FcctlTest {
+  protected:
+    void SetUp() override {
+        FcctlTest::SetUp();
+        const json::value vm = ParseJson(Run({"--json", "vm", "show", "vm-0001", "--details", "snapshots"}));
+        volume_ = std::string(vm.at("disks").at(0).at("urn").as_string());
+        ASSERT_EQ(vm.at("disks").at(0).at("quantityGB").as_int64(), 40);
+        snapshot_ = std::string(vm.at("snapshots").at(2).at("urn").as_string());
+        server().ClearRequests();
+    }
+
+    static std::string UriOf(const std::string& urn) {
+        std::string uri = "/service/" + urn.substr(4);
+        std::replace(uri.begin(), uri.end(), ':', '/');
+        return uri;
+    }
+
+    void AnswerPage(int sectorOfBlock, int bitNum, const std::string& bitMap) {
+        vrmsim::Fault fault;
+        fault.kind = vrmsim::FaultKind::Body;
+        fault.method = "POST";
+        fault.path = UriOf(volume_) + "/getcbt";
+        fault.body = json::serialize(json::object{
+            {"sectorOfBlock", sectorOfBlock}, {"bitNum", bitNum}, {"bit1Num", 0}, {"bitMap", bitMap}});
+        server().AddFault(fault);
+    }
+
+    std::vector<std::string> Args(const std::string& command) const {
+        return {"cbt", command, "--volume", volume_, "--snapshot", snapshot_};
+    }
+
+    std::string volume_;
+    std::string snapshot_;
+};
+
+TEST_F(FcctlCbtTest, AllocatedBlocksAreDecodedAcrossPages) {
+    // 40 GB in blocks of 4096 sectors (2 MiB): 20480 blocks in pages of 10000, 10000 and 480 blocks.
+    // Set: the last block of page 1 and the first of page 2 (one extent), and the very last block.
+    AnswerPage(4096, 10000, std::string(2498, '0') + "80");
+    AnswerPage(4096, 10000, "01" + std::string(2498, '0'));
+    AnswerPage(4096, 480, std::string(118, '0') + "80");
+    std::vector<std::string> args = Args("allocated");
+    const std::string out = TempFile("bitmap.hex", "");
+    args.insert(args.begin(), "--json");
+    args.insert(args.end(), {"--out", out});
+    const FcctlResult result = Run(args);
+    EXPECT_EXIT_CODE(result, 0);
+    const json::value v = ParseJson(result);
+    EXPECT_EQ(v.at("blockSize").as_int64(), 2097152);
+    EXPECT_EQ(v.at("blocks").as_int64(), 3);
+    EXPECT_EQ(v.at("bytes").as_int64(), 3 * 2097152);
+    EXPECT_EQ(v.at("bitmapBlocks").as_int64(), 20480);
+    const json::array& extents = v.at("extents").as_array();
+    ASSERT_EQ(extents.size(), 2u) << result.out;
+    EXPECT_EQ(extents[0].at("start").as_int64(), 9999);
+    EXPECT_EQ(extents[0].at("count").as_int64(), 2);
+    EXPECT_EQ(extents[0].at("offset").as_int64(), 9999LL * 2097152);
+    EXPECT_EQ(extents[1].at("start").as_int64(), 20479);
+
+    std::ifstream written(out);
+    std::string raw((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(raw,
+              std::string(2498, '0') + "80" + "01" + std::string(2498, '0') + std::string(118, '0') + "80");
+    EXPECT_EQ(server().Requests(UriOf(volume_) + "/getcbt").size(), 3u);
+}
+
+TEST_F(FcctlCbtTest, PageOfBlocksNotAMultipleOfEightEndsWithTheLowNibble) {
+    // 40 GB in blocks of 8388608 sectors (4 GiB): 10 blocks, ceil(10 / 4) = 3 digits. "c1" sets blocks
+    // 0, 6 and 7; the last digit "3" is the low nibble of byte 1: blocks 8 and 9.
+    AnswerPage(8388608, 10, "c13");
+    const FcctlResult result = Run(Args("allocated"));
+    EXPECT_EXIT_CODE(result, 0);
+    EXPECT_NE(result.out.find("5 in 2 extents"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("21474836480"), std::string::npos) << result.out;  // 5 blocks of 4 GiB
+    // The extent table: block 0 alone, then blocks 6 to 9.
+    EXPECT_TRUE(HasRow(result.out, {"0", "1", "0", "4294967296"})) << result.out;
+    EXPECT_TRUE(HasRow(result.out, {"6", "4", "25769803776", "17179869184"})) << result.out;
+}
+
+TEST_F(FcctlCbtTest, ChangedBlocksUseTheTokenOfTheFile) {
+    const FcctlResult token = Run(Args("token"));
+    EXPECT_EXIT_CODE(token, 0);
+    const json::value parsed = json::parse(token.out);
+    const std::string chgID(parsed.at("chgID").as_string());
+    const std::string tokenFile = TempFile("token", token.out);
+    server().ClearRequests();
+
+    AnswerPage(8388608, 10, "200");  // block 5
+    std::vector<std::string> args = Args("changed");
+    args.insert(args.begin(), "--json");
+    args.insert(args.end(), {"--token-file", tokenFile});
+    const FcctlResult result = Run(args);
+    EXPECT_EXIT_CODE(result, 0);
+    const json::value v = ParseJson(result);
+    EXPECT_EQ(v.at("kind").as_string(), "changed");
+    ASSERT_EQ(v.at("extents").as_array().size(), 1u);
+    EXPECT_EQ(v.at("extents").at(0).at("start").as_int64(), 5);
+    const std::vector<vrmsim::RecordedRequest> posts = server().Requests(UriOf(volume_) + "/getcbt");
+    ASSERT_EQ(posts.size(), 1u);
+    EXPECT_EQ(fcsdk_test::SimServer::BodyObject(posts[0]).at("chgID").as_string(), chgID);
+}
+
+TEST_F(FcctlCbtTest, BitmapThatIsNotHexIsAFailure) {
+    AnswerPage(8388608, 10, "c1z");
+    const FcctlResult result = Run(Args("allocated"));
+    EXPECT_EXIT_CODE(result, 1);
+    EXPECT_NE(result.err.find("cannot decode the bitmap"), std::string::npos) << result.err;
 }
 
 TEST_F(FcctlTest, MissingPasswordIsAClearErrorAndNothingIsSent) {

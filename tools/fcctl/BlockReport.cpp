@@ -17,13 +17,18 @@ std::uint64_t ExtentLength(const BlockExtent& extent, std::uint64_t blockSize, s
 
 void PrintExtents(std::ostream& out, const std::string& disk, const BitmapSummary& summary,
                   std::uint64_t diskBytes, std::size_t maxExtents) {
-    Table table({"DISK", ">START BLOCK", ">BLOCKS", ">OFFSET", ">LENGTH"});
+    // Without a disk label (one disk only) the column is left out.
+    std::vector<std::string> headers{">START BLOCK", ">BLOCKS", ">OFFSET", ">LENGTH"};
+    if (!disk.empty()) headers.insert(headers.begin(), "DISK");
+    Table table(headers);
     std::size_t shown = 0;
     for (const BlockExtent& extent : summary.extents) {
         if (maxExtents != 0 && shown == maxExtents) break;
-        table.AddRow({disk, std::to_string(extent.start), std::to_string(extent.count),
-                      std::to_string(extent.start * summary.blockSize),
-                      std::to_string(ExtentLength(extent, summary.blockSize, diskBytes))});
+        std::vector<std::string> row{std::to_string(extent.start), std::to_string(extent.count),
+                                     std::to_string(extent.start * summary.blockSize),
+                                     std::to_string(ExtentLength(extent, summary.blockSize, diskBytes))};
+        if (!disk.empty()) row.insert(row.begin(), disk);
+        table.AddRow(row);
         ++shown;
     }
     table.Print(out, disk.empty() ? "no blocks" : disk + ": no blocks");
