@@ -35,7 +35,8 @@ class MLLibCurl {
     /// Adds a whole header line ("Name: value") to the next request. False on failure.
     bool MLLibCurlAppendHeader(_http_hdr_type_ kind, const std::string& line);
     /// Sends one request with the headers appended since the last one (then forgets them).
-    /// `response` receives the body (also for HTTP errors). `error` describes a transport failure.
+    /// `response` receives the body (also for HTTP errors; empty after a transport failure, where no
+    /// complete answer arrived). `error` says what went wrong: curl's error or the HTTP status.
     /// GET requests are resendable, the others are not (see the overload).
     MLLibCurlResult Perform(_http_req_type_ type, const std::string& url, const std::string& body,
                             std::string& response, std::string& error);
