@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "FcctlRunner.h"
+#include "Model.h"
 #include "SimServer.h"
 
 namespace {
@@ -475,6 +476,175 @@ TEST_F(FcctlTest, EveryCommandHasHelp) {
         EXPECT_NE(result.out.find("Usage: fcctl " + command[0]), std::string::npos) << result.out;
     }
     EXPECT_EQ(server().Stats().logins, 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// VM management commands: the VRM's answers to the state-changing requests are scripted (a task that has
+// already succeeded at its first poll), and the requests fcctl made the library send are checked.
+class FcctlManageTest : public FcctlTest {
+  protected:
+    void SetUp() override {
+        FcctlTest::SetUp();
+        vm_ = ParseJson(Run({"--json", "vm", "show", "vm-0001", "--details", "snapshots"}));
+        ASSERT_TRUE(vm_.is_object());
+        server().ClearRequests();
+    }
+
+    std::string VmUri() const { return std::string(vm_.at("uri").as_string()); }
+    // Link of the VM's first volume.
+    std::string UriOfVolume() const {
+        std::string uri = "/service/" + std::string(vm_.at("disks").at(0).at("urn").as_string()).substr(4);
+        std::replace(uri.begin(), uri.end(), ':', '/');
+        return uri;
+    }
+
+    void Answer(const std::string& method, const std::string& path, const std::string& body) {
+        vrmsim::Fault fault;
+        fault.kind = vrmsim::FaultKind::Body;
+        fault.method = method;
+        fault.path = path;
+        fault.body = body;
+        server().AddFault(fault);
+    }
+
+    // `method` on `path` starts a task that the first poll finds done.
+    void AnswerTask(const std::string& method, const std::string& path) {
+        const std::string taskUri = server().siteUri() + "/tasks/9001";
+        Answer(method, path,
+               json::serialize(
+                   json::object{{"taskUrn", server().siteUrn() + ":tasks:9001"}, {"taskUri", taskUri}}));
+        Answer("GET", taskUri, R"({"status": "success", "progress": 100})");
+    }
+
+    // The body of the only request of `method` whose path is exactly `path`.
+    json::object SentBody(const std::string& method, const std::string& path) {
+        std::vector<json::object> bodies;
+        for (const vrmsim::RecordedRequest& request : server().Requests(path)) {
+            if (request.method == method && request.path == path)
+                bodies.push_back(fcsdk_test::SimServer::BodyObject(request));
+        }
+        EXPECT_EQ(bodies.size(), 1u) << method << " " << path;
+        return bodies.empty() ? json::object() : bodies.front();
+    }
+
+    json::value vm_;
+};
+
+TEST_F(FcctlManageTest, PowerCommandsSendTheirStopModes) {
+    const struct {
+        const char* command;
+        const char* action;
+        const char* mode;
+    } cases[] = {{"stop", "/action/stop", "force"},
+                 {"shutdown", "/action/stop", "safe"},
+                 {"start", "/action/start", nullptr}};
+    for (const auto& c : cases) {
+        server().ClearRequests();
+        AnswerTask("POST", VmUri() + c.action);
+        const FcctlResult result = Run({"vm", c.command, "vm-0001"});
+        EXPECT_EXIT_CODE(result, 0);
+        if (c.mode != nullptr) {
+            EXPECT_EQ(SentBody("POST", VmUri() + c.action), (json::object{{"mode", c.mode}})) << c.command;
+        } else {
+            EXPECT_EQ(server().Requests(VmUri() + c.action).size(), 1u);
+        }
+    }
+}
+
+TEST_F(FcctlManageTest, ModifyPinsTheVmAndSendsOnlyTheChanges) {
+    AnswerTask("PUT", VmUri());
+    const FcctlResult result =
+        Run({"--json", "vm", "modify", "vm-0001", "--new-name", "vm-0001-renamed", "--cpus", "4"});
+    EXPECT_EXIT_CODE(result, 0);
+    EXPECT_EQ(SentBody("PUT", VmUri()),
+              (json::object{{"name", "vm-0001-renamed"}, {"cpu", {{"quantity", 4}}}}));
+    EXPECT_EQ(ParseJson(result).at("name").as_string(), "vm-0001-renamed");
+}
+
+TEST_F(FcctlManageTest, DeleteWithDisksAsksTheVrmNotToKeepThem) {
+    AnswerTask("DELETE", VmUri());
+    EXPECT_EXIT_CODE(
+        Run({"vm", "delete", "--uuid", std::string(vm_.at("uuid").as_string()), "--delete-disks"}), 0);
+    EXPECT_EQ(SentBody("DELETE", VmUri()), (json::object{{"isReserveDisks", 0}}));
+}
+
+TEST_F(FcctlManageTest, SnapshotDeleteByNameDeletesThatSnapshot) {
+    std::string uri;
+    for (const json::value& snapshot : vm_.at("snapshots").as_array()) {
+        if (snapshot.at("name").as_string() == "snapshot-C")
+            uri = std::string(snapshot.at("uri").as_string());
+    }
+    ASSERT_FALSE(uri.empty());
+    AnswerTask("DELETE", uri);
+    const FcctlResult result = Run({"snapshot", "delete", "vm-0001", "--snapshot", "snapshot-C"});
+    EXPECT_EXIT_CODE(result, 0);
+    EXPECT_EQ(server().Requests(uri).back().method, "DELETE");
+
+    const FcctlResult unknown = Run({"snapshot", "delete", "vm-0001", "--snapshot", "no-such-snapshot"});
+    EXPECT_EXIT_CODE(unknown, 1);
+    EXPECT_NE(unknown.err.find("has no snapshot named \"no-such-snapshot\""), std::string::npos)
+        << unknown.err;
+}
+
+TEST_F(FcctlManageTest, NicAddSendsTheCard) {
+    const std::string portGroup = server().siteUrn() + ":dvswitchs:2:portgroups:1";
+    AnswerTask("POST", VmUri() + "/virtualNics");
+    const FcctlResult result = Run({"nic", "add", "vm-0001", "--port-group-urn", portGroup, "--mac",
+                                    "02:00:00:00:00:09", "--name", "nic9"});
+    EXPECT_EXIT_CODE(result, 0);
+    const json::object body = SentBody("POST", VmUri() + "/virtualNics");
+    EXPECT_EQ(body.at("portGroupUrn").as_string(), portGroup);
+    EXPECT_EQ(body.at("mac").as_string(), "02:00:00:00:00:09");
+    EXPECT_EQ(body.at("name").as_string(), "nic9");
+    EXPECT_EXIT_CODE(Run({"nic", "add", "vm-0001"}), 2);  // neither switch nor port group
+}
+
+TEST_F(FcctlManageTest, DiskModifyKeepsTheModesNotGiven) {
+    // A non-persistent volume renamed without naming its modes must stay non-persistent.
+    const std::string volume(vm_.at("disks").at(1).at("urn").as_string());
+    std::string volumeUri;
+    {
+        std::lock_guard<std::mutex> lock(server().sim().model().Mutex());
+        vrmsim::Volume* found = server().sim().model().FindVolume(volume);
+        ASSERT_NE(found, nullptr);
+        found->persistentDisk = false;
+        volumeUri = found->uri;
+    }
+    Answer("PUT", volumeUri, "{}");
+    const FcctlResult result = Run({"disk", "modify", "--urn", volume, "--name", "renamed-disk"});
+    EXPECT_EXIT_CODE(result, 0);
+    EXPECT_EQ(SentBody("PUT", volumeUri),
+              (json::object{{"name", "renamed-disk"}, {"indepDisk", false}, {"persistentDisk", false}}));
+
+    server().ClearRequests();
+    Answer("PUT", volumeUri, "{}");
+    EXPECT_EXIT_CODE(Run({"disk", "modify", "--urn", volume, "--independent", "yes", "--vm", "vm-0001"}), 0);
+    const json::object body = SentBody("PUT", volumeUri);
+    EXPECT_TRUE(body.at("indepDisk").as_bool());
+    EXPECT_FALSE(body.at("persistentDisk").as_bool());
+}
+
+TEST_F(FcctlManageTest, DatastoreCreateResolvesTheHost) {
+    AnswerTask("POST", server().siteUri() + "/datastores");
+    const FcctlResult result =
+        Run({"datastore", "create", "--name", "ds-new", "--on-host", "CNA02", "--storage-unit-urn",
+             server().siteUrn() + ":storageunits:3", "--format"});
+    EXPECT_EXIT_CODE(result, 0);
+    const json::object body = SentBody("POST", server().siteUri() + "/datastores");
+    EXPECT_EQ(body.at("hostUrn").as_string(), server().siteUrn() + ":hosts:2");
+    EXPECT_EQ(body.at("formatFlag").as_int64(), 1);
+    EXPECT_EQ(body.at("name").as_string(), "ds-new");
+}
+
+TEST_F(FcctlManageTest, DiskAccessValidateFailsForAResourceThatIsGone) {
+    const std::string resource = UriOfVolume() + "/backupresources/4242";
+    const FcctlResult result = Run({"disk-access", "validate", resource});
+    EXPECT_EXIT_CODE(result, 1);
+    EXPECT_NE(result.err.find("is not valid"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("error code 10300006"), std::string::npos) << result.err;
 }
 
 }  // namespace
