@@ -12,6 +12,7 @@
 #include <set>
 #include <sstream>
 
+#include "BackupState.h"
 #include "FcctlRunner.h"
 #include "Model.h"
 #include "SimServer.h"
@@ -645,6 +646,176 @@ TEST_F(FcctlManageTest, DiskAccessValidateFailsForAResourceThatIsGone) {
     EXPECT_EXIT_CODE(result, 1);
     EXPECT_NE(result.err.find("is not valid"), std::string::npos) << result.err;
     EXPECT_NE(result.err.find("error code 10300006"), std::string::npos) << result.err;
+}
+
+}  // namespace
+
+namespace {
+
+// `fcctl backup` with the VRM's backup answers scripted: the snapshot "taken" is the seeded snapshot B of
+// vm-0001 (so its disk snapshots and change identifiers are real), tasks succeed at their first poll, each
+// disk's backup resource is ready at once and gone after its release.
+class FcctlBackupTest : public FcctlManageTest {
+  protected:
+    void SetUp() override {
+        FcctlManageTest::SetUp();
+        snapshot_ = vm_.at("snapshots").at(2);
+        ASSERT_EQ(snapshot_.at("name").as_string(), "snapshot-B");
+        for (const json::value& disk : vm_.at("disks").as_array())
+            volumes_.push_back(std::string(disk.at("urn").as_string()));
+        ASSERT_EQ(volumes_.size(), 2u);
+        state_ = TempFile("vm-0001.state", "");
+        std::filesystem::remove(state_);
+    }
+
+    static std::string Uri(const std::string& urn) {
+        std::string uri = "/service/" + urn.substr(4);
+        std::replace(uri.begin(), uri.end(), ':', '/');
+        return uri;
+    }
+
+    std::string Task(int id) const { return server().siteUri() + "/tasks/" + std::to_string(id); }
+    std::string TaskUrn(int id) const { return server().siteUrn() + ":tasks:" + std::to_string(id); }
+    std::string Resource(std::size_t disk) const { return Uri(volumes_[disk]) + "/backupresources/77"; }
+
+    // Scripts one backup run; `pages[d]` is the bitmap of disk d (40 GB and 20 GB in 4 GiB blocks: 10 and 5
+    // blocks, one page each).
+    void ScriptBackup(const std::vector<std::string>& pages) {
+        Answer("POST", VmUri() + "/snapshots",
+               json::serialize(json::object{{"taskUrn", TaskUrn(9101)},
+                                            {"taskUri", Task(9101)},
+                                            {"urn", snapshot_.at("urn")},
+                                            {"uri", snapshot_.at("uri")}}));
+        Answer("GET", Task(9101), R"({"status": "success", "progress": 100})");
+        const int blocks[] = {10, 5};
+        for (std::size_t d = 0; d < pages.size(); ++d) {
+            Answer("POST", Uri(volumes_[d]) + "/getcbt",
+                   json::serialize(json::object{{"sectorOfBlock", 8388608},
+                                                {"bitNum", blocks[d]},
+                                                {"bit1Num", 0},
+                                                {"bitMap", pages[d]}}));
+            Answer("POST", Uri(volumes_[d]) + "/backupresources",
+                   json::serialize(json::object{{"taskUrn", TaskUrn(77)}, {"taskUri", Task(77)}}));
+            const std::string ready = json::serialize(json::object{{"status", "success"},
+                                                                   {"hostIP", "192.168.40.10"},
+                                                                   {"hostPort", "8902"},
+                                                                   {"targetFile", "vol-" + std::to_string(d)},
+                                                                   {"token", "secret-resource-token"}});
+            Answer("GET", Resource(d), ready);  // the wait for the resource
+            Answer("GET", Resource(d), ready);  // the read before the release
+            Answer("DELETE", Resource(d), "{}");
+        }
+        AnswerTask("DELETE", std::string(snapshot_.at("uri").as_string()));
+    }
+
+    std::vector<json::object> CbtBodies(std::size_t disk) const {
+        std::vector<json::object> bodies;
+        for (const auto& request : server().Requests(Uri(volumes_[disk]) + "/getcbt")) {
+            bodies.push_back(fcsdk_test::SimServer::BodyObject(request));
+        }
+        return bodies;
+    }
+
+    json::value snapshot_;
+    std::vector<std::string> volumes_;
+    std::string state_;
+};
+
+TEST_F(FcctlBackupTest, FullThenIncrementalWithTheStateFile) {
+    ScriptBackup({"ff3", "1f"});  // disk 1: all 10 blocks; disk 2: all 5 blocks
+    const FcctlResult full = Run({"--json", "backup", "vm-0001", "--state", state_});
+    EXPECT_EXIT_CODE(full, 0);
+    json::value report = ParseJson(full);
+    EXPECT_EQ(report.at("mode").as_string(), "full");
+    EXPECT_TRUE(report.at("snapshot").at("deleted").as_bool());
+    EXPECT_EQ(report.at("disks").at(0).at("blocks").as_int64(), 10);
+    EXPECT_EQ(report.at("disks").at(1).at("blocks").as_int64(), 5);
+    EXPECT_EQ(report.at("totalBytes").as_int64(), 60LL << 30);  // both disks whole: 40 GB + 20 GB
+    EXPECT_EQ(report.at("disks").at(1).at("access").at("targetFile").as_string(), "vol-1");
+    // A full backup asks for all allocated blocks: an empty change identifier.
+    ASSERT_EQ(CbtBodies(0).size(), 1u);
+    EXPECT_EQ(CbtBodies(0)[0].at("chgID").as_string(), "");
+    // Progress went to standard error, step by step; the resource's access token went nowhere.
+    for (const char* step : {"snapshot", "disk 1/2 vm-0001-disk1: change token", "allocated blocks",
+                             "open disk access", "close disk access", "delete snapshot"}) {
+        EXPECT_NE(full.err.find(step), std::string::npos) << step << "\n" << full.err;
+    }
+    EXPECT_EQ(full.out.find("secret-resource-token"), std::string::npos);
+    EXPECT_EQ(full.err.find("secret-resource-token"), std::string::npos);
+    // Every opened access was released and the snapshot deleted.
+    for (std::size_t d = 0; d < 2; ++d) {
+        std::vector<std::string> methods;
+        for (const auto& request : server().Requests(Resource(d))) methods.push_back(request.method);
+        // Ready at the first wait, read again, released, then found gone.
+        EXPECT_EQ(methods, (std::vector<std::string>{"GET", "GET", "DELETE", "GET"})) << "disk " << d;
+    }
+    EXPECT_EQ(server().Requests(std::string(snapshot_.at("uri").as_string())).back().method, "DELETE");
+
+    fcctl::BackupState state;
+    bool exists = false;
+    std::string error;
+    ASSERT_TRUE(fcctl::LoadBackupState(state_, state, exists, error)) << error;
+    EXPECT_EQ(state.vmUrn, std::string(vm_.at("urn").as_string()));
+    ASSERT_EQ(state.tokens.size(), 2u);
+    const json::value token = json::parse(state.tokens.at(volumes_[0]));
+    const std::string chgID(token.at("chgID").as_string());
+    ASSERT_FALSE(chgID.empty());
+
+    // The second run is incremental: the change identifier of the first run's token goes to the VRM, and
+    // exactly the changed blocks are reported.
+    server().ClearRequests();
+    ScriptBackup({"201", "10"});  // disk 1: blocks 5 and 8; disk 2: block 4
+    const FcctlResult incremental = Run({"backup", "vm-0001", "--state", state_});
+    EXPECT_EXIT_CODE(incremental, 0);
+    EXPECT_NE(incremental.out.find(": incremental, snapshot snapshot-B (deleted)"), std::string::npos)
+        << incremental.out;
+    ASSERT_EQ(CbtBodies(0).size(), 1u);
+    EXPECT_EQ(CbtBodies(0)[0].at("chgID").as_string(), chgID);
+    EXPECT_TRUE(HasRow(incremental.out, {"vm-0001-disk1", "5", "1", "21474836480", "4294967296"}))
+        << incremental.out;
+    EXPECT_TRUE(HasRow(incremental.out, {"vm-0001-disk1", "8", "1", "34359738368", "4294967296"}))
+        << incremental.out;
+    EXPECT_TRUE(HasRow(incremental.out, {"vm-0001-disk2", "4", "1", "17179869184", "4294967296"}))
+        << incremental.out;
+    EXPECT_NE(incremental.out.find("To copy: 12884901888 bytes"), std::string::npos) << incremental.out;
+}
+
+TEST_F(FcctlBackupTest, FailedRunCleansUpAndKeepsTheOldState) {
+    ScriptBackup({"ff3", "1f"});
+    ASSERT_EQ(Run({"backup", "vm-0001", "--state", state_, "--quiet"}).exitCode, 0);
+    std::ifstream before(state_);
+    const std::string oldState((std::istreambuf_iterator<char>(before)), std::istreambuf_iterator<char>());
+    server().ClearRequests();
+    server().sim().ClearFaults();
+
+    // The second disk's changed blocks cannot be read.
+    ScriptBackup({"ff3"});
+    server().FailNext("POST", Uri(volumes_[1]) + "/getcbt", 500, "10400001", "CBT is broken");
+    AnswerTask("DELETE", std::string(snapshot_.at("uri").as_string()));
+    const FcctlResult result = Run({"backup", "vm-0001", "--state", state_, "--quiet"});
+    EXPECT_EXIT_CODE(result, 1);
+    EXPECT_NE(result.err.find("cannot read the changed blocks of " + volumes_[1]), std::string::npos)
+        << result.err;
+    EXPECT_TRUE(result.err.find("fcctl: ") == 0 || result.err.find("\nfcctl: ") != std::string::npos);
+    // The first disk's access was released, the snapshot deleted, the state file left as it was.
+    bool released = false;
+    for (const auto& request : server().Requests(Resource(0))) released |= request.method == "DELETE";
+    EXPECT_TRUE(released);
+    EXPECT_EQ(server().Requests(std::string(snapshot_.at("uri").as_string())).back().method, "DELETE");
+    std::ifstream after(state_);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(after)), std::istreambuf_iterator<char>()),
+              oldState);
+}
+
+TEST_F(FcctlBackupTest, StateOfAnotherVmIsRefused) {
+    fcctl::BackupState other;
+    other.vmUrn = server().siteUrn() + ":vms:i-00000009";
+    std::string error;
+    ASSERT_TRUE(fcctl::SaveBackupState(state_, other, error)) << error;
+    const FcctlResult result = Run({"backup", "vm-0001", "--state", state_});
+    EXPECT_EXIT_CODE(result, 2);
+    EXPECT_NE(result.err.find("belongs to VM " + other.vmUrn), std::string::npos) << result.err;
+    EXPECT_TRUE(server().Requests(VmUri() + "/snapshots").empty());
 }
 
 }  // namespace
