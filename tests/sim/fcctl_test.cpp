@@ -819,3 +819,120 @@ TEST_F(FcctlBackupTest, StateOfAnotherVmIsRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// The restore walk-through: descriptors exported, then a VM created from the OVF descriptor on new
+// volumes like the old ones, then the old VM's network cards added to it.
+class FcctlRestoreTest : public FcctlManageTest {};
+
+TEST_F(FcctlRestoreTest, ExportedDescriptorsAreWrittenToFiles) {
+    const std::string json = TempFile("vm-0001.json", "");
+    FcctlResult result = Run({"vm", "export-json", "vm-0001", "--out", json});
+    EXPECT_EXIT_CODE(result, 0);
+    std::ifstream in(json);
+    const json::value descriptor = json::parse(std::string(std::istreambuf_iterator<char>(in), {}));
+    EXPECT_EQ(descriptor.at("urn"), vm_.at("urn"));
+
+    Answer("POST", VmUri() + "/action/createdescriptor",
+           R"({"ovfDescriptor": "<Envelope>vm-0001</Envelope>"})");
+    const std::string ovf = TempFile("vm-0001.ovf", "");
+    result = Run({"vm", "export-ovf", "vm-0001", "--out", ovf});
+    EXPECT_EXIT_CODE(result, 0);
+    std::ifstream ovfIn(ovf);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(ovfIn), {}), "<Envelope>vm-0001</Envelope>");
+    EXPECT_EQ(SentBody("POST", VmUri() + "/action/createdescriptor").at("fileItems").as_array().size(), 2u);
+}
+
+TEST_F(FcctlRestoreTest, ImportCreatesVolumesLikeTheOldDisksAndTheVmOnThem) {
+    std::string descriptor;
+    {
+        const FcctlResult exported = Run({"vm", "export-json", "vm-0001"});
+        ASSERT_EQ(exported.exitCode, 0) << exported.err;
+        descriptor = exported.out;
+    }
+    const std::string json = TempFile("vm-0001.json", descriptor);
+    const std::string ovf = TempFile("vm-0001.ovf", "<Envelope/>");
+    const json::value old = json::parse(descriptor);
+    const json::array& oldDisks = old.at("vmConfig").at("disks").as_array();
+    ASSERT_EQ(oldDisks.size(), 2u);
+
+    // The two "new" volumes are volumes the simulator holds (those of vm-0020), so reading them back works;
+    // the "new" VM is vm-0002 for the same reason.
+    const json::value target = ParseJson(Run({"--json", "vm", "show", "vm-0020"}));
+    const json::value created = ParseJson(Run({"--json", "vm", "show", "vm-0002"}));
+    server().ClearRequests();
+    for (int d = 0; d < 2; ++d) {
+        const std::string urn(target.at("disks").at(d).at("urn").as_string());
+        std::string uri = "/service/" + urn.substr(4);
+        std::replace(uri.begin(), uri.end(), ':', '/');
+        Answer("POST", server().siteUri() + "/volumes",
+               json::serialize(json::object{{"taskUrn", server().siteUrn() + ":tasks:1"},
+                                            {"taskUri", server().siteUri() + "/tasks/1"},
+                                            {"urn", urn},
+                                            {"uri", uri}}));
+        Answer("GET", server().siteUri() + "/tasks/1", R"({"status": "success"})");
+    }
+    json::array fileItems;
+    for (int d = 0; d < 2; ++d) {
+        fileItems.push_back(
+            {{"path", oldDisks[d].at("volumeUuid")}, {"ovfId", d == 0 ? "VIRTIO-1" : "SCSI-2"}});
+    }
+    Answer(
+        "POST", server().siteUri() + "/vms/action/parsedescriptor",
+        json::serialize(json::object{{"vmConfig", {{"cpu", {{"quantity", 2}}}}}, {"fileItems", fileItems}}));
+    Answer("POST", server().siteUri() + "/vms",
+           json::serialize(json::object{{"taskUrn", server().siteUrn() + ":tasks:2"},
+                                        {"taskUri", server().siteUri() + "/tasks/2"},
+                                        {"urn", created.at("urn")},
+                                        {"uri", created.at("uri")}}));
+    Answer("GET", server().siteUri() + "/tasks/2", R"({"status": "success"})");
+
+    const FcctlResult result =
+        Run({"vm", "import-ovf", "--ovf", ovf, "--like", json, "--name", "vm-0001-restored"});
+    EXPECT_EXIT_CODE(result, 0);
+
+    // Each new volume is like the old disk: same size and datastore, named after the new VM.
+    std::vector<json::object> volumes;
+    for (const auto& request : server().Requests(server().siteUri() + "/volumes")) {
+        if (request.method == "POST" && request.path == server().siteUri() + "/volumes") {
+            volumes.push_back(fcsdk_test::SimServer::BodyObject(request));
+        }
+    }
+    ASSERT_EQ(volumes.size(), 2u);
+    for (int d = 0; d < 2; ++d) {
+        EXPECT_EQ(volumes[d].at("quantityGB"), oldDisks[d].at("quantityGB"));
+        EXPECT_EQ(volumes[d].at("datastoreUrn"), oldDisks[d].at("datastoreUrn"));
+        EXPECT_EQ(volumes[d].at("name").as_string().subview().substr(0, 17), "vm-0001-restored-");
+    }
+    // The VM is created on them, each on the slot the descriptor gives its old disk, in the old cluster.
+    const json::object body = SentBody("POST", server().siteUri() + "/vms");
+    EXPECT_EQ(body.at("name").as_string(), "vm-0001-restored");
+    EXPECT_EQ(body.at("location"), vm_.at("clusterUrn"));
+    const json::array& disks = body.at("vmConfig").at("disks").as_array();
+    ASSERT_EQ(disks.size(), 2u);
+    EXPECT_EQ(disks[0].at("volumeUrn"), target.at("disks").at(0).at("urn"));
+    EXPECT_EQ(disks[0].at("pciType").as_string(), "VIRTIO");
+    EXPECT_EQ(disks[1].at("pciType").as_string(), "SCSI");
+    EXPECT_EQ(disks[1].at("sequenceNum").as_int64(), 2);
+}
+
+TEST_F(FcctlRestoreTest, ReconnectNicsAddsTheOldCardsWithNewAddressesWhenTaken) {
+    const FcctlResult exported = Run({"vm", "export-json", "vm-0001"});
+    ASSERT_EQ(exported.exitCode, 0) << exported.err;
+    const std::string json = TempFile("vm-0001.json", exported.out);
+    const json::value target = ParseJson(Run({"--json", "vm", "show", "vm-0005"}));
+    std::string targetUri(target.at("uri").as_string());
+    server().ClearRequests();
+    AnswerTask("POST", targetUri + "/virtualNics");
+
+    const FcctlResult result = Run({"vm", "reconnect-nics", "vm-0005", "--descriptor", json});
+    EXPECT_EXIT_CODE(result, 0);
+    const json::object card = SentBody("POST", targetUri + "/virtualNics");
+    EXPECT_EQ(card.at("portGroupUrn"), vm_.at("nics").at(0).at("portGroupUrn"));
+    // vm-0001 still uses its address, so the VRM is left to choose a new one.
+    EXPECT_FALSE(card.contains("mac"));
+    EXPECT_NE(result.out.find("of 1 network cards to vm-0005"), std::string::npos) << result.out;
+}
+
+}  // namespace
