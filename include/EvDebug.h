@@ -17,7 +17,7 @@ enum class EvDebugLevel { Error = 0, Debug = 1, Detail = 2 };
 /// Which lines are written, and where, is configured in the "Log" section of the configuration file
 /// ("sFile", "nLevel") or by an installed sink.
 class EvDebug {
-public:
+  public:
     explicit EvDebug(EvDebugFileInstance* instance = nullptr);
     virtual ~EvDebug();
 
@@ -32,22 +32,39 @@ public:
     /// Receives every line that passes the level filter, already formatted, instead of the log file.
     using Sink = std::function<void(EvDebugLevel level, const std::string& line)>;
     /// Installs `sink` for the whole process (an empty function restores the file or standard error).
-    static FCSDK_EXPORT void SetSink(Sink sink);
+    static void SetSink(Sink sink);
     /// Overrides the configured log level for the whole process (0 errors, 1 debug, 2 detail); a negative
     /// level removes the override so that the configured level applies again.
-    static FCSDK_EXPORT void SetLevel(int level);
+    static void SetLevel(int level);
     /// The log level in force.
-    static FCSDK_EXPORT int GetLevel();
+    static int GetLevel();
 
-private:
-    EvDebugFileInstance* instance_;
+  private:
+    [[maybe_unused]] EvDebugFileInstance* instance_;
 };
 
 /// Log context of the library's facade; writes through the EvDebug operations.
 class EvEvent : public EvDebug {
-public:
+  public:
     EvEvent();
     ~EvEvent() override;
 };
+
+namespace FusionComputeSDKWrapper {
+
+/// @brief Sends every log line of the library to `sink` instead of the log file.
+/// @param sink Receives the level and the formatted line; an empty function restores the log file (or
+///        standard error when no file is configured).
+FCSDK_EXPORT void SetLogSink(EvDebug::Sink sink);
+
+/// @brief Sets the log level of the whole process, overriding the configured "Log/nLevel".
+/// @param level 0 errors only, 1 debug lines, 2 detail lines; a negative value returns to the configuration.
+FCSDK_EXPORT void SetLogLevel(int level);
+
+/// @brief The log level in force.
+/// @return 0, 1 or 2.
+FCSDK_EXPORT int GetLogLevel();
+
+}  // namespace FusionComputeSDKWrapper
 
 #endif  // FCSDK_EVDEBUG_H

@@ -185,6 +185,22 @@ int EvDebug::GetLevel() {
     return levelInForce(log);
 }
 
+namespace FusionComputeSDKWrapper {
+
+void SetLogSink(EvDebug::Sink sink) {
+    EvDebug::SetSink(std::move(sink));
+}
+
+void SetLogLevel(int level) {
+    EvDebug::SetLevel(level);
+}
+
+int GetLogLevel() {
+    return EvDebug::GetLevel();
+}
+
+}  // namespace FusionComputeSDKWrapper
+
 EvEvent::EvEvent() = default;
 
 EvEvent::~EvEvent() = default;

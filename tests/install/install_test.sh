@@ -35,11 +35,11 @@ if grep -h '#include' "$prefix"/include/FusionComputeSDKWrapper/*.h | grep -E 'c
 fi
 
 echo "-- exported symbols"
-foreign=$(nm -D --defined-only -C "$lib" | awk '{ $1=""; $2=""; sub(/^  /, ""); print }' |
-    grep -v -E '^(FusionComputeSDKWrapper::|(typeinfo|typeinfo name|vtable|VTT|construction vtable for .*) (for )?FusionComputeSDKWrapper::)' |
+foreign=$(nm -D --defined-only "$lib" | awk '{ print $3 }' |
+    grep -v -E '^_Z(Th[n0-9]*_)?(T[VIS])?N?K?23FusionComputeSDKWrapper' |
     grep -v -E '^(_init|_fini|__bss_start|_edata|_end)$' || true)
 if [ -n "$foreign" ]; then
-    echo "symbols outside the library's namespace are exported:"; echo "$foreign" | head -n 20; exit 1
+    echo "symbols outside the library's namespace are exported:"; echo "$foreign" | c++filt | head -n 20; exit 1
 fi
 echo "   $(nm -D --defined-only "$lib" | wc -l) symbols, all in FusionComputeSDKWrapper"
 

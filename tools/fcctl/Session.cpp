@@ -48,7 +48,7 @@ fc::CFusionComputeWrapper& Session::Wrapper() {
     std::string password, error;
     if (!ReadPassword(options_.passwordFile, password, error)) UsageError(error);
 
-    if (options_.debug) EvDebug::SetLevel(2);
+    if (options_.debug) fc::SetLogLevel(2);
     auto wrapper = std::make_unique<fc::CFusionComputeWrapper>();
     if (options_.debug) wrapper->EnableDebug();
     const bool connected = wrapper->Connect(options_.host, options_.user, password);
