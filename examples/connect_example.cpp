@@ -1,10 +1,11 @@
 // Connects to a FusionCompute VRM and prints what the session learnt: the API versions, the site and
 // the number of VMs in it. Uses only the library's public header.
 //
-//   fcsdk_connect_example [host [user [password]]]
+//   fcsdk_connect_example [host [user]]
 //
-// Missing arguments are taken from FCSDK_HOST, FCSDK_USER and FCSDK_PASSWORD (the password also from
-// FCCTL_PASSWORD, which fcctl reads). Transport settings (CA file, connect-to address) come from the
+// Missing arguments are taken from FCSDK_HOST and FCSDK_USER. The password comes only from the
+// environment (FCSDK_PASSWORD, or FCCTL_PASSWORD, which fcctl reads), never from the command line, where
+// other users of the machine could read it. Transport settings (CA file, connect-to address) come from the
 // configuration file named by FCSDK_CONFIG.
 
 #include <cstdio>
@@ -16,12 +17,15 @@
 
 namespace {
 
-std::string Setting(int argc, char** argv, int index, const char* variable,
-                    const char* fallbackVariable = nullptr) {
+std::string Setting(int argc, char** argv, int index, const char* variable) {
     if (index < argc) return argv[index];
-    if (const char* value = std::getenv(variable)) return value;
-    if (fallbackVariable != nullptr) {
-        if (const char* value = std::getenv(fallbackVariable)) return value;
+    const char* value = std::getenv(variable);
+    return value != nullptr ? value : std::string();
+}
+
+std::string Password() {
+    for (const char* variable : {"FCSDK_PASSWORD", "FCCTL_PASSWORD"}) {
+        if (const char* value = std::getenv(variable)) return value;
     }
     return std::string();
 }
@@ -42,11 +46,11 @@ int Fail(FusionComputeSDKWrapper::CFusionComputeWrapper& wrapper, const char* st
 int main(int argc, char** argv) {
     const std::string host = Setting(argc, argv, 1, "FCSDK_HOST");
     const std::string user = Setting(argc, argv, 2, "FCSDK_USER");
-    const std::string password = Setting(argc, argv, 3, "FCSDK_PASSWORD", "FCCTL_PASSWORD");
+    const std::string password = Password();
     if (host.empty() || user.empty() || password.empty()) {
         std::fprintf(stderr,
-                     "usage: %s [host [user [password]]]\n"
-                     "       (or set FCSDK_HOST, FCSDK_USER and FCSDK_PASSWORD)\n",
+                     "usage: %s [host [user]]\n"
+                     "       (or set FCSDK_HOST and FCSDK_USER; the password comes from FCSDK_PASSWORD)\n",
                      argv[0]);
         return 2;
     }
