@@ -15,7 +15,7 @@ struct ServerSettings {
     std::string host = "127.0.0.1";
     int port = 0;
     std::string certFile, keyFile;
-    int threads = 16;
+    int threads = 32;
     int keepAliveSeconds = 60;
 };
 

@@ -60,7 +60,7 @@ struct Options {
     std::vector<std::pair<std::string, std::string>> versions;
     int tokenLifetimeSeconds = 0;             ///< session token lifetime from login; 0 = never expires
     int pageSize = 100;                       ///< most objects in one list page
-    int workerThreads = 16;                   ///< server threads (each open keep-alive connection holds one)
+    int workerThreads = 32;                   ///< server threads (each open keep-alive connection holds one)
     bool recordRequests = true;               ///< keep the requests for Requests()
     std::size_t maxRecordedRequests = 10000;  ///< oldest records are dropped beyond this
     /// A VM list scoped to a folder also lists the folder's templates and shows them with
