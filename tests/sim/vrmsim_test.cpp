@@ -868,8 +868,8 @@ TEST_F(VrmsimFaults, FaultsCanBeGivenAsJson) {
 TEST_F(VrmsimInventory, RecordsEveryVrmRequestAsSent) {
     server().ClearRequests();
     client_->Get(server().siteUri() + "/vms?");
-    client_->Send("PUT", server().siteUri() + "/vms/i-00000001?x=1%202", "{\"name\":\"n\"}",
-                  {"Content-Type: application/json; charset=UTF-8"});
+    Reply put = client_->Send("PUT", server().siteUri() + "/nothing/here?x=1%202", "{\"name\":\"n\"}",
+                              {"Content-Type: application/json; charset=UTF-8"});
     client_->Get("/_sim/stats");
     auto requests = server().Requests();
     ASSERT_EQ(requests.size(), 2u);
@@ -880,14 +880,17 @@ TEST_F(VrmsimInventory, RecordsEveryVrmRequestAsSent) {
     EXPECT_EQ(requests[0].Header("x-auth-token"), client_->token());
     EXPECT_EQ(requests[0].status, 200);
     EXPECT_EQ(requests[1].method, "PUT");
-    EXPECT_EQ(requests[1].path, server().siteUri() + "/vms/i-00000001");
+    EXPECT_EQ(requests[1].path, server().siteUri() + "/nothing/here");
     EXPECT_EQ(requests[1].query, "x=1%202");
     EXPECT_EQ(requests[1].QueryValues("x"), (std::vector<std::string>{"1 2"}));
     EXPECT_EQ(requests[1].body, "{\"name\":\"n\"}");
     EXPECT_EQ(SimServer::BodyObject(requests[1]).at("name").as_string(), "n");
-    EXPECT_EQ(requests[1].status, 405);
+    EXPECT_EQ(requests[1].status, 404);
+    EXPECT_EQ(put.status, 404);
     EXPECT_LT(requests[0].seq, requests[1].seq);
-    EXPECT_EQ(server().Requests(server().siteUri() + "/vms/").size(), 1u);
+    EXPECT_EQ(server().Requests(server().siteUri() + "/nothing/").size(), 1u);
+    // A known path asked with another method answers 405.
+    EXPECT_EQ(client_->Send("DELETE", "/service/versions").status, 405);
 
     auto viaHttp = client_->Get("/_sim/requests?path=" + server().siteUri()).Object();
     EXPECT_EQ(viaHttp.at("total").to_number<int>(), 2);
