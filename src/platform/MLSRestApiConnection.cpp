@@ -202,7 +202,12 @@ void MLSRestApiConnection::appendQueryStringArgument(std::string& path, const ch
         argument.resize(static_cast<size_t>(needed));
     }
     va_end(arguments);
-    path += path.find('?') == std::string::npos ? '?' : '&';
+    // A path that ends in "?" (an empty query) or "&" already has its separator.
+    if (path.find('?') == std::string::npos) {
+        path += '?';
+    } else if (path.back() != '?' && path.back() != '&') {
+        path += '&';
+    }
     path += argument;
 }
 

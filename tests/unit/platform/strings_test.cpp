@@ -97,6 +97,13 @@ TEST(QueryString, FirstArgumentAfterQuestionMarkOthersAfterAmpersand) {
     std::string withQuery = "/p?x=1";
     connection.appendQueryStringArgument(withQuery, "offset=%d", 200);
     EXPECT_EQ(withQuery, "/p?x=1&offset=200");
+    // A path that already ends in its separator gets no second one.
+    std::string emptyQuery = "/p?";
+    connection.appendQueryStringArgument(emptyQuery, "offset=%d", 100);
+    EXPECT_EQ(emptyQuery, "/p?offset=100");
+    std::string trailingAmpersand = "/p?x=1&";
+    connection.appendQueryStringArgument(trailingAmpersand, "offset=%d", 100);
+    EXPECT_EQ(trailingAmpersand, "/p?x=1&offset=100");
 }
 
 }  // namespace
