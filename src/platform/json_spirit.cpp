@@ -220,16 +220,24 @@ class TreeBuilder {
         return true;
     }
 
-    bool on_number_part(boost::json::string_view, boost::json::error_code&) { return true; }
+    bool on_number_part(boost::json::string_view part, boost::json::error_code&) {
+        number_.append(part.data(), part.size());
+        return true;
+    }
     bool on_int64(int64_t value, boost::json::string_view, boost::json::error_code&) {
+        number_.clear();
         nextSlot() = mValue(static_cast<long long>(value));
         return true;
     }
     bool on_uint64(uint64_t value, boost::json::string_view, boost::json::error_code&) {
+        number_.clear();
         nextSlot() = mValue(static_cast<unsigned long long>(value));
         return true;
     }
-    bool on_double(double value, boost::json::string_view, boost::json::error_code& ec) {
+    bool on_double(double value, boost::json::string_view part, boost::json::error_code& ec) {
+        number_.append(part.data(), part.size());
+        value = correctlyRounded(number_, value);
+        number_.clear();
         // A literal beyond the range of a double (1e400) is refused rather than turned into infinity.
         if (!std::isfinite(value)) {
             ec = boost::json::error::exponent_overflow;
@@ -250,6 +258,16 @@ class TreeBuilder {
     bool on_comment(boost::json::string_view, boost::json::error_code&) { return true; }
 
   private:
+    // Boost.JSON 1.81 may round a long literal to a neighbouring double (9.223372036854776e+77 is read
+    // one unit in the last place too high), so a real written by write_string would not read back
+    // equal. std::from_chars rounds correctly; Boost's value stays where from_chars refuses the text
+    // (a literal below the smallest double reads as zero, as Boost reads it).
+    static double correctlyRounded(const std::string& text, double fallback) {
+        double value = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        return error == std::errc() && end == text.data() + text.size() ? value : fallback;
+    }
+
     struct Frame {
         mValue* value;
         bool isArray;
@@ -266,6 +284,7 @@ class TreeBuilder {
     mValue& root_;
     std::vector<Frame> stack_;
     std::string buffer_;
+    std::string number_;  // the text of the number being read, when it arrives in parts
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <limits>
 #include <stdexcept>
@@ -119,6 +120,22 @@ TEST(JsonRead, RealsOutsideTheDoubleRangeFail) {
     EXPECT_FALSE(Parses("[1,{\"a\":1E+309}]"));
     EXPECT_DOUBLE_EQ(Parse("1e308").get_real(), 1e308);
     EXPECT_EQ(Parse("1e-400").get_real(), 0.0);  // underflow is an ordinary, tiny number
+}
+
+// Found by fuzz/json_fuzzer: Boost.JSON's own number reading put some literals one unit in the last
+// place off, so a real written by write_string did not read back equal.
+TEST(JsonRead, RealsAreCorrectlyRoundedAndReadBackEqual) {
+    const char* const literals[] = {"9.223372036854776e+77",           "92233720368547758079151e55", "0.1",
+                                    "2.2250738585072014e-308",         "1.7976931348623157e308",     "5e-324",
+                                    "123456789012345678901234567890.5"};
+    for (const char* literal : literals) {
+        const mValue value = Parse(literal);
+        ASSERT_EQ(value.type(), json_spirit::real_type) << literal;
+        EXPECT_EQ(value.get_real(), std::strtod(literal, nullptr)) << literal;
+        mValue again;
+        ASSERT_TRUE(json_spirit::read_string(json_spirit::write_string(value), again)) << literal;
+        EXPECT_EQ(again, value) << literal;
+    }
 }
 
 TEST(JsonRead, DuplicateKeysLastWins) {
