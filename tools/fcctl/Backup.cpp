@@ -220,8 +220,10 @@ class BackupRun {
         table.Print(out, "the VM has no disks");
         out << "\nTo copy: " << total << " bytes (" << HumanBytes(total) << ")\n";
         out << "State:   " << o_.stateFile << " (" << results_.size() << " change tokens)\n\n";
-        for (const DiskResult& r : results_) {
-            PrintExtents(out, r.disk.name, r.summary, r.diskBytes, o_.maxExtents);
+        for (std::size_t i = 0; i < results_.size(); ++i) {
+            if (i > 0) out << '\n';
+            PrintExtents(out, results_[i].disk.name, results_[i].summary, results_[i].diskBytes,
+                         o_.maxExtents);
         }
     }
 
