@@ -54,6 +54,7 @@ echo "rounds:          $(field rounds) (backups: $(field backups))"
 echo "library calls:   $(field calls)"
 echo "requests:        $(field requests) ($(field tls_connections) TLS connections)"
 echo "failures:        $(field failures) (injected faults: $(field injected_faults))"
+echo "simulator kept:  $(field sim_tasks) finished tasks, $(field sim_resources) backup resources"
 echo "RSS start / end: $(field rss_start_kib) KiB / $(field rss_end_kib) KiB"
 echo "RSS samples:     $(grep '^LOAD-SAMPLE' "$log" | sed 's/LOAD-SAMPLE t=\([0-9]*\)s rss_kib=\([0-9]*\)/\1s:\2/' | tr '\n' ' ')"
 if [ "$status" -ne 0 ] || [ "$(field failures)" != "0" ]; then

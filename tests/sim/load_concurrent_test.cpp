@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "FusionComputeWrapper.h"
+#include "Model.h"
 #include "SimServer.h"
 #include "platform/ObSleep.h"
 
@@ -233,13 +234,21 @@ TEST(LoadConcurrent, SixteenWrappersReadInventoryAndBackUpForABoundedTime) {
         EXPECT_GT(tally.rounds, 0) << "thread " << t << " finished no round";
     }
     const vrmsim::Stats stats = server.Stats();
+    size_t simTasks = 0;  // the simulator keeps every finished task: part of the process's growth
+    size_t simResources = 0;
+    {
+        std::lock_guard<std::mutex> lock(server.sim().model().Mutex());
+        simTasks = server.sim().model().tasks.size();
+        simResources = server.sim().model().backupResources.size();
+    }
     std::printf(
         "LOAD-RESULT threads=%d seconds=%.1f rounds=%ld backups=%ld calls=%ld requests=%llu "
-        "tls_connections=%llu failures=%ld injected_faults=%llu rss_start_kib=%ld rss_end_kib=%ld\n",
+        "tls_connections=%llu failures=%ld injected_faults=%llu sim_tasks=%zu sim_resources=%zu "
+        "rss_start_kib=%ld rss_end_kib=%ld\n",
         kThreads, elapsed, total.rounds, total.backups, total.calls,
         static_cast<unsigned long long>(stats.requests),
         static_cast<unsigned long long>(stats.tlsConnections), total.failures,
-        static_cast<unsigned long long>(stats.faults), rssStart, rssEnd);
+        static_cast<unsigned long long>(stats.faults), simTasks, simResources, rssStart, rssEnd);
     std::fflush(stdout);
     RecordProperty("requests", std::to_string(stats.requests));
     RecordProperty("rss_start_kib", std::to_string(rssStart));

@@ -1,0 +1,171 @@
+// What the session's connection reuse saves: client CPU time of one small GET through the library's
+// session (one reused easy handle, one TLS handshake per session) against a libcurl client that opens a
+// new easy handle, and so a new TCP and TLS connection, for every request, as simple clients do. Also the
+// cost of CFusionComputeWrapper::Connect (version list, login, site list over a new TLS connection).
+// All against the in-process simulator over loopback TLS with certificate verification on; CPU time is
+// the benchmark thread's (the simulator's threads are not counted).
+//
+// Run: build/bench/new_connection_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+
+#include <benchmark/benchmark.h>
+#include <curl/curl.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "FusionComputeWrapper.h"
+#include "SimServer.h"
+#include "connection/FusionComputeConnection.h"
+#include "platform/FXString.h"
+
+namespace {
+
+constexpr char kPath[] = "service/sites";
+constexpr char kVersion[] = "v6.3";
+
+fcsdk_test::SimServer* g_server = nullptr;
+
+class BenchConnection : public FusionComputeSDKWrapper::CFusionComputeConnection {
+  public:
+    const std::string& TokenLine() const { return tokenHeader; }
+};
+
+std::unique_ptr<BenchConnection> OpenSession() {
+    auto connection = std::make_unique<BenchConnection>();
+    std::string versions;
+    if (!connection->connect(g_server->host(), g_server->user(), g_server->password(), versions) ||
+        !connection->login(g_server->user(), g_server->password(), kVersion, "")) {
+        return nullptr;
+    }
+    return connection;
+}
+
+// The library: every GET on the session's one connection.
+void BM_SessionGet(benchmark::State& state) {
+    auto connection = OpenSession();
+    if (!connection) {
+        state.SkipWithError("could not open a session with the simulator");
+        return;
+    }
+    std::string response;
+    for (auto _ : state) {
+        if (!connection->get(kPath, response, nullptr)) {
+            state.SkipWithError("GET failed");
+            break;
+        }
+        benchmark::DoNotOptimize(response.data());
+    }
+}
+BENCHMARK(BM_SessionGet)->UseRealTime();
+
+size_t AppendBody(char* data, size_t size, size_t count, void* user) {
+    static_cast<std::string*>(user)->append(data, size * count);
+    return size * count;
+}
+
+// A simple client: the same request (same URL, routing, CA file, headers) with a new easy handle each
+// time, so every request pays TCP connect, TLS handshake and certificate verification.
+void BM_NewConnectionGet(benchmark::State& state) {
+    auto session = OpenSession();  // only for a valid token
+    if (!session) {
+        state.SkipWithError("could not open a session with the simulator");
+        return;
+    }
+    const std::string connectTo = "vrm.local:7443:127.0.0.1:" + std::to_string(g_server->port());
+    const std::string url = "https://vrm.local:7443/" + std::string(kPath);
+    const std::string accept = FXString::Format("Accept: application/json;version=%s;charset=UTF8", kVersion);
+    const std::string caFile = g_server->caFile();
+    curl_slist* route = curl_slist_append(nullptr, connectTo.c_str());
+    std::string response;
+    for (auto _ : state) {
+        CURL* handle = curl_easy_init();
+        curl_slist* headers = curl_slist_append(nullptr, accept.c_str());
+        headers = curl_slist_append(headers, session->TokenLine().c_str());
+        curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(handle, CURLOPT_CAINFO, caFile.c_str());
+        curl_easy_setopt(handle, CURLOPT_CONNECT_TO, route);
+        curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers);
+        curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &AppendBody);
+        curl_easy_setopt(handle, CURLOPT_WRITEDATA, &response);
+        response.clear();
+        const CURLcode code = curl_easy_perform(handle);
+        long status = 0;
+        curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_cleanup(handle);
+        curl_slist_free_all(headers);
+        if (code != CURLE_OK || status != 200) {
+            state.SkipWithError("GET failed");
+            break;
+        }
+        benchmark::DoNotOptimize(response.data());
+    }
+    curl_slist_free_all(route);
+}
+BENCHMARK(BM_NewConnectionGet)->UseRealTime();
+
+// A whole Connect of the facade: version list, login and site list, on a new TLS connection.
+void BM_WrapperConnect(benchmark::State& state) {
+    for (auto _ : state) {
+        FusionComputeSDKWrapper::CFusionComputeWrapper wrapper;
+        if (!wrapper.Connect(g_server->host(), g_server->user(), g_server->password())) {
+            state.SkipWithError("Connect failed");
+            break;
+        }
+        benchmark::DoNotOptimize(&wrapper);
+    }
+}
+BENCHMARK(BM_WrapperConnect)->UseRealTime();
+
+// Prints the CPU-time ratio of a new connection per request over the session after the console report.
+class RatioReporter : public benchmark::ConsoleReporter {
+  public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.error_occurred) continue;
+            const std::string& name = run.run_name.function_name;
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+                cpuNs_[name] = run.GetAdjustedCPUTime();
+                medians_.insert(name);
+            } else if (run.run_type == Run::RT_Iteration && medians_.count(name) == 0) {
+                cpuNs_[name] = run.GetAdjustedCPUTime();
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        const auto session = cpuNs_.find("BM_SessionGet");
+        const auto fresh = cpuNs_.find("BM_NewConnectionGet");
+        if (session != cpuNs_.end() && fresh != cpuNs_.end() && session->second > 0) {
+            std::printf(
+                "client CPU per GET: session %.1f us, new connection per request %.1f us, ratio %.1f\n",
+                session->second / 1000.0, fresh->second / 1000.0, fresh->second / session->second);
+        }
+    }
+
+  private:
+    std::map<std::string, double> cpuNs_;
+    std::set<std::string> medians_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    vrmsim::Options options;
+    options.recordRequests = false;
+    fcsdk_test::SimServer server(options);
+    if (!server.ok()) {
+        std::fprintf(stderr, "simulator did not start: %s\n", server.error().c_str());
+        return 1;
+    }
+    g_server = &server;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
