@@ -903,7 +903,7 @@ TEST_F(FcctlRestoreTest, ImportCreatesVolumesLikeTheOldDisksAndTheVmOnThem) {
     for (int d = 0; d < 2; ++d) {
         EXPECT_EQ(volumes[d].at("quantityGB"), oldDisks[d].at("quantityGB"));
         EXPECT_EQ(volumes[d].at("datastoreUrn"), oldDisks[d].at("datastoreUrn"));
-        EXPECT_EQ(volumes[d].at("name").as_string().subview().substr(0, 17), "vm-0001-restored-");
+        EXPECT_EQ(volumes[d].at("name").as_string(), "vm-0001-restored-disk" + std::to_string(d + 1));
     }
     // The VM is created on them, each on the slot the descriptor gives its old disk, in the old cluster.
     const json::object body = SentBody("POST", server().siteUri() + "/vms");

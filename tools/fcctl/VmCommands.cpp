@@ -239,13 +239,24 @@ void AddVolumeArgument(const std::string& text, SVMInfoLib& vm, std::map<std::st
     if (parts.size() == 3 && !parts[2].empty()) paths[disk.uuid] = parts[2];
 }
 
+// The old disk's name with the old VM's name in front replaced by the new one ("vm-0001-disk1" of
+// vm-0001 becomes "restored-disk1" for the VM "restored"); other names get the new VM's name in front.
+std::string NewDiskName(const std::string& vmName, const std::string& oldVmName,
+                        const std::string& oldDiskName) {
+    if (oldDiskName.empty()) return vmName + "-disk";
+    if (!oldVmName.empty() && oldDiskName.compare(0, oldVmName.size(), oldVmName) == 0) {
+        return vmName + oldDiskName.substr(oldVmName.size());
+    }
+    return vmName + "-" + oldDiskName;
+}
+
 // Creates, for each disk of the old VM's JSON descriptor, a new volume of the same size, datastore and
 // mode; the new VM gets them in the old order, each mapped to the old disk's entry in the OVF descriptor.
 void CreateVolumesLike(Session& session, const ImportOptions& o, const SVMInfoLib& old, SVMInfoLib& vm,
                        std::map<std::string, std::string>& paths, std::vector<SDiskInfoLib>& created) {
     for (const SDiskInfoLib& oldDisk : old.disks) {
         SDiskInfoLib disk;
-        disk.name = o.name + "-" + (oldDisk.name.empty() ? "disk" : oldDisk.name);
+        disk.name = NewDiskName(o.name, old.name, oldDisk.name);
         disk.quantityGB = oldDisk.quantityGB;
         if (o.datastore.empty()) {
             disk.datastoreUrn = oldDisk.datastoreUrn;
