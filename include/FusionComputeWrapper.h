@@ -599,6 +599,13 @@ class FCSDK_EXPORT CFusionComputeWrapper : public EvEvent {
     // Copy the last error of the queries or operations object into lastError and return false.
     bool _CopyQueriesError();
     bool _CopyOperationsError();
+    // Records why a request the facade sent itself failed (the VRM's error body, else the transport's
+    // account) and returns false.
+    bool _FailRequest(const std::string& response);
+    // Records that the answer to `path` could not be read and returns false.
+    bool _FailUnreadable(const std::string& path);
+    // Records why the login failed ("Login refused: ..." or "Login failed: ...") and returns false.
+    bool _FailLogin();
 
     std::string lastError;
     CFusionComputeErrorState errorState;

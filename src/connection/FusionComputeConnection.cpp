@@ -59,6 +59,8 @@ bool CFusionComputeConnection::_login() {
     string response;
     const bool loggedIn = post(kSessionPath, "", response, nullptr);
     loginRequest = false;
+    // Only a refusal is kept: it is the VRM's error body, which says why the login was refused.
+    lastLoginAnswer = loggedIn ? string() : response;
     return loggedIn;
 }
 

@@ -65,7 +65,12 @@ class FCSDK_EXPORT CFusionComputeConnection : public MLSRestApiConnection {
     bool sendReq(_http_req_type_ type, const string& path, const string& body, string& response,
                  VSRestApiRequestOptions* options) override;
 
+    /// @brief The answer body of the last login that failed (the VRM's error body, if it sent one).
+    /// @return the body; empty after a successful login or a login that got no answer
+    const string& GetLastLoginAnswer() const { return lastLoginAnswer; }
+
   protected:
+    string lastLoginAnswer;
     string user;
     string password;
     string tokenHeader;

@@ -46,6 +46,29 @@ void CFusionComputeErrorHandler::SetLastErrorFromResponse(const std::string& res
     // error: the caller must not see a stale message for this failure. The parse result is therefore
     // not consulted; the record keeps its defaults where nothing could be read.
     if (parser) parser->ParseObject<SErrorInfoLib>(response, info);
+    StoreErrorBody(info);
+}
+
+void CFusionComputeErrorHandler::SetLastErrorFromFailedRequest(const std::string& response,
+                                                               const std::string& transportError) {
+    if (!state) return;
+    SErrorInfoLib info;
+    if (!response.empty() && parser) parser->ParseObject<SErrorInfoLib>(response, info);
+    if (!info.errorDes.empty()) {
+        StoreErrorBody(info);
+        return;
+    }
+    // No VRM error to pass on: what the transport saw is the only account of this failure, and it
+    // must replace whatever an earlier failure left behind.
+    state->message =
+        transportError.empty() ? std::string("The request failed without an answer") : transportError;
+}
+
+std::string CFusionComputeErrorHandler::UnreadableAnswerMessage(const std::string& path) {
+    return "Could not read the VRM's answer to [" + path + "]";
+}
+
+void CFusionComputeErrorHandler::StoreErrorBody(const SErrorInfoLib& info) {
     state->message = info.errorDes;
     // The VRM writes the code as decimal text that is read into 32 bits; it is stored unsigned, so a
     // text such as "-1" reads back as 4294967295 rather than a negative code.

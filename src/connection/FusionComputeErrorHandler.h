@@ -10,6 +10,7 @@
 namespace FusionComputeSDKWrapper {
 
 class CFusionComputeParser;
+struct SErrorInfoLib;
 
 /// @brief Writes and reads the error state that a wrapper's queries and operations share.
 ///
@@ -50,8 +51,25 @@ class FCSDK_EXPORT CFusionComputeErrorHandler : public EvDebug {
     /// unsigned, so "-1" is stored as 4294967295.
     /// @param response the answer body of a failed request
     void SetLastErrorFromResponse(const std::string& response);
+    /// @brief Records why a request failed, whatever the failure was.
+    ///
+    /// A VRM error body with an "errorDes" is recorded as SetLastErrorFromResponse records it (message
+    /// and code). Any other failure (no answer at all, an HTML page, an empty body) records
+    /// `transportError` as the message and leaves the code as it was: the code only ever comes from a
+    /// VRM error body.
+    /// @param response the answer body of the failed request (may be empty)
+    /// @param transportError what the transport says went wrong (the connection's
+    ///        GetLastTransportError(): curl's reason or the HTTP status, with method and URL)
+    void SetLastErrorFromFailedRequest(const std::string& response, const std::string& transportError);
+
+    /// @brief The message for a successful answer that could not be read.
+    /// @param path the path of the request that brought the answer
+    /// @return "Could not read the VRM's answer to [<path>]"
+    static std::string UnreadableAnswerMessage(const std::string& path);
 
   private:
+    void StoreErrorBody(const SErrorInfoLib& info);
+
     CFusionComputeParser* parser;
     CFusionComputeErrorState* state;
 };

@@ -68,7 +68,7 @@ bool CFusionComputeOperations::SendWithoutTask(Verb verb, const std::string& lin
             break;
     }
     if (!sent) {
-        SetLastErrorFromResponse(response);
+        SetLastErrorFromFailedRequest(response, connection->GetLastTransportError());
     }
     return sent;
 }
@@ -79,8 +79,12 @@ bool CFusionComputeOperations::SendAndGetTask(Verb verb, const std::string& link
     if (!SendWithoutTask(verb, link, body, response)) {
         return false;
     }
-    // An answer that is no task leaves the last error alone: the parser has logged what it could not read.
-    return parser->ParseObject(response, task);
+    // The parser has logged what it could not read; the caller learns which answer it was.
+    if (!parser->ParseObject(response, task)) {
+        SetLastError(UnreadableAnswerMessage(link));
+        return false;
+    }
+    return true;
 }
 
 bool CFusionComputeOperations::PostObjectToLinkAndGetTask(const std::string& link, const std::string& body,
@@ -146,9 +150,11 @@ bool CFusionComputeOperations::WaitForTask(STaskInfoLib& task, int timeoutMinute
     for (;;) {
         std::string response;
         if (!connection->get(link, response, nullptr)) {
+            SetLastErrorFromFailedRequest(response, connection->GetLastTransportError());
             return false;
         }
         if (!parser->ParseObject(response, task)) {
+            SetLastError(UnreadableAnswerMessage(link));
             return false;
         }
         if (task.status == "success") {
@@ -162,7 +168,9 @@ bool CFusionComputeOperations::WaitForTask(STaskInfoLib& task, int timeoutMinute
         }
         const time_t now = fcsdk_platform::WallClockSeconds();
         if (TimedOut(start, now, timeoutMinutes)) {
-            debug.Error(__PRETTY_FUNCTION__, "Timeout waiting for status [%s]", task.taskUrn.c_str());
+            const std::string message = "Timeout waiting for status [" + task.taskUrn + "]";
+            debug.Error(__PRETTY_FUNCTION__, "%s", message.c_str());
+            SetLastError(message);
             return false;
         }
         if (now - lastReport > kProgressReportSeconds) {
@@ -182,9 +190,11 @@ bool CFusionComputeOperations::WaitForStatus(T& object, int timeoutMinutes) {
     for (;;) {
         std::string response;
         if (!connection->get(link, response, nullptr)) {
+            SetLastErrorFromFailedRequest(response, connection->GetLastTransportError());
             return false;
         }
         if (!parser->ParseObject(response, object)) {
+            SetLastError(UnreadableAnswerMessage(link));
             return false;
         }
         if (object.status == "success") {
@@ -198,7 +208,9 @@ bool CFusionComputeOperations::WaitForStatus(T& object, int timeoutMinutes) {
         }
         const time_t now = fcsdk_platform::WallClockSeconds();
         if (TimedOut(start, now, timeoutMinutes)) {
-            debug.Error(__PRETTY_FUNCTION__, "Timeout waiting for status [%s]", object.urn.c_str());
+            const std::string message = "Timeout waiting for status [" + object.urn + "]";
+            debug.Error(__PRETTY_FUNCTION__, "%s", message.c_str());
+            SetLastError(message);
             return false;
         }
         if (now - lastReport > kProgressReportSeconds) {

@@ -55,14 +55,24 @@ bool CFusionComputeOperations::GenerateOVFDescriptor(const SVMInfoLib& vm, std::
     body["name"] = vm.name;
     body["fileItems"] = fileItems;
 
+    const std::string link = vm.uri + "/action/createdescriptor";
     std::string response;
-    if (!SendWithoutTask(Verb::Post, vm.uri + "/action/createdescriptor", MlJson::Serialize(body),
-                         response)) {
+    if (!SendWithoutTask(Verb::Post, link, MlJson::Serialize(body), response)) {
         return false;
     }
-    // An answer without a descriptor is accepted as an empty descriptor.
+    // An answer without a descriptor is a failure: an empty descriptor handed out as a success would
+    // only fail later, far from its cause, when a VM is to be made from it.
     SOVFInfoLib ovf;
-    parser->ParseObject(response, ovf);
+    if (!parser->ParseObject(response, ovf)) {
+        SetLastError(UnreadableAnswerMessage(link));
+        return false;
+    }
+    if (ovf.ovfDescriptor.empty()) {
+        const std::string message = "The VRM's answer to [" + link + "] holds no OVF descriptor";
+        debug.Error(__PRETTY_FUNCTION__, "%s", message.c_str());
+        SetLastError(message);
+        return false;
+    }
     descriptor = ovf.ovfDescriptor;
     return true;
 }
@@ -123,6 +133,8 @@ bool CFusionComputeOperations::CreateVMFromOVFDescriptor(
     }
     const auto found = body.find("vmConfig");
     if (found == body.end() || found->second.is_null()) {
+        debug.Error(__PRETTY_FUNCTION__, "The descriptor parse answer holds no vmConfig");
+        SetLastError("The descriptor parse answer holds no vmConfig");
         return false;
     }
     if (found->second.type() != json_spirit::obj_type) {

@@ -154,8 +154,13 @@ bool CFusionComputeOperations::PrepareBackupResource(const SDiskInfoLib& disk, c
     if (WaitForStatus(resource, kBackupResourceTimeoutMinutes)) {
         return true;
     }
-    // A grant that is not ready in time is given back at once; the wait's error is what the caller sees.
+    // A grant that is not ready in time is given back at once; the wait's error is what the caller sees,
+    // even when the release fails as well.
+    const std::string waitError = GetLastError();
+    const long waitCode = GetErrorCode();
     ReleaseBackupResource(resource);
+    SetLastError(waitError);
+    SetErrorCode(waitCode);
     return false;
 }
 

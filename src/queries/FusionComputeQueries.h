@@ -352,12 +352,15 @@ bool CFusionComputeQueries::GetListFromLink(const std::string& path, const std::
         if (!list.empty()) SetPageOffset(pagePath, list.size());
         std::string answer;
         if (!connection->get(pagePath, answer, nullptr)) {
-            SetLastErrorFromResponse(answer);
+            SetLastErrorFromFailedRequest(answer, connection->GetLastTransportError());
             return false;
         }
         const std::size_t before = list.size();
         unsigned int total = 0;
-        if (!parser->ParsePagedList<T>(answer, listKey, list, total)) return false;
+        if (!parser->ParsePagedList<T>(answer, listKey, list, total)) {
+            SetLastError(UnreadableAnswerMessage(pagePath));
+            return false;
+        }
         if (total == 0 || list.size() >= total) return true;
         if (list.size() == before) {
             // The VRM promised more objects than it delivers; asking again would only repeat the
@@ -433,10 +436,14 @@ template <typename T>
 bool CFusionComputeQueries::GetObjectFromLink(const std::string& link, T& object) {
     std::string answer;
     if (!connection->get(link, answer, nullptr)) {
-        SetLastErrorFromResponse(answer);
+        SetLastErrorFromFailedRequest(answer, connection->GetLastTransportError());
         return false;
     }
-    return parser->ParseObject<T>(answer, object);
+    if (!parser->ParseObject<T>(answer, object)) {
+        SetLastError(UnreadableAnswerMessage(link));
+        return false;
+    }
+    return true;
 }
 
 template <typename T>

@@ -85,7 +85,8 @@ void CFusionComputeWrapper::EnableDebug() {
 bool CFusionComputeWrapper::Connect(const std::string& host, const std::string& user,
                                     const std::string& password) {
     std::string body;
-    if (!connection->connect(host, user, password, body)) return false;
+    if (host.empty()) return _Fail("No host name given");
+    if (!connection->connect(host, user, password, body)) return _FailRequest(body);
 
     // An unreadable body leaves the list empty; the login then goes out without a version.
     std::vector<SVersionInfoLib> versions;
@@ -110,7 +111,7 @@ bool CFusionComputeWrapper::Connect(const std::string& host, const std::string& 
     }
 
     if (!connection->login(user, password, compatibleVersion.version, compatibleVersion.loginUri))
-        return false;
+        return _FailLogin();
 
     std::string note;
     if (best > 0 && best != highest) {
@@ -191,6 +192,26 @@ bool CFusionComputeWrapper::_CopyQueriesError() {
 
 bool CFusionComputeWrapper::_CopyOperationsError() {
     return _Fail(operations->GetLastError());
+}
+
+bool CFusionComputeWrapper::_FailRequest(const std::string& response) {
+    operations->SetLastErrorFromFailedRequest(response, connection->GetLastTransportError());
+    return _CopyOperationsError();
+}
+
+bool CFusionComputeWrapper::_FailUnreadable(const std::string& path) {
+    operations->SetLastError(CFusionComputeErrorHandler::UnreadableAnswerMessage(path));
+    return _CopyOperationsError();
+}
+
+bool CFusionComputeWrapper::_FailLogin() {
+    // The message is made of the VRM's error text or the transport's account (method, URL, reason or
+    // status); neither carries the password, its hash or a session token.
+    operations->SetLastErrorFromFailedRequest(connection->GetLastLoginAnswer(),
+                                              connection->GetLastTransportError());
+    const char* prefix = connection->GetHttpErrorCode() != 0 ? "Login refused: " : "Login failed: ";
+    operations->SetLastError(prefix + operations->GetLastError());
+    return _CopyOperationsError();
 }
 
 }  // namespace FusionComputeSDKWrapper

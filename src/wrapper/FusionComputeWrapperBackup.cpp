@@ -181,9 +181,10 @@ bool CFusionComputeWrapper::QueryDiskCBT(const std::string& volumeUrn, const std
         body["startBlock"] = startBlock;
         body["blockNum"] = kBlocksPerPage;
         std::string response;
-        if (!connection->post(link, json_spirit::write_string(body), response, nullptr)) return false;
+        if (!connection->post(link, json_spirit::write_string(body), response, nullptr))
+            return _FailRequest(response);
         SDiskBitmapInfoLib page;
-        if (!parser->ParseObject(response, page)) return false;
+        if (!parser->ParseObject(response, page)) return _FailUnreadable(link);
 
         // Without a block size no block count can be formed, and a page that covers no blocks would
         // ask for the same page again forever.

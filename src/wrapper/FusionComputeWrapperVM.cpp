@@ -153,11 +153,11 @@ bool CFusionComputeWrapper::GetJSONDescriptorForVM(const SVMInfoLib& vm, std::st
     if (!_CheckConnected()) return false;
     // Without a link the request would read the VRM's root instead of a VM.
     if (vm.uri.empty()) return _Fail("VM URI is not specified");
-    return connection->get(vm.uri, descriptor, nullptr);
+    return connection->get(vm.uri, descriptor, nullptr) || _FailRequest(descriptor);
 }
 
 bool CFusionComputeWrapper::GetVMInfoFromJSONDescriptor(const std::string& descriptor, SVMInfoLib& vm) {
-    return parser->ParseObject(descriptor, vm);
+    return parser->ParseObject(descriptor, vm) || _Fail("The JSON descriptor could not be read");
 }
 
 bool CFusionComputeWrapper::ReconnectNetworksFromJSONDescriptor(const SVMInfoLib& vm,

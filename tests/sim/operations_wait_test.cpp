@@ -19,8 +19,10 @@ using FusionComputeSDKWrapper::SBackupResourceInfoLib;
 using FusionComputeSDKWrapper::STaskInfoLib;
 using ::testing::Each;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::SizeIs;
+using ::testing::StartsWith;
 
 constexpr int kTask = 41;
 
@@ -63,7 +65,7 @@ TEST_F(OperationsWaitTest, UnfinishedStatusesArePolledEveryFiveSeconds) {
     EXPECT_EQ(Polls(kTask), 5u);
 }
 
-TEST_F(OperationsWaitTest, StatusDifferingOnlyInCaseKeepsPollingUntilTheTimeOut) {
+TEST_F(OperationsWaitTest, StatusDifferingOnlyInCaseKeepsPollingUntilTheTimeOutAndReportsIt) {
     Answer("GET", TaskUri(kTask), boost::json::serialize(TaskObject(kTask, "Success", 100)), -1);
     LogCapture log(0);
     state_.message = "earlier";
@@ -75,7 +77,7 @@ TEST_F(OperationsWaitTest, StatusDifferingOnlyInCaseKeepsPollingUntilTheTimeOut)
     EXPECT_EQ(Polls(kTask), 14u);
     EXPECT_THAT(clock_.Pauses(), SizeIs(13));
     EXPECT_TRUE(log.Contains("Timeout waiting for status [" + TaskUrn(kTask) + "]")) << log.Text();
-    EXPECT_EQ(state_.message, "earlier");
+    EXPECT_EQ(state_.message, "Timeout waiting for status [" + TaskUrn(kTask) + "]");
 }
 
 TEST_F(OperationsWaitTest, ZeroMinuteTimeOutPollsOnceMoreAfterTheFirstPause) {
@@ -185,15 +187,20 @@ TEST_F(OperationsWaitTest, EveryPollGoesToTheLinkTheTaskStartedWith) {
     EXPECT_THAT(Sent("GET", TaskUri(kTask + 1)), IsEmpty());
 }
 
-TEST_F(OperationsWaitTest, FailedOrUnreadablePollEndsTheWaitWithoutTouchingTheLastError) {
+TEST_F(OperationsWaitTest, FailedOrUnreadablePollEndsTheWaitWithItsOwnErrorAndKeepsTheCode) {
     struct Case {
         const char* name;
         vrmsim::FaultKind kind;
         const char* body;
+        const char* messageStart;  // the new last error begins so
     };
-    for (const Case& c : {Case{"http error", vrmsim::FaultKind::Status, ""},
-                          Case{"not json", vrmsim::FaultKind::Body, "<html>busy</html>"},
-                          Case{"json array", vrmsim::FaultKind::Body, "[1, 2]"}}) {
+    for (const Case& c :
+         {Case{"vrm error body", vrmsim::FaultKind::Status, "", "Simulated failure"},
+          Case{"html page", vrmsim::FaultKind::Html, "", "HTTP status 502 on GET https://"},
+          Case{"dropped answer", vrmsim::FaultKind::Drop, "", "curl error "},
+          Case{"not json", vrmsim::FaultKind::Body, "<html>busy</html>",
+               "Could not read the VRM's answer to ["},
+          Case{"json array", vrmsim::FaultKind::Body, "[1, 2]", "Could not read the VRM's answer to ["}}) {
         SCOPED_TRACE(c.name);
         server().Reset();
         vrmsim::Fault fault;
@@ -208,8 +215,14 @@ TEST_F(OperationsWaitTest, FailedOrUnreadablePollEndsTheWaitWithoutTouchingTheLa
 
         EXPECT_FALSE(ops().WaitForTask(task));
 
-        EXPECT_EQ(state_.message, "earlier");
-        EXPECT_EQ(state_.code, 7);
+        EXPECT_THAT(state_.message, StartsWith(c.messageStart));
+        if (c.kind == vrmsim::FaultKind::Status) {
+            // A VRM error body is passed on with its code, as for any failed request.
+            EXPECT_EQ(state_.code, 10000001);
+        } else {
+            EXPECT_THAT(state_.message, HasSubstr(TaskUri(kTask)));
+            EXPECT_EQ(state_.code, 7);
+        }
         EXPECT_EQ(Polls(kTask), 1u);
     }
 }
@@ -294,14 +307,16 @@ TEST_F(OperationsWaitTest, RefusedRequestTakesTheLastErrorFromTheAnswerBody) {
     }
 }
 
-TEST_F(OperationsWaitTest, AnswerThatIsNoTaskFailsWithoutTouchingTheLastError) {
+TEST_F(OperationsWaitTest, AnswerThatIsNoTaskFailsNamingTheRequest) {
     const std::string link = SiteUri() + "/vms/i-00000001/action/start";
     Answer("POST", link, "this is not json");
     state_.message = "earlier";
+    state_.code = 7;
 
     EXPECT_FALSE(ops().PostObjectToLinkAndWaitForTask(link, ""));
 
-    EXPECT_EQ(state_.message, "earlier");
+    EXPECT_EQ(state_.message, "Could not read the VRM's answer to [" + link + "]");
+    EXPECT_EQ(state_.code, 7);
     EXPECT_THAT(clock_.Pauses(), IsEmpty());
 }
 
@@ -365,7 +380,7 @@ TEST_F(OperationsStatusWaitTest, FailedResourceLeavesItsReasonAsTheLastError) {
         << log.Text();
 }
 
-TEST_F(OperationsStatusWaitTest, UnreadyResourceTimesOutAndReportsAtMostOnceAMinute) {
+TEST_F(OperationsStatusWaitTest, UnreadyResourceTimesOutWithALastErrorAndReportsAtMostOnceAMinute) {
     Answer("GET", ResourceUri(), ResourceAnswer("running"), -1);
     LogCapture log(1);
     state_.message = "earlier";
@@ -378,7 +393,7 @@ TEST_F(OperationsStatusWaitTest, UnreadyResourceTimesOutAndReportsAtMostOnceAMin
     EXPECT_THAT(clock_.Pauses(), Each(5000u));
     EXPECT_EQ(log.Count("Operation [resource-77] Status [running]"), 1u) << log.Text();
     EXPECT_TRUE(log.Contains("Timeout waiting for status [resource-77]")) << log.Text();
-    EXPECT_EQ(state_.message, "earlier");
+    EXPECT_EQ(state_.message, "Timeout waiting for status [resource-77]");
 }
 
 }  // namespace

@@ -301,16 +301,24 @@ TEST_F(OperationsWireTest, GenerateOvfDescriptorWithoutDisksSendsAnEmptyFileItem
               json::object({{"name", "vm-new"}, {"fileItems", json::array()}}));
 }
 
-TEST_F(OperationsWireTest, GenerateOvfDescriptorAcceptsAnAnswerWithoutDescriptor) {
-    for (const char* answer : {R"({"other": 1})", "not json"}) {
-        SCOPED_TRACE(answer);
+TEST_F(OperationsWireTest, GenerateOvfDescriptorRefusesAnAnswerWithoutDescriptor) {
+    const std::string link = VmUri() + "/action/createdescriptor";
+    const std::pair<const char*, std::string> cases[] = {
+        {R"({"other": 1})", "The VRM's answer to [" + link + "] holds no OVF descriptor"},
+        {R"({"ovfDescriptor": ""})", "The VRM's answer to [" + link + "] holds no OVF descriptor"},
+        {"not json", "Could not read the VRM's answer to [" + link + "]"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
         server().Reset();
-        Answer("POST", VmUri() + "/action/createdescriptor", answer);
+        Answer("POST", link, c.first);
         std::string descriptor = "earlier";
+        state_.message = "earlier";
 
-        EXPECT_TRUE(ops().GenerateOVFDescriptor(Vm(), descriptor));
+        EXPECT_FALSE(ops().GenerateOVFDescriptor(Vm(), descriptor));
 
-        EXPECT_EQ(descriptor, "");
+        EXPECT_EQ(descriptor, "earlier");
+        EXPECT_EQ(ops().GetLastError(), c.second);
     }
 }
 
@@ -457,17 +465,16 @@ TEST_F(OvfCreationTest, VmWithoutDisksDropsTheDescriptorsDisksAndTakesItsOwnUuid
     EXPECT_EQ(OnlyBody("POST", SiteUri() + "/vms"), expected);
 }
 
-TEST_F(OvfCreationTest, AnswerWithoutUsableVmConfigCreatesNothing) {
+TEST_F(OvfCreationTest, AnswerWithoutUsableVmConfigCreatesNothingAndSaysWhy) {
     struct Case {
         const char* name;
         json::value vmConfig;  // null kind with `absent` set means: no member at all
         bool absent;
-        bool setsError;
     };
-    const std::vector<Case> cases = {{"absent", nullptr, true, false},
-                                     {"null", nullptr, false, false},
-                                     {"string", "text", false, true},
-                                     {"array", json::array{1}, false, true}};
+    const std::vector<Case> cases = {{"absent", nullptr, true},
+                                     {"null", nullptr, false},
+                                     {"string", "text", false},
+                                     {"array", json::array{1}, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         server().Reset();
@@ -479,11 +486,10 @@ TEST_F(OvfCreationTest, AnswerWithoutUsableVmConfigCreatesNothing) {
         EXPECT_FALSE(ops().CreateVMFromOVFDescriptor(site_, "<Envelope/>", vm_, {}));
 
         EXPECT_THAT(Sent("POST", SiteUri() + "/vms"), IsEmpty());
-        if (c.setsError) {
-            EXPECT_NE(ops().GetLastError(), "earlier");
-            EXPECT_FALSE(ops().GetLastError().empty());
+        if (c.absent || c.vmConfig.is_null()) {
+            EXPECT_EQ(ops().GetLastError(), "The descriptor parse answer holds no vmConfig");
         } else {
-            EXPECT_EQ(ops().GetLastError(), "earlier");
+            EXPECT_EQ(ops().GetLastError(), "The descriptor's vmConfig is not a JSON object");
         }
     }
 }
@@ -841,7 +847,7 @@ TEST_F(BackupResourceWireTest, FailedResourceIsReleasedAndItsReasonKept) {
     EXPECT_EQ(released[0].body, "");
 }
 
-TEST_F(BackupResourceWireTest, ResourceNotReadyWithinAMinuteIsReleased) {
+TEST_F(BackupResourceWireTest, ResourceNotReadyWithinAMinuteIsReleasedAndTheTimeOutReported) {
     AnswerTaskStart("POST", Collection(), 12);
     Answer("GET", ResourceUri(12), ResourceAnswer("running"), -1);
     Answer("DELETE", ResourceUri(12), "{}");
@@ -852,7 +858,22 @@ TEST_F(BackupResourceWireTest, ResourceNotReadyWithinAMinuteIsReleased) {
 
     EXPECT_THAT(clock_.Pauses(), SizeIs(13));
     EXPECT_THAT(Sent("DELETE", ResourceUri(12)), SizeIs(1));
-    EXPECT_EQ(state_.message, "earlier");
+    // The resource record carries no URN, so the time-out names none; it still replaces the old error.
+    EXPECT_EQ(state_.message, "Timeout waiting for status []");
+}
+
+TEST_F(BackupResourceWireTest, FailedReleaseAfterTheTimeOutKeepsTheTimeOutAsTheError) {
+    AnswerTaskStart("POST", Collection(), 12);
+    Answer("GET", ResourceUri(12), ResourceAnswer("running"), -1);
+    server().FailNext("DELETE", ResourceUri(12), 500, "10420009", "Release failed.");
+    state_.code = 7;
+    SBackupResourceInfoLib resource;
+
+    EXPECT_FALSE(ops().PrepareBackupResource(Disk(), "urn:snap", "10.1.1.1", false, false, resource));
+
+    EXPECT_THAT(Sent("DELETE", ResourceUri(12)), SizeIs(1));
+    EXPECT_EQ(state_.message, "Timeout waiting for status []");
+    EXPECT_EQ(state_.code, 7);
 }
 
 TEST_F(BackupResourceWireTest, RefusedPreparationHasNothingToRelease) {

@@ -1,6 +1,7 @@
 // The query engine and the inventory queries against the in-process simulator: exact request targets,
 // paging, search outcomes with their errors and log lines, encoding of search values, failures.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -564,7 +565,7 @@ TEST_F(QueriesTest, FailedSearchAndObjectReadsTakeTheErrorFromTheirBodies) {
     EXPECT_EQ(queries.GetErrorCode(), 4294967295LL);
 }
 
-TEST_F(QueriesTest, HtmlErrorPageLeavesAnEmptyError) {
+TEST_F(QueriesTest, HtmlErrorPageGivesTheHttpStatusAndKeepsTheCode) {
     vrmsim::Fault fault;
     fault.kind = vrmsim::FaultKind::Html;
     fault.method = "GET";
@@ -574,18 +575,48 @@ TEST_F(QueriesTest, HtmlErrorPageLeavesAnEmptyError) {
     state.code = 5;
     std::vector<SHostInfoLib> hosts;
     EXPECT_FALSE(queries.GetHostInfoList(site, hosts, 0));
-    EXPECT_EQ(queries.GetLastError(), "");
-    EXPECT_EQ(queries.GetErrorCode(), 0);
+    EXPECT_THAT(queries.GetLastError(), ::testing::StartsWith("HTTP status 5"));
+    EXPECT_THAT(queries.GetLastError(), ::testing::HasSubstr("GET https://"));
+    EXPECT_THAT(queries.GetLastError(), ::testing::HasSubstr(site.uri + "/hosts"));
+    EXPECT_EQ(queries.GetErrorCode(), 5);
 }
 
-TEST_F(QueriesTest, AnswerThatDoesNotParseFailsWithoutNewError) {
+TEST_F(QueriesTest, AnswerThatDoesNotParseNamesTheRequest) {
     state.message = "earlier";
+    state.code = 5;
     AnswerWith(site.uri + "/dvswitchs", "", "{not json");
     std::vector<SNetworkInfoLib> networks;
     EXPECT_FALSE(queries.GetNetworkInfoList(site, networks, 0));
+    EXPECT_EQ(queries.GetLastError(), "Could not read the VRM's answer to [" + site.uri + "/dvswitchs]");
+    state.message = "earlier";
     AnswerWith(site.uri + "/dvswitchs", "", R"({"total": 1, "switches": []})");
     EXPECT_FALSE(queries.GetNetworkInfoList(site, networks, 0));
-    EXPECT_EQ(queries.GetLastError(), "earlier");
+    EXPECT_EQ(queries.GetLastError(), "Could not read the VRM's answer to [" + site.uri + "/dvswitchs]");
+    EXPECT_EQ(queries.GetErrorCode(), 5);
+}
+
+TEST_F(QueriesTest, ObjectReadWithoutAnswerGivesTheTransportReason) {
+    vrmsim::Fault fault;
+    fault.kind = vrmsim::FaultKind::Drop;
+    fault.method = "GET";
+    fault.path = site.uri + "/vms/osversions";
+    server().AddFault(fault);
+    state.message = "earlier";
+    state.code = 5;
+    SOSVersionsInfoLib catalogue;
+    EXPECT_FALSE(queries.GetOSVersions(site, catalogue));
+    EXPECT_THAT(queries.GetLastError(), ::testing::StartsWith("curl error "));
+    EXPECT_THAT(queries.GetLastError(), ::testing::HasSubstr(" on GET https://"));
+    EXPECT_THAT(queries.GetLastError(), ::testing::HasSubstr(site.uri + "/vms/osversions"));
+    EXPECT_EQ(queries.GetErrorCode(), 5);
+}
+
+TEST_F(QueriesTest, UnreadableObjectAnswerNamesTheRequest) {
+    AnswerWith(site.uri + "/vms/osversions", "", "[1, 2");
+    state.message = "earlier";
+    SOSVersionsInfoLib catalogue;
+    EXPECT_FALSE(queries.GetOSVersions(site, catalogue));
+    EXPECT_EQ(queries.GetLastError(), "Could not read the VRM's answer to [" + site.uri + "/vms/osversions]");
 }
 
 // ---- Every query on the wire ---------------------------------------------------------------------------

@@ -103,6 +103,53 @@ TEST_F(ErrorStateTest, HandlersOverOneStateSeeEachOthersErrors) {
     EXPECT_EQ(handler.GetLastError(), "from the second");
 }
 
+struct FailedRequestCase {
+    const char* label;
+    std::string body;
+    std::string message;  // expected message
+    int64_t code;         // expected code (77 = the earlier code, untouched)
+};
+
+class FailedRequestTest : public ErrorStateTest, public ::testing::WithParamInterface<FailedRequestCase> {};
+
+TEST_P(FailedRequestTest, RecordsTheVrmErrorElseTheTransportsAccount) {
+    // Every case starts from an earlier, unrelated error: it must never survive a new failure.
+    state.message = "earlier failure";
+    state.code = 77;
+    handler.SetLastErrorFromFailedRequest(GetParam().body, "HTTP status 502 on GET https://vrm/x");
+    EXPECT_EQ(handler.GetLastError(), GetParam().message);
+    EXPECT_EQ(handler.GetErrorCode(), GetParam().code);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bodies, FailedRequestTest,
+    ::testing::Values(
+        FailedRequestCase{"VrmBody", R"({"errorCode": "10300025", "errorDes": "busy"})", "busy", 10300025},
+        FailedRequestCase{"VrmBodyMinusOne", R"({"errorCode": "-1", "errorDes": "neg"})", "neg",
+                          4294967295LL},
+        FailedRequestCase{"VrmTextWithoutCode", R"({"errorDes": "only a text"})", "only a text", 0},
+        FailedRequestCase{"NoAnswer", "", "HTTP status 502 on GET https://vrm/x", 77},
+        FailedRequestCase{"HtmlPage", "<html><body>502 Bad Gateway</body></html>",
+                          "HTTP status 502 on GET https://vrm/x", 77},
+        FailedRequestCase{"CodeWithoutText", R"({"errorCode": "10300025"})",
+                          "HTTP status 502 on GET https://vrm/x", 77},
+        FailedRequestCase{"EmptyText", R"({"errorCode": "5", "errorDes": ""})",
+                          "HTTP status 502 on GET https://vrm/x", 77},
+        FailedRequestCase{"Truncated", R"({"errorCode": "1", "errorDes": "cut)",
+                          "HTTP status 502 on GET https://vrm/x", 77}),
+    [](const ::testing::TestParamInfo<FailedRequestCase>& info) { return std::string(info.param.label); });
+
+TEST_F(ErrorStateTest, FailedRequestWithoutAnyAccountStillReplacesTheEarlierError) {
+    state.message = "earlier failure";
+    handler.SetLastErrorFromFailedRequest("", "");
+    EXPECT_EQ(handler.GetLastError(), "The request failed without an answer");
+}
+
+TEST_F(ErrorStateTest, UnreadableAnswerNamesThePath) {
+    EXPECT_EQ(CFusionComputeErrorHandler::UnreadableAnswerMessage("/service/sites/1/vms?"),
+              "Could not read the VRM's answer to [/service/sites/1/vms?]");
+}
+
 TEST(ErrorHandlerWithoutState, SettersDoNothingAndGettersAreEmpty) {
     CFusionComputeParser parser;
     CFusionComputeErrorHandler handler(&parser, nullptr);
@@ -110,6 +157,8 @@ TEST(ErrorHandlerWithoutState, SettersDoNothingAndGettersAreEmpty) {
     handler.SetErrorMessage("lost");
     handler.SetErrorCode(5);
     handler.SetLastErrorFromResponse(R"({"errorCode": "10300025", "errorDes": "lost"})");
+    handler.SetLastErrorFromFailedRequest(R"({"errorCode": "10300025", "errorDes": "lost"})", "lost");
+    handler.SetLastErrorFromFailedRequest("", "lost");
     EXPECT_EQ(handler.GetLastError(), "");
     EXPECT_EQ(handler.GetErrorMessage(), "");
     EXPECT_EQ(handler.GetErrorCode(), 0);
