@@ -45,16 +45,41 @@ export FCSDK_CONFIG="$work/fcsdk.ini"
 export FCCTL_PASSWORD="$password"
 fcctl() { run build/tools/fcctl/fcctl --host vrm.local --user admin "$@"; }
 
+sim() {  # talks to vrmsim's /_sim/ control endpoints (not part of the VRM's API)
+    curl -sS --fail --cacert "$work/certs/ca.pem" --connect-to "vrm.local:7443:127.0.0.1:$port" \
+        -X "$1" "https://vrm.local:7443/_sim/$2" ${3:+-H 'Content-Type: application/json' -d "$3"}
+    echo
+}
+
 say "Connecting with the example program (versions, login, site)"
 run build/examples/fcsdk_connect_example vrm.local admin
 
-if [ -x build/tools/fcctl/fcctl ]; then
-    say "Versions and site"
-    fcctl versions
-    fcctl sites
-    say "VMs with their disks, snapshots and switch names"
-    fcctl vms
-    first_vm=$(build/tools/fcctl/fcctl --host vrm.local --user admin --json vms | python3 -c 'import json,sys; print(json.load(sys.stdin)[0]["name"])')
-    fcctl vm show "$first_vm" --details disks,snapshots,nics
-fi
+say "Versions and site"
+fcctl versions
+fcctl sites --details site-clusters
+
+say "VMs with their disks, snapshots and switch names"
+fcctl vms --details disks,snapshots,nics
+fcctl vm show vm-0001 --details disks,snapshots,nics
+
+say "Full backup of vm-0001 (snapshot with changed-block tracking, allocated blocks, disk access)"
+# Let the simulated VRM finish its tasks at the first poll so the demo does not wait 5 s per task.
+sim PUT backup '{"taskPolls": 0, "resourcePolls": 0}' >/dev/null
+fcctl backup vm-0001 --state "$work/vm-0001.state"
+
+say "The guest writes blocks 100-115 and 5000 of its first disk"
+sim POST volumes/1/write '{"blocks": [{"start": 100, "count": 16}, {"start": 5000, "count": 1}]}'
+
+say "Incremental backup: exactly the written blocks come back"
+fcctl backup vm-0001 --state "$work/vm-0001.state"
+
+say "Restore: export the descriptors, delete the VM, create it again from the OVF descriptor"
+fcctl vm export-ovf vm-0001 --out "$work/vm-0001.ovf"
+fcctl vm export-json vm-0001 --out "$work/vm-0001.json"
+fcctl vm stop vm-0001
+fcctl vm delete vm-0001
+fcctl vm import-ovf --ovf "$work/vm-0001.ovf" --like "$work/vm-0001.json" --name vm-0001
+fcctl vm reconnect-nics vm-0001 --descriptor "$work/vm-0001.json"
+fcctl vm show vm-0001 --details disks,nics
+
 say "Done"

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake pkg-config git
+    build-essential cmake pkg-config git curl
     libcurl4-openssl-dev
     libssl-dev openssl
     libboost1.81-dev libboost-json1.81-dev

@@ -7,6 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 jobs=${FCSDK_JOBS:-$(nproc)}
+# ccache (when installed) may reuse objects compiled in another checkout of the same sources.
+export CCACHE_BASEDIR=$root CCACHE_NOHASHDIR=true
 
 step() { printf '\n== %s ==\n' "$*"; }
 
