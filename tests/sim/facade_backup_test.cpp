@@ -400,7 +400,7 @@ INSTANTIATE_TEST_SUITE_P(Pages, FacadeCbtBadPageTest,
                              return std::string(info.param.label);
                          });
 
-TEST_F(FacadeBackupTest, FailedPageLeavesBitmapAndLastErrorAsTheyWere) {
+TEST_F(FacadeBackupTest, FailedPageLeavesTheBitmapAndSaysWhatFailed) {
     SetKnownLastError();
     Answer("POST", CbtLink(), Page(128, 10000, "ab"));
     Fail("POST", CbtLink(), 1, "10300200", "CBT unavailable");
@@ -409,11 +409,14 @@ TEST_F(FacadeBackupTest, FailedPageLeavesBitmapAndLastErrorAsTheyWere) {
     int sectorOfBlock = 0;
     EXPECT_FALSE(wrapper().QueryDiskCBT(Disk().urn, "u", "", "t", bitmap, sectorOfBlock));
     EXPECT_EQ(bitmap, "untouched");
-    EXPECT_EQ(wrapper().GetLastError(), "snapshot urn was not specified");
+    EXPECT_EQ(wrapper().GetLastError(), "CBT unavailable");
+    EXPECT_EQ(wrapper().GetLastErrorCode(), 10300200);
 
+    SetKnownLastError();
     Answer("POST", CbtLink(), "this is not JSON");
     EXPECT_FALSE(wrapper().QueryDiskCBT(Disk().urn, "u", "", "t", bitmap, sectorOfBlock));
     EXPECT_EQ(bitmap, "untouched");
+    EXPECT_EQ(wrapper().GetLastError(), "Could not read the VRM's answer to [" + CbtLink() + "]");
 }
 
 TEST_F(FacadeBackupTest, AllocatedBlocksAskWithAnEmptyChangeIdOfTheSnapshotItself) {
