@@ -414,9 +414,10 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
     }
 
     HttpResponse BackupResourceObject(const HttpRequest& request, const PathParams&) {
-        auto it = m().backupResources.find(request.path);
-        return it != m().backupResources.end() ? JsonResponse(200, RenderBackupResource(it->second))
-                                               : NotFound("backup resource " + request.path);
+        // Each read moves the resource on towards ready (or gone, once released).
+        const BackupResource* resource = m().PollBackupResource(request.path, c_.now());
+        return resource ? JsonResponse(200, RenderBackupResource(*resource))
+                        : NotFound("backup resource " + request.path);
     }
 
     HttpResponse Datastores(const HttpRequest& request, const PathParams&) {

@@ -58,6 +58,9 @@ void Model::Clear() {
     backupResources.clear();
     osCatalogue = OsCatalogue();
     nextIds.clear();
+    cbt.clear();
+    backupSettings = BackupSettings();
+    outcomeRules.clear();
 }
 
 std::string Model::Urn(const std::string& rest) const {
@@ -171,6 +174,7 @@ Task& Model::StartTask(const std::string& type, const std::string& entityUrn, co
     task.entityUrn = entityUrn;
     task.entityUri = entityUri;
     task.startTime = FormatTime(now);
+    task.startSeconds = now;
     task.pollsToFinish = pollsToFinish;
     task.onFinish = std::move(onFinish);
     if (pollsToFinish <= 0) {
@@ -183,7 +187,13 @@ Task& Model::StartTask(const std::string& type, const std::string& entityUrn, co
 void Model::AdvanceTask(Task& task, std::int64_t now) {
     if (task.status == "success" || task.status == "failed") return;
     if (task.polls < task.pollsToFinish) ++task.polls;
-    if (task.polls < task.pollsToFinish) {
+    if (task.secondsToFinish > 0 && now - task.startSeconds < task.secondsToFinish) {
+        task.status = "running";
+        task.progress = static_cast<int>(std::min<std::int64_t>(
+            99, 100 * std::max<std::int64_t>(now - task.startSeconds, 0) / task.secondsToFinish));
+        return;
+    }
+    if (task.secondsToFinish <= 0 && task.polls < task.pollsToFinish) {
         task.status = "running";
         task.progress = std::min(99, 100 * task.polls / std::max(task.pollsToFinish, 1));
         return;

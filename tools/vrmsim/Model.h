@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "Cbt.h"
+
 namespace vrmsim {
 
 class Model;
@@ -139,7 +141,8 @@ struct Vm {
 };
 
 /// A task. Polling (GET of its URI) advances it: "waiting" → "running" with rising progress →
-/// "success" or "failed" after `pollsToFinish` polls; `onFinish` then runs under the model lock.
+/// "success" or "failed" after `pollsToFinish` polls (or, when `secondsToFinish` is set, at the first
+/// poll that many seconds after the start); `onFinish` then runs under the model lock.
 struct Task {
     long id = 0;
     std::string urn, uri, type, status = "waiting", entityUrn, entityUri, startTime, finishTime;
@@ -150,6 +153,8 @@ struct Task {
     int polls = 0;
     bool fail = false;  ///< end as "failed" with reason/reasonDes
     std::function<void(Model&, Task&)> onFinish;
+    int secondsToFinish = 0;        ///< > 0: ends by time instead of by polls
+    std::int64_t startSeconds = 0;  ///< clock at the start
 };
 
 /// A backup resource, addressed by disk URI + "/backupresources/" + the id of its task.
@@ -157,6 +162,34 @@ struct BackupResource {
     std::string uri, volumeUrn, taskUrn, taskUri, resourceUrl, hostIP, hostPort, targetFile, token, caCert;
     std::string status = "waiting", reason, reasonDes, taskType, transMode, snapUrn, ip;
     int runningTime = 0, delay = 150;
+    int pollsToReady = 2, polls = 0;   ///< reads until it reports "success" (or "failed")
+    bool fail = false, never = false;  ///< ends "failed"; never gets ready
+    std::int64_t createdSeconds = 0;
+    int releaseReads = -1;  ///< >= 0 once released: reads that still find it before it is gone
+};
+
+/// Behaviour of the backup and VM-management side that tests may change (GET/PUT /_sim/backup).
+struct BackupSettings {
+    int taskPolls = 2;             ///< polls until a task of those requests ends
+    int taskSeconds = 0;           ///< > 0: tasks end by time instead
+    int resourcePolls = 2;         ///< reads until a backup resource is ready
+    int releaseReads = 0;          ///< reads that still find a released backup resource
+    int sectorOfBlock = 128;       ///< block size of changed-block histories started from now on
+    int snapshotLimit = 32;        ///< snapshots of one type per VM
+    int maxBlocksPerPage = 10000;  ///< most blocks in one changed-block answer
+};
+
+/// How the next matching task or backup resource ends (POST /_sim/outcomes).
+struct OutcomeRule {
+    std::string target = "task";  ///< "task" or "backupresource"
+    std::string method;           ///< of the request that starts it; empty matches any
+    std::string path;             ///< prefix of that request's path; empty matches any
+    int count = 1;                ///< tasks or resources to affect; -1 = all until cleared
+    int polls = -1;               ///< polls until it ends (-1: the settings)
+    int seconds = 0;              ///< tasks: > 0 ends by time
+    bool fail = false;            ///< end as "failed"
+    bool never = false;           ///< never end
+    std::string reason, reasonDes;
 };
 
 struct OsVersion {
@@ -198,6 +231,9 @@ class Model {
     std::map<std::string, BackupResource> backupResources;  ///< by URI
     OsCatalogue osCatalogue;
     std::map<std::string, long> nextIds;  ///< next free id per collection name ("vms", "tasks", ...)
+    std::map<long, VolumeCbt> cbt;        ///< changed-block history by volume id, made when first needed
+    BackupSettings backupSettings;
+    std::vector<OutcomeRule> outcomeRules;
 
     // ---- identifiers ----
     const Site& site() const { return sites.front(); }
@@ -239,6 +275,11 @@ class Model {
                     std::function<void(Model&, Task&)> onFinish = {});
     /// One poll of a task: moves it on as described at Task.
     void AdvanceTask(Task& task, std::int64_t now);
+
+    // ---- backup resources ----
+    /// One read of the backup resource at `uri`: moves it towards "success" (or "failed") and counts
+    /// down a released one. Returns nullptr when there is none (any more).
+    BackupResource* PollBackupResource(const std::string& uri, std::int64_t now);
 
   private:
     std::mutex mutex_;

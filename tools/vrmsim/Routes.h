@@ -34,6 +34,9 @@ void RegisterSessionRoutes(Router& router, RouteContext& context);
 void RegisterInventoryRoutes(Router& router, RouteContext& context);
 /// The /_sim/ control endpoints.
 void RegisterControlRoutes(Router& router, RouteContext& context);
+/// Every state-changing request (VMs, snapshots, volumes, NICs, datastores, changed blocks, backup
+/// resources, OVF descriptors) and their /_sim/ controls (Actions.h).
+void RegisterManagementRoutes(Router& router, RouteContext& context);
 
 /// Paths the simulator answers without a session token.
 bool IsPublicRequest(const HttpRequest& request);

@@ -67,6 +67,7 @@ class SimulatorImpl {
         RegisterSessionRoutes(router, context);
         RegisterInventoryRoutes(router, context);
         RegisterControlRoutes(router, context);
+        RegisterManagementRoutes(router, context);
     }
 
     std::int64_t Now() const {

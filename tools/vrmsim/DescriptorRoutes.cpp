@@ -1,0 +1,103 @@
+// OVF descriptors: POST <vm>/action/createdescriptor writes the descriptor of a VM whose disks the
+// request's file items name; POST <site>/vms/action/parsedescriptor turns a descriptor back into a VM
+// creation body. Both answer at once, without a task.
+
+#include <memory>
+
+#include "Actions.h"
+#include "Ovf.h"
+
+namespace vrmsim {
+
+namespace json = boost::json;
+
+namespace {
+
+class DescriptorRoutes : public std::enable_shared_from_this<DescriptorRoutes> {
+  public:
+    explicit DescriptorRoutes(RouteContext& context) : c_(context) {}
+
+    void Register(Router& router) {
+        auto self = shared_from_this();
+        AddSiteRoute(router, c_, "POST", "/service/sites/{site}/vms/{id}/action/createdescriptor",
+                     [self](const HttpRequest& r, const PathParams& p) { return self->Create(r, p); });
+        AddSiteRoute(router, c_, "POST", "/service/sites/{site}/vms/action/parsedescriptor",
+                     [self](const HttpRequest& r, const PathParams&) { return self->Parse(r); });
+    }
+
+  private:
+    Model& m() { return c_.model; }
+
+    /// Reads one file item; its path must be the UUID of one of the VM's volumes.
+    bool ReadItem(BodyReader& reader, const Vm& vm, const json::value& element, OvfFileItem& item) {
+        if (!element.is_object()) {
+            reader.Fail("Each file item must be an object.");
+            return false;
+        }
+        const json::object& object = element.as_object();
+        auto deviceId = reader.Str(object, "deviceId", true);
+        auto path = reader.Str(object, "path", true);
+        auto size = reader.Int(object, "size", 0, INT64_MAX, true);
+        if (!reader.ok()) return false;
+        auto dash = deviceId->find('-');
+        if (dash == std::string::npos || dash == 0 || dash + 1 == deviceId->size()) {
+            reader.Fail("The deviceId \"" + *deviceId + "\" is not BUS-SLOT.");
+            return false;
+        }
+        for (const Volume* volume : m().VolumesOf(vm)) {
+            if (volume->uuid == *path) item.volume = volume;
+        }
+        if (!item.volume) {
+            reader.Fail("The file item " + *deviceId + " names no volume of the VM (path " + *path + ").");
+            return false;
+        }
+        item.deviceId = *deviceId;
+        item.path = *path;
+        item.size = static_cast<std::uint64_t>(*size);
+        return true;
+    }
+
+    HttpResponse Create(const HttpRequest& request, const PathParams& params) {
+        const Vm* vm = m().FindVm(m().Urn("vms:" + params.at("id")));
+        if (!vm) return NoSuchObject(m().Urn("vms:" + params.at("id")));
+        BodyReader reader;
+        json::object body;
+        if (!reader.Parse(request.body, body)) return reader.BadRequest();
+        std::string name = reader.Str(body, "name").value_or("");
+        const json::array* items = reader.Arr(body, "fileItems", true);
+        std::vector<OvfFileItem> files;
+        if (items) {
+            for (const json::value& element : *items) {
+                OvfFileItem item;
+                if (!ReadItem(reader, *vm, element, item)) break;
+                files.push_back(item);
+            }
+        }
+        if (!reader.ok()) return reader.BadRequest();
+        std::string descriptor = WriteOvfDescriptor(m(), *vm, name.empty() ? vm->name : name, files);
+        return JsonResponse(200, json::object{{"ovfDescriptor", std::move(descriptor)}});
+    }
+
+    HttpResponse Parse(const HttpRequest& request) {
+        BodyReader reader;
+        json::object body;
+        if (!reader.Parse(request.body, body)) return reader.BadRequest();
+        auto descriptor = reader.Str(body, "ovfDescriptor", true);
+        if (!reader.ok()) return reader.BadRequest();
+        json::object answer;
+        std::string error;
+        if (!ReadOvfDescriptor(m(), *descriptor, answer, error))
+            return Refuse(400, errors::kBadDescriptor, "The OVF descriptor cannot be read: " + error + ".");
+        return JsonResponse(200, answer);
+    }
+
+    RouteContext& c_;
+};
+
+}  // namespace
+
+void RegisterDescriptorRoutes(Router& router, RouteContext& context) {
+    std::make_shared<DescriptorRoutes>(context)->Register(router);
+}
+
+}  // namespace vrmsim
