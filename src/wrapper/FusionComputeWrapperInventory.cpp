@@ -382,7 +382,7 @@ bool CFusionComputeWrapper::_FillVMInfoDetails(SVMInfoLib& vm, UINT64 flags,
 
     if (HasFlag(flags, VM_PROP_VM_SNAPSHOT_LIST)) {
         SSnapshotTreeInfoLib tree;
-        if (!queries->GetVMSnapshotTree(vm, tree)) return false;
+        if (!queries->GetVMSnapshotTree(vm, tree)) return _CopyQueriesError();
         TraverseSnapshotTree(tree, vm.snapshots);
     }
 

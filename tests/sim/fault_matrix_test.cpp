@@ -1,7 +1,8 @@
 // Fault matrix: every public operation family of the facade against every fault vrmsim can inject.
 // Each cell runs one operation on a fresh wrapper against a freshly reset simulator, injects one fault
 // into the operation's own request, and checks the outcome: false (or the documented success), a last
-// error that says what happened, nothing left on the simulator that the library is meant to clean up.
+// error that says what happened (never empty, never the leftover of an earlier failure), nothing left on
+// the simulator that the library is meant to clean up.
 // Every pause runs on the fake clock. With FCSDK_FAULT_MATRIX_OUT set, the matrix is written there as
 // a Markdown table (docs/RELIABILITY.md shows one).
 
@@ -25,6 +26,7 @@
 #include "Model.h"
 #include "SimServer.h"
 #include "VrmSimulator.h"
+#include "WrapperTestPeer.h"
 
 namespace {
 
@@ -77,6 +79,8 @@ constexpr char k4xxDes[] = "Simulated refusal of the request";
 constexpr char k5xxDes[] = "Simulated internal failure";
 constexpr char kTaskReason[] = "Simulated task failure";
 constexpr int kListPageSize = 5;
+// Put in place as the last error before the faulted call: a failure must replace it.
+constexpr char kEarlierError[] = "an earlier, unrelated failure";
 
 // ------------------------------------------------------------------------------------------------------
 // Operations (the rows)
@@ -93,7 +97,6 @@ struct Cell {
     std::string datastoreUrn;       // datastore01
     std::string vmUrnToDelete;      // a VM created for DeleteVM
     std::string ovf;                // an OVF descriptor of vm-0001
-    std::string note;               // a documented but noteworthy success, shown in the matrix
     std::string volumeUrn() const { return vm.disks.empty() ? std::string() : vm.disks.front().urn; }
 };
 
@@ -112,7 +115,6 @@ struct Operation {
     bool task = false;               // waits for a task started at the target
     bool resource = false;           // waits for a backup resource started at the target
     bool documentedTrue = false;     // documented to succeed although nested reads fail
-    bool keepsLastError = false;     // documented to leave the last error as it was on this failure
     bool cleansVolume = false;       // deletes a volume it created when the rest fails
     bool releasesResource = false;   // releases a backup resource that did not become ready
     bool ignoresAnswerBody = false;  // needs only the status of its answer (a broken body is no failure)
@@ -174,7 +176,6 @@ const std::vector<Operation>& Operations() {
 
         Operation connect = Named("Connect", "connect");
         connect.target = [](Cell&) { return Target{"", "/service/"}; };
-        connect.keepsLastError = true;  // Connect leaves the last error alone; the session logs why
         connect.run = [](Cell& c) {
             return c.wrapper->Connect(c.server->host(), c.server->user(), c.server->password());
         };
@@ -220,7 +221,6 @@ const std::vector<Operation>& Operations() {
 
         Operation fillVm = Named("FillVMInfoDetails (snapshots)", "detail fill");
         fillVm.prepare = PrepareVm;
-        fillVm.keepsLastError = true;  // a failed snapshot tree read is not copied into the last error
         fillVm.target = [](Cell& c) { return Target{"GET", c.vm.uri + "/snapshots"}; };
         fillVm.run = [](Cell& c) {
             SVMInfoLib vm = c.vm;
@@ -279,7 +279,6 @@ const std::vector<Operation>& Operations() {
             return c.wrapper->QueryDiskAllocatedBlocks(c.volumeUrn(), c.snapshot.urn, text, sectorOfBlock) &&
                    !text.empty();
         };
-        bitmap.keepsLastError = true;  // a failed page leaves the last error as it was
         ops.push_back(bitmap);
 
         Operation prepareAccess = Named("PrepareDiskAccess", "disk access");
@@ -394,9 +393,7 @@ const std::vector<Operation>& Operations() {
         ovf.run = [](Cell& c) {
             std::string descriptor;
             if (!c.wrapper->GetOVFDescriptorForVM(c.vm, descriptor)) return false;
-            // An answer without a readable descriptor is taken as an empty descriptor.
-            if (descriptor.empty()) c.note = "true with an EMPTY descriptor (unreadable answer accepted)";
-            return true;
+            return !descriptor.empty();
         };
         ops.push_back(ovf);
 
@@ -410,7 +407,6 @@ const std::vector<Operation>& Operations() {
             SVMInfoLib back;
             return c.wrapper->GetVMInfoFromJSONDescriptor(descriptor, back) && back.urn == c.vm.urn;
         };
-        json.keepsLastError = true;  // the transport result is passed on without a message
         json.stallRow = true;
         ops.push_back(json);
 
@@ -603,6 +599,7 @@ void FaultMatrix::RunCell(const Operation& op, Column column, fcsdk_test::SimSer
     const std::uint64_t loginsBefore = server.Stats().logins;
     log.Clear();
     clock.ClearPauses();
+    fc::CFusionComputeWrapperTestPeer::SetLastError(wrapper, kEarlierError);
 
     switch (column) {
         case Column::Refused:
@@ -699,9 +696,6 @@ void FaultMatrix::RunCell(const Operation& op, Column column, fcsdk_test::SimSer
         } else {
             shown = result ? "ok (documented: nested failures not reported)" : "FAILED: " + lastError;
         }
-    } else if (result && !cell.note.empty() &&
-               (column == Column::TruncatedJson || column == Column::WrongTypes)) {
-        shown = cell.note;
     } else if (op.ignoresAnswerBody && result &&
                (column == Column::TruncatedJson || column == Column::WrongTypes)) {
         shown = "ok (only the status of the answer counts)";
@@ -710,28 +704,19 @@ void FaultMatrix::RunCell(const Operation& op, Column column, fcsdk_test::SimSer
         shown = "ok (lenient scalar types)";
     } else {
         EXPECT_FALSE(result) << "reported success";
-        if (op.keepsLastError && lastError.empty()) {
-            // Documented: this failure leaves the last error as it was (empty on a fresh wrapper).
-            const std::string logged = FirstErrorLine(log);
-            shown = "false (last error unchanged, as documented" +
-                    (logged.empty() ? std::string(")") : "; log: " + OneLine(logged) + ")");
-        } else if (lastError.empty()) {
-            // A library gap, not a documented behaviour: a failure without a VRM error body (no answer,
-            // an HTML page, an unreadable answer, a wait that timed out) leaves the last error empty.
-            // The matrix shows it; the log must at least name the failure.
-            const std::string logged = FailureInLog(log);
-            if (logged.empty() && column == Column::TruncatedJson) {
-                // Known gap, reported: an answer that does not parse is neither reported nor logged.
-                shown = "false, EMPTY last error, nothing logged (gap)";
-            } else {
-                EXPECT_FALSE(logged.empty()) << "no last error and nothing in the log";
-                shown = "false, EMPTY last error (gap; log: " + OneLine(logged) + ")";
-            }
+        // Every failure says what happened, in its own words: neither an empty text nor what an
+        // earlier failure left behind.
+        EXPECT_FALSE(lastError.empty()) << "no last error; log: " << FailureInLog(log);
+        EXPECT_NE(lastError, kEarlierError) << "the last error is a leftover; log: " << FailureInLog(log);
+        if (lastError.empty()) {
+            shown = "FAILED: EMPTY last error";
+        } else if (lastError == kEarlierError) {
+            shown = "FAILED: last error left over from earlier";
         } else {
             shown = "false: " + OneLine(lastError);
         }
         // A message given for a VRM error body must be the VRM's (an empty one is a gap shown above).
-        if (!op.keepsLastError && !op.fixedMessage && !lastError.empty() &&
+        if (!op.fixedMessage && !lastError.empty() &&
             (column == Column::Status4xx || column == Column::Status5xx)) {
             EXPECT_THAT(lastError, ::testing::HasSubstr(column == Column::Status4xx ? k4xxDes : k5xxDes));
         }

@@ -243,24 +243,46 @@ TEST_F(WrapperSimTest, ConnectReadsTheSiteListWithTenAttemptsAndTenMillisecondPa
     }
 }
 
-TEST_F(WrapperSimTest, ConnectStopsWhenTheLoginIsRefused) {
+TEST_F(WrapperSimTest, ConnectStopsWhenTheLoginIsRefusedAndSaysWhy) {
     fcsdk_test::LogCapture log(2);
     CFusionComputeWrapper wrapper;
     EXPECT_FALSE(wrapper.Connect(server().host(), server().user(), "wrong password"));
     EXPECT_TRUE(Gets("/service/sites").empty());
-    // The version list read before the refusal is kept; the facade's last error is not touched.
+    // The version list read before the refusal is kept; the last error gives the VRM's reason.
     fc::SVersionInfoLib management;
     EXPECT_TRUE(wrapper.GetManagementVersionInfo(management));
-    EXPECT_EQ(wrapper.GetLastError(), "");
+    EXPECT_THAT(wrapper.GetLastError(), ::testing::StartsWith("Login refused: "));
+    EXPECT_GT(wrapper.GetLastError().size(), std::string("Login refused: ").size());
+    EXPECT_EQ(wrapper.GetLastError().find("wrong password"), std::string::npos);
+    EXPECT_EQ(wrapper.GetLastError().find("X-Auth"), std::string::npos);
     EXPECT_FALSE(log.Contains("Connected to VRM"));
     EXPECT_TRUE(log.HasNoSecret("wrong password"));
 }
 
-TEST_F(WrapperSimTest, ConnectFailsWhenTheVersionListCannotBeRead) {
-    Fail("GET", "/service/versions", "", 1);
+TEST_F(WrapperSimTest, ConnectFailsWhenTheVersionListCannotBeReadAndSaysWhy) {
+    Fail("GET", "/service/versions", "", 1, "10000321", "versions unavailable");
     CFusionComputeWrapper wrapper;
     EXPECT_FALSE(wrapper.Connect(server().host(), server().user(), server().password()));
     EXPECT_TRUE(server().Requests("/service/session").empty());
+    EXPECT_EQ(wrapper.GetLastError(), "versions unavailable");
+    EXPECT_EQ(wrapper.GetLastErrorCode(), 10000321);
+}
+
+TEST_F(WrapperSimTest, ConnectWithoutAnAnswerGivesTheTransportReason) {
+    vrmsim::Fault fault;
+    fault.kind = vrmsim::FaultKind::Html;
+    fault.method = "GET";
+    fault.path = "/service/versions";
+    server().AddFault(fault);
+    CFusionComputeWrapper wrapper;
+    EXPECT_FALSE(wrapper.Connect(server().host(), server().user(), server().password()));
+    EXPECT_THAT(wrapper.GetLastError(), ::testing::StartsWith("HTTP status 502 on GET https://"));
+    EXPECT_THAT(wrapper.GetLastError(), ::testing::HasSubstr("/service/versions"));
+    EXPECT_EQ(wrapper.GetLastErrorCode(), 0);
+
+    CFusionComputeWrapper nameless;
+    EXPECT_FALSE(nameless.Connect("", server().user(), server().password()));
+    EXPECT_EQ(nameless.GetLastError(), "No host name given");
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -336,14 +358,15 @@ TEST_F(WrapperSimTest, CascadeSucceedsWhenASnapshotTreeCannotBeRead) {
     EXPECT_TRUE(wrapper.FillSiteInfoDetails(site, flags));
     ASSERT_EQ(site.clusters.size(), 2u);
 
-    // The same failure fails a VM read directly, without copying the snapshot read's message.
+    // The same failure fails a VM read directly, with the snapshot read's own message in place of an
+    // earlier one.
     SVMInfoLib missing;
     EXPECT_FALSE(wrapper.GetVMInfo("no-such-vm", "", "", missing, 0));
-    const std::string earlier = wrapper.GetLastError();
-    EXPECT_EQ(earlier, "No objects found");
+    EXPECT_EQ(wrapper.GetLastError(), "No objects found");
     std::vector<SVMInfoLib> vms;
     EXPECT_FALSE(wrapper.GetVMInfoList(vms, fc::VM_PROP_VM_SNAPSHOT_LIST));
-    EXPECT_EQ(wrapper.GetLastError(), earlier);
+    EXPECT_EQ(wrapper.GetLastError(), "Simulated failure");
+    EXPECT_EQ(wrapper.GetLastErrorCode(), 10000009);
 }
 
 // ---------------------------------------------------------------------------------------------------

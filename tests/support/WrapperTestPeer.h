@@ -30,6 +30,12 @@ class CFusionComputeWrapperTestPeer {
                                   std::string& guestOSName) {
         wrapper.LookupGuestOSName(osType, osVersion, guestOSName);
     }
+    /// @brief Puts `message` where an earlier failure would have left it: the facade's last error and
+    /// the error state its queries and operations share.
+    static void SetLastError(CFusionComputeWrapper& wrapper, const std::string& message) {
+        wrapper.lastError = message;
+        wrapper.errorState.message = message;
+    }
     static bool FillOneVM(CFusionComputeWrapper& wrapper, SVMInfoLib& vm, UINT64 flags,
                           std::vector<SNetworkInfoLib>& networks) {
         return wrapper._FillVMInfoDetails(vm, flags, networks);
