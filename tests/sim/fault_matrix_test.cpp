@@ -708,6 +708,8 @@ void FaultMatrix::RunCell(const Operation& op, Column column, fcsdk_test::SimSer
         // earlier failure left behind.
         EXPECT_FALSE(lastError.empty()) << "no last error; log: " << FailureInLog(log);
         EXPECT_NE(lastError, kEarlierError) << "the last error is a leftover; log: " << FailureInLog(log);
+        EXPECT_EQ(lastError.find(server.password()), std::string::npos)
+            << "the password is in the last error";
         if (lastError.empty()) {
             shown = "FAILED: EMPTY last error";
         } else if (lastError == kEarlierError) {
