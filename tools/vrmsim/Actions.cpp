@@ -205,7 +205,6 @@ Task& BeginTask(RouteContext& context, const HttpRequest& request, const std::st
     Task& task = context.model.StartTask(type, entityUrn, entityUri, context.now(),
                                          (failing || seconds > 0) ? std::max(polls, 1) : polls, nullptr);
     task.secondsToFinish = seconds;
-    task.cancelable = false;
     if (failing) {
         task.fail = true;
         task.reason = rule->reason.empty() ? "10300001" : rule->reason;

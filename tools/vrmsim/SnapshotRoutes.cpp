@@ -32,7 +32,7 @@ class SnapshotRoutes : public std::enable_shared_from_this<SnapshotRoutes> {
         AddSiteRoute(router, c_, "POST", "/service/sites/{site}/vms/{id}/snapshots",
                      [self](const HttpRequest& r, const PathParams& p) { return self->Create(r, p); });
         AddSiteRoute(router, c_, "DELETE", "/service/sites/{site}/vms/{id}/snapshots/{snap}",
-                     [self](const HttpRequest& r, const PathParams& p) { return self->Delete(r, p); });
+                     [self](const HttpRequest& r, const PathParams&) { return self->Delete(r); });
     }
 
   private:
@@ -139,7 +139,7 @@ class SnapshotRoutes : public std::enable_shared_from_this<SnapshotRoutes> {
         vm.snapshots.erase(snapshot.id);
     }
 
-    HttpResponse Delete(const HttpRequest& request, const PathParams& params) {
+    HttpResponse Delete(const HttpRequest& request) {
         Vm* vm = nullptr;
         Snapshot* snapshot = m().FindSnapshot(PathToUrn(request.path), &vm);
         if (!snapshot) return NoSuchObject(PathToUrn(request.path));
@@ -157,7 +157,6 @@ class SnapshotRoutes : public std::enable_shared_from_this<SnapshotRoutes> {
         snapshot->status = "deleting";
         long number = vm->number;
         long snapshotId = snapshot->id;
-        (void)params;
         Task& task = BeginTask(c_, request, "deleteSnapshot", snapshot->urn, snapshot->uri,
                                [number, snapshotId](Model& model, Task& done) {
                                    Vm* owner = VmByNumber(model, number);

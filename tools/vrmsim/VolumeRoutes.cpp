@@ -240,7 +240,8 @@ class VolumeRoutes : public std::enable_shared_from_this<VolumeRoutes> {
         auto name = reader.Str(body, "name", true);
         auto hostUrn = reader.Str(body, "hostUrn", true);
         auto unitUrn = reader.Str(body, "storageUnitUrn", true);
-        auto useType = reader.Int(body, "useType", 0, 10, true);
+        // "useType" (virtualised or not) is checked as a number; it changes nothing the simulator shows.
+        reader.Int(body, "useType", 0, 10, true);
         auto format = reader.Int(body, "formatFlag", 0, 1);
         if (name && name->empty()) reader.Fail("The datastore name must not be empty.");
         if (!reader.ok()) return reader.BadRequest();
@@ -274,7 +275,6 @@ class VolumeRoutes : public std::enable_shared_from_this<VolumeRoutes> {
         ds.description = "created on " + host->name + (format.value_or(0) == 1 ? ", formatted" : "");
         ds.hostUrns = unit->type == "LOCAL" ? std::vector<std::string>{host->urn} : unit->hostUrns;
         ds.storageUnitUrns = {unit->urn};
-        (void)*useType;
         Task& task = BeginTask(c_, request, "createDatastore", urn, uri, [ds](Model& model, Task& done) {
             if (done.status == "success") model.datastores[ds.id] = ds;
         });
