@@ -24,6 +24,9 @@ install(FILES
     ${PROJECT_BINARY_DIR}/FusionComputeSDKWrapperConfigVersion.cmake
     DESTINATION ${FCSDK_CMAKE_DIR})
 
+# The .pc file finds the prefix from its own location, so an installed tree can be moved.
+file(RELATIVE_PATH FCSDK_PC_PREFIX_FROM_PCDIR "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
+string(REGEX REPLACE "/$" "" FCSDK_PC_PREFIX_FROM_PCDIR "${FCSDK_PC_PREFIX_FROM_PCDIR}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/fusioncompute-sdk-wrapper.pc.in
     ${PROJECT_BINARY_DIR}/fusioncompute-sdk-wrapper.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/fusioncompute-sdk-wrapper.pc
