@@ -5,6 +5,7 @@
 // helpers that script answers with the simulator's "body" and "status" faults (for requests whose outcome
 // a test must decide), and helpers that read the requests as they went out.
 
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 
 #include <boost/json.hpp>
@@ -135,6 +136,39 @@ class FacadeSimTest : public SimTest {
         return matching;
     }
 
+    /// A request to the simulator's control side (/_sim/...) over TLS, as any client would send it; fails
+    /// the test unless it answers 200 with JSON.
+    boost::json::value Control(const std::string& method, const std::string& path,
+                               const std::string& body = "") {
+        CURL* curl = curl_easy_init();
+        const std::string url = "https://" + server().host() + ":7443" + path;
+        const std::string connectTo = server().host() + ":7443:127.0.0.1:" + std::to_string(server().port());
+        curl_slist* connectList = curl_slist_append(nullptr, connectTo.c_str());
+        curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/json");
+        const std::string ca = server().caFile();
+        std::string answer;
+        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(curl, CURLOPT_CONNECT_TO, connectList);
+        curl_easy_setopt(curl, CURLOPT_CAINFO, ca.c_str());
+        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
+        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+        if (!body.empty()) curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &CollectAnswer);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
+        const CURLcode code = curl_easy_perform(curl);
+        long status = 0;
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+        curl_slist_free_all(headers);
+        curl_slist_free_all(connectList);
+        curl_easy_cleanup(curl);
+        EXPECT_EQ(code, CURLE_OK) << curl_easy_strerror(code);
+        EXPECT_EQ(status, 200) << method << " " << path << ": " << answer;
+        boost::json::error_code error;
+        boost::json::value value = boost::json::parse(answer, error);
+        EXPECT_FALSE(error) << answer;
+        return value;
+    }
+
     /// The body of a request as a JSON object; fails the test when it is not one.
     static boost::json::object BodyOf(const vrmsim::RecordedRequest& request) {
         boost::json::error_code error;
@@ -152,6 +186,11 @@ class FacadeSimTest : public SimTest {
     }
 
   private:
+    static size_t CollectAnswer(char* data, size_t size, size_t count, void* sink) {
+        static_cast<std::string*>(sink)->append(data, size * count);
+        return size * count;
+    }
+
     // The clock is installed before the wrapper exists, so no pause of the test can reach the real one.
     FakeClock clock_;
     FusionComputeSDKWrapper::CFusionComputeWrapper wrapper_;

@@ -7,12 +7,16 @@
 
 #include <boost/json.hpp>
 
+#include <cstdint>
 #include <functional>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "FacadeSimFixture.h"
 #include "LogCapture.h"
+#include "Model.h"
 
 namespace {
 
@@ -563,6 +567,132 @@ TEST_F(FacadeBackupTest, ValidateAndExtendReadTheResourceFirst) {
     EXPECT_EQ(wrapper().GetLastError(), "The backup resource does not exist.");
     EXPECT_FALSE(wrapper().ExtendDiskAccess(ResourceUri(84), 600));
     EXPECT_TRUE(Sent("PUT", ResourceUri(84)).empty());
+}
+
+// ---------------------------------------------------------------------------------------------------
+// A backup as a backup product runs it, against the simulator's own snapshots, change tracking and
+// backup resources (no scripted answers)
+// ---------------------------------------------------------------------------------------------------
+
+// The blocks whose bits are set in a bitmap of the VRM's encoding: two hexadecimal digits per byte, byte k
+// for blocks 8k to 8k+7, the least significant bit for block 8k. Decoding is the caller's business; a
+// backup product does this to find the extents it must copy.
+std::set<uint64_t> SetBlocks(const std::string& bitmap) {
+    std::set<uint64_t> blocks;
+    for (size_t k = 0; 2 * k + 1 < bitmap.size(); ++k) {
+        const unsigned value = static_cast<unsigned>(std::stoul(bitmap.substr(2 * k, 2), nullptr, 16));
+        for (unsigned bit = 0; bit < 8; ++bit) {
+            if (value & (1u << bit)) blocks.insert(8 * k + bit);
+        }
+    }
+    return blocks;
+}
+
+class FacadeBackupFlowTest : public fcsdk_test::FacadeSimTest {
+  protected:
+    void SetUp() override {
+        FacadeSimTest::SetUp();
+        // A released resource is still readable twice, as a busy VRM shows it.
+        std::lock_guard<std::mutex> lock(server().sim().model().Mutex());
+        server().sim().model().backupSettings.releaseReads = 2;
+    }
+
+    static std::string VolumeId(const std::string& urn) { return urn.substr(urn.rfind(':') + 1); }
+    boost::json::value History(const std::string& volumeUrn) {
+        return Control("GET", "/_sim/volumes/" + VolumeId(volumeUrn) + "/cbt");
+    }
+
+    // Reads a disk through a backup resource as a backup product would: open, check, extend, close.
+    void CopyDisk(const std::string& volumeUrn, const std::string& snapshotUrn) {
+        std::string resourceUri, hostIP, hostPort, token, targetFile;
+        ASSERT_TRUE(wrapper().PrepareDiskAccess(volumeUrn, snapshotUrn, "192.168.40.200", false, resourceUri,
+                                                hostIP, hostPort, token, targetFile))
+            << wrapper().GetLastError();
+        EXPECT_FALSE(hostIP.empty());
+        EXPECT_FALSE(hostPort.empty());
+        EXPECT_FALSE(token.empty());
+        EXPECT_FALSE(targetFile.empty());
+        EXPECT_TRUE(wrapper().ValidateDiskAccess(resourceUri)) << wrapper().GetLastError();
+        EXPECT_TRUE(wrapper().ExtendDiskAccess(resourceUri, 600)) << wrapper().GetLastError();
+        clock().ClearPauses();
+        ASSERT_TRUE(wrapper().ReleaseDiskAccess(resourceUri)) << wrapper().GetLastError();
+        // Two reads still found it, the third did not.
+        EXPECT_THAT(clock().Pauses(), ElementsAre(5000, 5000));
+        EXPECT_FALSE(wrapper().ValidateDiskAccess(resourceUri));
+    }
+};
+
+TEST_F(FacadeBackupFlowTest, FullThenIncrementalBackupFindsExactlyTheWrittenBlocks) {
+    const SVMInfoLib vm = SeededVM("vm-0005");
+    ASSERT_EQ(vm.disks.size(), 2u);
+    ASSERT_TRUE(vm.snapshots.empty());
+
+    // Full backup: snapshot, allocated blocks and change token of every disk, disk copy, snapshot gone.
+    SSnapshotInfoLib full;
+    ASSERT_TRUE(wrapper().CreateVMSnapshot(vm, "full", "full backup", false, true, true, true, full))
+        << wrapper().GetLastError();
+    ASSERT_EQ(full.volsnapshots.size(), 2u);
+    std::vector<std::string> tokens;
+    for (const fc::SDiskInfoLib& disk : vm.disks) {
+        std::string bitmap;
+        int sectorOfBlock = 0;
+        ASSERT_TRUE(wrapper().QueryDiskAllocatedBlocks(disk.urn, full.urn, bitmap, sectorOfBlock))
+            << wrapper().GetLastError();
+        const json::value history = History(disk.urn);
+        EXPECT_EQ(sectorOfBlock, history.at("sectorOfBlock").as_int64());
+        // What the volume held before tracking began counts as allocated, from block 0 on.
+        const std::set<uint64_t> allocated = SetBlocks(bitmap);
+        const uint64_t expected = static_cast<uint64_t>(history.at("allocatedBeforeTracking").as_int64());
+        EXPECT_GT(expected, 0u) << "a seeded disk holds data";
+        ASSERT_EQ(allocated.size(), expected) << disk.urn;
+        if (!allocated.empty()) {
+            EXPECT_EQ(*allocated.rbegin(), expected - 1) << disk.urn;
+        }
+        // The bitmap covers the whole disk: one bit per block.
+        EXPECT_EQ(bitmap.size(), static_cast<size_t>(history.at("blocks").as_int64() / 4)) << disk.urn;
+
+        std::string token;
+        ASSERT_TRUE(wrapper().GetDiskChangeToken(disk.urn, full.urn, token)) << wrapper().GetLastError();
+        tokens.push_back(token);
+        CopyDisk(disk.urn, full.urn);
+    }
+    ASSERT_TRUE(wrapper().DeleteVMSnapshot(vm, full)) << wrapper().GetLastError();
+
+    // The guest writes: blocks 5 to 7 and 20000 of the first disk, nothing on the second.
+    Control("POST", "/_sim/volumes/" + VolumeId(vm.disks[0].urn) + "/write",
+            R"({"blocks":[{"start":5,"count":3},{"start":20000,"count":1}]})");
+
+    // Incremental backup: new snapshot, blocks changed since the tokens of the full backup.
+    SSnapshotInfoLib incremental;
+    ASSERT_TRUE(
+        wrapper().CreateVMSnapshot(vm.name, "", "", "incremental", "", false, true, true, true, incremental))
+        << wrapper().GetLastError();
+    server().ClearRequests();
+    const std::vector<std::set<uint64_t>> written = {{5, 6, 7, 20000}, {}};
+    for (size_t i = 0; i < vm.disks.size(); ++i) {
+        std::string bitmap;
+        int sectorOfBlock = 0;
+        ASSERT_TRUE(wrapper().QueryDiskChangedBlocks(vm.disks[i].urn, incremental.urn, tokens[i], bitmap,
+                                                     sectorOfBlock))
+            << wrapper().GetLastError();
+        EXPECT_EQ(SetBlocks(bitmap), written[i]) << vm.disks[i].urn;
+        const uint64_t blocks = static_cast<uint64_t>(History(vm.disks[i].urn).at("blocks").as_int64());
+        EXPECT_EQ(bitmap.size(), blocks / 4);
+        // One request per page of 10000 blocks.
+        EXPECT_EQ(Sent("POST", UriOf(vm.disks[i].urn) + "/getcbt").size(), (blocks + 9999) / 10000);
+
+        std::string nextToken;
+        ASSERT_TRUE(wrapper().GetDiskChangeToken(vm.disks[i].urn, incremental.urn, nextToken));
+        EXPECT_NE(nextToken, tokens[i]) << "the next backup starts from the new snapshot";
+        CopyDisk(vm.disks[i].urn, incremental.urn);
+    }
+    ASSERT_TRUE(wrapper().DeleteVMSnapshot("", "", vm.uuid, incremental)) << wrapper().GetLastError();
+
+    SVMInfoLib after;
+    ASSERT_TRUE(wrapper().GetVMInfo("", "", vm.uuid, after, fc::VM_PROP_VM_SNAPSHOT_LIST));
+    EXPECT_TRUE(after.snapshots.empty());
+    // Every pause was a task or resource poll; no deletion needed a retry.
+    EXPECT_THAT(clock().Pauses(), Each(5000u));
 }
 
 }  // namespace

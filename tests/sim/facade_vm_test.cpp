@@ -602,4 +602,101 @@ TEST_F(FacadeDiskTest, CheckDatastoreThinSupportAndCreateDataStore) {
                             {"formatFlag", 0}}));
 }
 
+// ---------------------------------------------------------------------------------------------------
+// A restore as a backup product runs it, against the simulator's own VMs, volumes and descriptors (no
+// scripted answers)
+// ---------------------------------------------------------------------------------------------------
+
+TEST_F(FacadeVMTest, RestoreRecreatesTheVMFromItsDescriptorsOnNewVolumes) {
+    const SVMInfoLib old = SeededVM("vm-0017");
+    ASSERT_FALSE(old.disks.empty());
+    ASSERT_FALSE(old.nics.empty());
+
+    // At backup time: both descriptors of the VM.
+    std::string jsonDescriptor;
+    std::string ovfDescriptor;
+    ASSERT_TRUE(wrapper().GetJSONDescriptorForVM(old, jsonDescriptor)) << wrapper().GetLastError();
+    ASSERT_TRUE(wrapper().GetOVFDescriptorForVM(old, ovfDescriptor)) << wrapper().GetLastError();
+    EXPECT_FALSE(ovfDescriptor.empty());
+
+    // The VM is lost: stopped and deleted with its disks.
+    if (old.status == "running") {
+        ASSERT_TRUE(wrapper().PowerOffVM("", old.urn, "")) << wrapper().GetLastError();
+    }
+    ASSERT_TRUE(wrapper().DeleteVM(old, true)) << wrapper().GetLastError();
+    SVMInfoLib gone;
+    EXPECT_FALSE(wrapper().GetVMInfo("", "", old.uuid, gone, fc::MIN_VM_PROPS));
+
+    // New volumes like the old disks; the descriptor still names the old ones by their UUIDs.
+    SVMInfoLib restored;
+    restored.name = old.name + "-restored";
+    restored.hostUrn = old.hostUrn;
+    restored.clusterUrn = old.clusterUrn;
+    std::map<std::string, std::string> diskPathMap;
+    std::map<std::string, SDiskInfoLib> oldDiskOfVolume;
+    for (const SDiskInfoLib& oldDisk : old.disks) {
+        SDiskInfoLib volume;
+        volume.name = restored.name + "-" + oldDisk.name;
+        volume.quantityGB = oldDisk.quantityGB;
+        volume.datastoreUrn = oldDisk.datastoreUrn;
+        volume.isThin = oldDisk.isThin;
+        ASSERT_TRUE(wrapper().CreateDisk(volume, false)) << wrapper().GetLastError();
+        ASSERT_NE(volume.uuid, oldDisk.uuid);
+        diskPathMap[volume.uuid] = oldDisk.uuid;
+        oldDiskOfVolume[volume.urn] = oldDisk;
+        restored.disks.push_back(volume);
+    }
+    ASSERT_TRUE(wrapper().CreateVMFromOVFDescriptor(ovfDescriptor, restored, diskPathMap))
+        << wrapper().GetLastError();
+
+    // The record is the new VM: the new volumes in the old disks' slots, no network cards yet.
+    EXPECT_EQ(restored.name, old.name + "-restored");
+    EXPECT_NE(restored.urn, old.urn);
+    ASSERT_EQ(restored.disks.size(), old.disks.size());
+    for (const SDiskInfoLib& disk : restored.disks) {
+        ASSERT_EQ(oldDiskOfVolume.count(disk.urn), 1u) << disk.urn << " is not one of the new volumes";
+        const SDiskInfoLib& oldDisk = oldDiskOfVolume[disk.urn];
+        EXPECT_EQ(disk.pciType, oldDisk.pciType) << disk.urn;
+        EXPECT_EQ(disk.sequenceNum, oldDisk.sequenceNum) << disk.urn;
+        EXPECT_EQ(disk.quantityGB, oldDisk.quantityGB) << disk.urn;
+    }
+    EXPECT_TRUE(restored.nics.empty());
+
+    // The old cards come back; their addresses became free with the old VM.
+    ASSERT_TRUE(wrapper().ReconnectNetworksFromJSONDescriptor(restored, jsonDescriptor))
+        << wrapper().GetLastError();
+    SVMInfoLib result;
+    ASSERT_TRUE(wrapper().GetVMInfo("", restored.urn, "", result, fc::VM_PROP_ALL))
+        << wrapper().GetLastError();
+    ASSERT_EQ(result.nics.size(), old.nics.size());
+    for (size_t i = 0; i < old.nics.size(); ++i) {
+        EXPECT_EQ(result.nics[i].portGroupUrn, old.nics[i].portGroupUrn) << i;
+        EXPECT_EQ(result.nics[i].mac, old.nics[i].mac) << i;
+    }
+}
+
+TEST_F(FacadeVMTest, ReconnectingTheCardsOfAVMThatStillExistsGivesThemNewAddresses) {
+    const SVMInfoLib source = SeededVM("vm-0019");
+    const SVMInfoLib target = SeededVM("vm-0020");
+    std::string descriptor;
+    ASSERT_TRUE(wrapper().GetJSONDescriptorForVM(source, descriptor)) << wrapper().GetLastError();
+
+    ASSERT_TRUE(wrapper().ReconnectNetworksFromJSONDescriptor(target, descriptor))
+        << wrapper().GetLastError();
+
+    SVMInfoLib result;
+    ASSERT_TRUE(wrapper().GetVMInfo("", "", target.uuid, result, fc::VM_PROP_ALL))
+        << wrapper().GetLastError();
+    ASSERT_EQ(result.nics.size(), target.nics.size() + source.nics.size());
+    for (size_t i = 0; i < source.nics.size(); ++i) {
+        const SVMNetworkCardInfoLib& added = result.nics[target.nics.size() + i];
+        EXPECT_EQ(added.portGroupUrn, source.nics[i].portGroupUrn);
+        EXPECT_FALSE(added.mac.empty());
+        EXPECT_NE(added.mac, source.nics[i].mac) << "the address is still used by " << source.name;
+    }
+    for (const vrmsim::RecordedRequest& request : Sent("POST", target.uri + "/virtualNics")) {
+        EXPECT_FALSE(BodyOf(request).contains("mac")) << request.body;
+    }
+}
+
 }  // namespace
