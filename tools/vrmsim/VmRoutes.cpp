@@ -385,6 +385,7 @@ class VmRoutes : public std::enable_shared_from_this<VmRoutes> {
             if (keepDisks) {
                 volume->vmUrn.clear();
                 volume->sequenceNum = 0;
+                volume->systemVolume = false;
                 continue;
             }
             const std::string prefix = volume->uri + "/backupresources/";
@@ -428,6 +429,7 @@ class VmRoutes : public std::enable_shared_from_this<VmRoutes> {
         volume->vmUrn = vm->urn;
         volume->pciType = bus;
         volume->sequenceNum = slot > 0 ? slot : highest + 1;
+        volume->systemVolume = false;
         vm->volumeUrns.push_back(volume->urn);
         long number = vm->number;
         std::string volumeUrn = volume->urn;
