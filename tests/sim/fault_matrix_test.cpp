@@ -567,12 +567,6 @@ std::string OneLine(std::string text) {
 void FaultMatrix::RunCell(const Operation& op, Column column, fcsdk_test::SimServer& server) {
     SCOPED_TRACE(std::string(op.name) + " x " + ColumnName(column));
     std::string& shown = matrix_[op.name][ColumnName(column)];
-    if (column == Column::WrongTypes && op.name == std::string("QueryDiskAllocatedBlocks")) {
-        // vrmsim itself crashes on this one (SIGSEGV in vrmsim::BlockSet::Paint serving the second
-        // changed-block page); the cell comes back when the simulator is fixed.
-        shown = "not run: vrmsim crashes serving it";
-        return;
-    }
     if (!Applies(op, column)) {
         shown = column == Column::Stalled ? "(one per family)" : "n/a";
         return;
