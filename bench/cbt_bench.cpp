@@ -10,8 +10,6 @@
 //   cbt_bench --benchmark_counters_tabular=true
 
 #include <benchmark/benchmark.h>
-#include <malloc.h>
-#include <time.h>
 
 #include <chrono>
 #include <cstdint>
@@ -29,50 +27,7 @@
 #include "Model.h"
 #include "SimServer.h"
 
-// ---- Allocation accounting of the benchmark thread ---------------------------------------------------
-
-namespace {
-
-thread_local bool t_tracking = false;
-thread_local std::int64_t t_current = 0;
-thread_local std::int64_t t_peak = 0;
-
-void* CountedAllocate(std::size_t size) {
-    void* block = std::malloc(size == 0 ? 1 : size);
-    if (block == nullptr) throw std::bad_alloc();
-    if (t_tracking) {
-        t_current += static_cast<std::int64_t>(malloc_usable_size(block));
-        if (t_current > t_peak) t_peak = t_current;
-    }
-    return block;
-}
-
-void CountedFree(void* block) noexcept {
-    if (block == nullptr) return;
-    if (t_tracking) t_current -= static_cast<std::int64_t>(malloc_usable_size(block));
-    std::free(block);
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-    return CountedAllocate(size);
-}
-void* operator new[](std::size_t size) {
-    return CountedAllocate(size);
-}
-void operator delete(void* block) noexcept {
-    CountedFree(block);
-}
-void operator delete[](void* block) noexcept {
-    CountedFree(block);
-}
-void operator delete(void* block, std::size_t) noexcept {
-    CountedFree(block);
-}
-void operator delete[](void* block, std::size_t) noexcept {
-    CountedFree(block);
-}
+#include "AllocationCounter.h"
 
 // ---- The simulator, a connected wrapper and one prepared disk per size --------------------------------
 
@@ -81,12 +36,6 @@ namespace {
 using namespace FusionComputeSDKWrapper;
 
 constexpr std::uint64_t kBlocksPerGB = 16384;  // 64 KB blocks
-
-double ThreadCpuSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
 
 /// A disk of the simulator shaped to `gb`: a quarter of it allocated before tracking began, a
 /// snapshot, then 1% of its blocks written in 4,096 runs spread over the whole disk, then a second
@@ -194,20 +143,18 @@ void BM_QueryDiskBlocks(benchmark::State& state) {
     for (auto _ : state) {
         std::string bitmap;
         int sectorOfBlock = 0;
-        const double cpuStart = ThreadCpuSeconds();
+        const double cpuStart = fcsdk_bench::ThreadCpuSeconds();
         const auto wallStart = std::chrono::steady_clock::now();
-        t_current = 0;
-        t_peak = 0;
-        t_tracking = true;
+        fcsdk_bench::StartCountingAllocations();
         const bool ok = changed
                             ? env.wrapper().QueryDiskChangedBlocks(disk.volumeUrn, disk.snapshotUrn,
                                                                    disk.changeToken, bitmap, sectorOfBlock)
                             : env.wrapper().QueryDiskAllocatedBlocks(disk.volumeUrn, disk.snapshotUrn, bitmap,
                                                                      sectorOfBlock);
-        t_tracking = false;
+        fcsdk_bench::StopCountingAllocations();
         wallSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
-        cpuSeconds += ThreadCpuSeconds() - cpuStart;
-        peakBytes = std::max(peakBytes, t_peak);
+        cpuSeconds += fcsdk_bench::ThreadCpuSeconds() - cpuStart;
+        peakBytes = std::max(peakBytes, fcsdk_bench::PeakHeldBytes());
         bitmapSize = bitmap.size();
         if (!ok || sectorOfBlock != 128 || bitmap.size() != disk.blocks / 4) {
             state.SkipWithError(("query failed: " + env.wrapper().GetLastError()).c_str());

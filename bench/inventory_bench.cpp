@@ -8,7 +8,6 @@
 //   inventory_bench --benchmark_counters_tabular=true
 
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -25,60 +24,7 @@
 #include "parser/FusionComputeParser.h"
 #include "queries/FusionComputeQueries.h"
 
-// ---- Allocation accounting of the benchmark thread ---------------------------------------------------
-
-namespace {
-
-thread_local bool t_tracking = false;
-thread_local std::int64_t t_current = 0;
-thread_local std::int64_t t_peak = 0;
-
-void StartTracking() {
-    t_current = 0;
-    t_peak = 0;
-    t_tracking = true;
-}
-
-void StopTracking() {
-    t_tracking = false;
-}
-
-void* CountedAllocate(std::size_t size) {
-    void* block = std::malloc(size == 0 ? 1 : size);
-    if (block == nullptr) throw std::bad_alloc();
-    if (t_tracking) {
-        t_current += static_cast<std::int64_t>(malloc_usable_size(block));
-        if (t_current > t_peak) t_peak = t_current;
-    }
-    return block;
-}
-
-void CountedFree(void* block) noexcept {
-    if (block == nullptr) return;
-    if (t_tracking) t_current -= static_cast<std::int64_t>(malloc_usable_size(block));
-    std::free(block);
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-    return CountedAllocate(size);
-}
-void* operator new[](std::size_t size) {
-    return CountedAllocate(size);
-}
-void operator delete(void* block) noexcept {
-    CountedFree(block);
-}
-void operator delete[](void* block) noexcept {
-    CountedFree(block);
-}
-void operator delete(void* block, std::size_t) noexcept {
-    CountedFree(block);
-}
-void operator delete[](void* block, std::size_t) noexcept {
-    CountedFree(block);
-}
+#include "AllocationCounter.h"
 
 // ---- The simulator and a logged-in session -----------------------------------------------------------
 
@@ -156,20 +102,20 @@ void BM_ListAllVms(benchmark::State& state) {
     std::int64_t keptBytes = 0;
     const std::uint64_t requestsBefore = env.requests();
     for (auto _ : state) {
-        StartTracking();
+        fcsdk_bench::StartCountingAllocations();
         {
             std::vector<SVMInfoLib> vms;
             const bool ok = env.queries().GetVMInfoList(env.site(), vms, flags);
-            keptBytes = t_current;
+            keptBytes = fcsdk_bench::HeldBytes();
             if (!ok || static_cast<int>(vms.size()) != vmCount) {
-                StopTracking();
+                fcsdk_bench::StopCountingAllocations();
                 state.SkipWithError(("list read failed: " + env.lastError()).c_str());
                 break;
             }
             benchmark::DoNotOptimize(vms.data());
         }
-        StopTracking();
-        peakBytes = t_peak;
+        fcsdk_bench::StopCountingAllocations();
+        peakBytes = fcsdk_bench::PeakHeldBytes();
     }
     const double iterations = static_cast<double>(state.iterations());
     if (iterations == 0) return;
