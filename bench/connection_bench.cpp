@@ -1,10 +1,15 @@
 // Client CPU time of one small GET through CFusionComputeConnection against the in-process simulator,
 // next to a bare libcurl loop over one reused easy handle that sends the same request. The difference
 // is what the session and transport layers add (URL and header building, hooks, logging checks).
+// Beside them, what the session's connection reuse saves: the same request from a client that opens a
+// new easy handle, and so a new TCP and TLS connection, for every request, as simple clients do; and
+// the cost of CFusionComputeWrapper::Connect (version list, login, site list over a new connection).
 // Before the benchmarks, one session of 1000 requests reads the simulator's /_sim/stats to show that
-// the whole session used one TLS connection.
+// the whole session used one TLS connection. CPU time is the benchmark thread's (the simulator's
+// threads are not counted).
 //
-// Run: /work/build-platform/bench/connection_bench --benchmark_min_time=2
+// Run (one line): build/bench/connection_bench --benchmark_min_time=2 --benchmark_repetitions=5
+//                 --benchmark_report_aggregates_only=true
 
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
@@ -15,6 +20,7 @@
 #include <set>
 #include <string>
 
+#include "FusionComputeWrapper.h"
 #include "SimServer.h"
 #include "connection/FusionComputeConnection.h"
 #include "platform/FXString.h"
@@ -105,7 +111,62 @@ void BM_BareCurlGet(benchmark::State& state) {
 }
 BENCHMARK(BM_BareCurlGet)->UseRealTime();
 
-// Prints the CPU-time ratio of the session over bare libcurl after the usual console report.
+// A simple client: the same request (same URL, routing, CA file, headers) with a new easy handle each
+// time, so every request pays TCP connect, TLS handshake and certificate verification.
+void BM_NewConnectionGet(benchmark::State& state) {
+    auto session = OpenSession();  // only for a valid token
+    if (!session) {
+        state.SkipWithError("could not open a session with the simulator");
+        return;
+    }
+    const std::string connectTo = "vrm.local:7443:127.0.0.1:" + std::to_string(g_server->port());
+    const std::string url = "https://vrm.local:7443/" + std::string(kPath);
+    const std::string accept = FXString::Format("Accept: application/json;version=%s;charset=UTF8", kVersion);
+    const std::string caFile = g_server->caFile();
+    curl_slist* route = curl_slist_append(nullptr, connectTo.c_str());
+    std::string response;
+    for (auto _ : state) {
+        CURL* handle = curl_easy_init();
+        curl_slist* headers = curl_slist_append(nullptr, accept.c_str());
+        headers = curl_slist_append(headers, session->TokenLine().c_str());
+        curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(handle, CURLOPT_CAINFO, caFile.c_str());
+        curl_easy_setopt(handle, CURLOPT_CONNECT_TO, route);
+        curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers);
+        curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &AppendBody);
+        curl_easy_setopt(handle, CURLOPT_WRITEDATA, &response);
+        response.clear();
+        const CURLcode code = curl_easy_perform(handle);
+        long status = 0;
+        curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_cleanup(handle);
+        curl_slist_free_all(headers);
+        if (code != CURLE_OK || status != 200) {
+            state.SkipWithError("GET failed");
+            break;
+        }
+        benchmark::DoNotOptimize(response.data());
+    }
+    curl_slist_free_all(route);
+}
+BENCHMARK(BM_NewConnectionGet)->UseRealTime();
+
+// A whole Connect of the facade: version list, login and site list, on a new TLS connection.
+void BM_WrapperConnect(benchmark::State& state) {
+    for (auto _ : state) {
+        FusionComputeSDKWrapper::CFusionComputeWrapper wrapper;
+        if (!wrapper.Connect(g_server->host(), g_server->user(), g_server->password())) {
+            state.SkipWithError("Connect failed");
+            break;
+        }
+        benchmark::DoNotOptimize(&wrapper);
+    }
+}
+BENCHMARK(BM_WrapperConnect)->UseRealTime();
+
+// Prints the CPU-time ratio of the session over bare libcurl and of a new
+// connection per request over the session after the usual console report.
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
     void ReportRuns(const std::vector<Run>& runs) override {
@@ -129,6 +190,12 @@ class RatioReporter : public benchmark::ConsoleReporter {
         if (session != cpuNs_.end() && bare != cpuNs_.end() && bare->second > 0) {
             std::printf("client CPU per GET: connection %.1f us, bare libcurl %.1f us, ratio %.2f\n",
                         session->second / 1000.0, bare->second / 1000.0, session->second / bare->second);
+        }
+        const auto fresh = cpuNs_.find("BM_NewConnectionGet");
+        if (session != cpuNs_.end() && fresh != cpuNs_.end() && session->second > 0) {
+            std::printf(
+                "client CPU per GET: session %.1f us, new connection per request %.1f us, ratio %.1f\n",
+                session->second / 1000.0, fresh->second / 1000.0, fresh->second / session->second);
         }
     }
 
