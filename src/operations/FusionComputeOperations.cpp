@@ -142,21 +142,27 @@ bool CFusionComputeOperations::WaitForTask(STaskInfoLib& task) {
     return WaitForTask(task, static_cast<int>(operationTimeout));
 }
 
+template <typename T>
+bool CFusionComputeOperations::Poll(const std::string& link, T& record) {
+    std::string response;
+    if (!connection->get(link, response, nullptr)) {
+        SetLastErrorFromFailedRequest(response, connection->GetLastTransportError());
+        return false;
+    }
+    if (!parser->ParseObject(response, record)) {
+        SetLastError(UnreadableAnswerMessage(link));
+        return false;
+    }
+    return true;
+}
+
 bool CFusionComputeOperations::WaitForTask(STaskInfoLib& task, int timeoutMinutes) {
     // The answers may rewrite taskUri; every poll goes to the link the task was started with.
     const std::string link = task.taskUri;
     const time_t start = fcsdk_platform::WallClockSeconds();
     time_t lastReport = start;
     for (;;) {
-        std::string response;
-        if (!connection->get(link, response, nullptr)) {
-            SetLastErrorFromFailedRequest(response, connection->GetLastTransportError());
-            return false;
-        }
-        if (!parser->ParseObject(response, task)) {
-            SetLastError(UnreadableAnswerMessage(link));
-            return false;
-        }
+        if (!Poll(link, task)) return false;
         if (task.status == "success") {
             return true;
         }
@@ -188,15 +194,7 @@ bool CFusionComputeOperations::WaitForStatus(T& object, int timeoutMinutes) {
     const time_t start = fcsdk_platform::WallClockSeconds();
     time_t lastReport = start;
     for (;;) {
-        std::string response;
-        if (!connection->get(link, response, nullptr)) {
-            SetLastErrorFromFailedRequest(response, connection->GetLastTransportError());
-            return false;
-        }
-        if (!parser->ParseObject(response, object)) {
-            SetLastError(UnreadableAnswerMessage(link));
-            return false;
-        }
+        if (!Poll(link, object)) return false;
         if (object.status == "success") {
             return true;
         }

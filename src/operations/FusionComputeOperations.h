@@ -249,6 +249,9 @@ class FCSDK_EXPORT CFusionComputeOperations : public CFusionComputeErrorHandler 
     enum class Verb { Post, Put, Delete };
     bool SendAndGetTask(Verb verb, const std::string& link, const std::string& body, STaskInfoLib& task);
     bool SendWithoutTask(Verb verb, const std::string& link, const std::string& body, std::string& response);
+    /// One poll of a wait: GET `link` and read the answer into `record`; on failure the last error says why.
+    template <typename T>
+    bool Poll(const std::string& link, T& record);
     json_spirit::mArray BuildDescriptorDisks(const SVMInfoLib& vm, const json_spirit::mObject& body,
                                              const std::map<std::string, std::string>& diskPathMap);
 
