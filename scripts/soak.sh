@@ -32,6 +32,9 @@ if [ ! -x "$build/tests/sim/fcsdk_concurrency_tests" ]; then
     cmake --build "$build" -j"${FCSDK_JOBS:-2}" --target fcsdk_concurrency_tests
 fi
 
+# In a ThreadSanitizer build, ignore only the prebuilt cpp-httplib (see the file); other builds ignore it.
+export TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1} suppressions=$(pwd)/tests/sim/tsan-suppressions.txt"
+
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 echo "soak: ${seconds} s, at most ${rounds} rounds per thread, loopback simulator in-process"
