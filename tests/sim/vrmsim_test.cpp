@@ -277,6 +277,18 @@ TEST_F(VrmsimSession, LoginAcceptsTheHashedPasswordAndIssuesAToken) {
 
     client.SetToken(token);
     EXPECT_EQ(client.Get("/service/sites").status, 200);
+
+    // Other clients of the API log in without X-Auth-AuthType; the record shows what was sent.
+    Reply other = client.Send("POST", "/service/session", "",
+                              {"X-Auth-User:" + server().user(),
+                               "X-Auth-Key:" + vrmsim::Sha256Hex(server().password()), "X-Auth-UserType:2"});
+    EXPECT_EQ(other.status, 200);
+    EXPECT_EQ(other.headers["x-auth-token"].size(), 64u);
+    auto logins = server().Requests("/service/session");
+    ASSERT_EQ(logins.size(), 2u);
+    EXPECT_TRUE(logins[0].HasHeader("X-Auth-AuthType"));
+    EXPECT_FALSE(logins[1].HasHeader("X-Auth-AuthType"));
+    EXPECT_EQ(logins[1].Header("X-Auth-UserType"), "2");
 }
 
 TEST_F(VrmsimSession, LoginRefusalsAnswer401WithAnErrorBody) {
@@ -303,6 +315,9 @@ TEST_F(VrmsimSession, LoginRefusalsAnswer401WithAnErrorBody) {
               }(),
           "X-Auth-UserType:0", "X-Auth-AuthType:0"}},
         {"no user type", {"X-Auth-User:admin", key, "X-Auth-AuthType:0"}},
+        // Credentials are checked before the other headers, as another client of the API sends them.
+        {"wrong password, no auth type",
+         {"X-Auth-User:admin", "X-Auth-Key:" + vrmsim::Sha256Hex("nope"), "X-Auth-UserType:2"}},
         {"no headers", {}},
     };
     Client client(server());
@@ -315,6 +330,9 @@ TEST_F(VrmsimSession, LoginRefusalsAnswer401WithAnErrorBody) {
         EXPECT_TRUE(body.at("errorCode").is_string()) << c.name;
         EXPECT_EQ(body.at("errorCode").as_string(), "10000040") << c.name;
         EXPECT_FALSE(body.at("errorDes").as_string().empty()) << c.name;
+        if (c.name.find("wrong password") == 0) {
+            EXPECT_EQ(body.at("errorDes").as_string(), "The user name or password is incorrect.") << c.name;
+        }
     }
     EXPECT_EQ(server().Stats().loginFailures, cases.size());
     EXPECT_EQ(server().Stats().logins, 0u);
@@ -453,7 +471,8 @@ class VrmsimInventory : public fcsdk_test::SimTest {
 
 TEST_F(VrmsimInventory, VmFiltersMatchLikeTheVrm) {
     vrmsim::Vm first, template1;
-    std::string hostUrn, clusterUrn, folderUrn, datastoreUrn;
+    std::string hostUrn, clusterUrn, folderUrn, datastoreUrn, portGroupUrn;
+    std::size_t withPortGroup = 0;
     {
         auto& model = server().sim().model();
         std::lock_guard<std::mutex> lock(model.Mutex());
@@ -463,8 +482,17 @@ TEST_F(VrmsimInventory, VmFiltersMatchLikeTheVrm) {
         clusterUrn = first.clusterUrn;
         folderUrn = model.folders.rbegin()->second.urn;
         datastoreUrn = model.FindVolume(first.volumeUrns[0])->datastoreUrn;
+        portGroupUrn = first.nics.at(0).portGroupUrn;
+        for (const auto& entry : model.vms) {
+            const auto& nics = entry.second.nics;
+            withPortGroup += std::any_of(nics.begin(), nics.end(), [&](const vrmsim::Nic& nic) {
+                return nic.portGroupUrn == portGroupUrn;
+            });
+        }
     }
     ASSERT_TRUE(template1.isTemplate);
+    ASSERT_GT(withPortGroup, 0u);
+    ASSERT_LT(withPortGroup, 22u);
     struct Case {
         std::string query;
         std::size_t count;
@@ -483,6 +511,7 @@ TEST_F(VrmsimInventory, VmFiltersMatchLikeTheVrm) {
         {"scope=" + server().siteUrn(), 22},
         {"scope=" + hostUrn + "&isTemplate=false", 5},
         {"name=vm&status=stopped", 6},
+        {"scope=" + portGroupUrn, withPortGroup},
     };
     for (const auto& c : cases) {
         Reply reply = Get("/vms?" + c.query);
@@ -501,6 +530,10 @@ TEST_F(VrmsimInventory, VmFiltersMatchLikeTheVrm) {
         EXPECT_TRUE(onDatastore) << vm.at("name").as_string();
     }
     EXPECT_EQ(Get("/vms?scope=urn:sites:NOPE:clusters:1").status, 404);
+    EXPECT_EQ(Get("/vms?scope=" + portGroupUrn + "9").status, 404);
+    // A kind of object lists cannot be scoped by is a bad argument, not a missing object.
+    EXPECT_EQ(Get("/vms?scope=" + first.urn).status, 400);
+    EXPECT_EQ(Get("/vms?scope=anything").status, 400);
     EXPECT_EQ(Get("/vms?isTemplate=maybe").status, 400);
 }
 
@@ -603,6 +636,12 @@ TEST_F(VrmsimInventory, OtherListsFilterByTheirArguments) {
                   .as_array()
                   .size(),
               2u);
+    // The site-wide list holds the port groups of every switch and pages like the other lists.
+    auto all = Get("/portgroups").Object();
+    EXPECT_EQ(all.at("total").to_number<int>(), 4);
+    auto second = Get("/portgroups?offset=1&limit=2").Object().at("portGroups").as_array();
+    ASSERT_EQ(second.size(), 2u);
+    EXPECT_EQ(second[0], all.at("portGroups").as_array()[1]);
     EXPECT_EQ(List("/folder?type=1", "folders").size(), 2u);
     EXPECT_EQ(List("/folder?type=0", "folders").size(), 1u);
     EXPECT_EQ(List("/folder?type=1&parentObjUrn=" + server().siteUrn() + ":folders:99", "folders").size(),
