@@ -4,6 +4,7 @@
 #include <boost/json/object.hpp>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -36,9 +37,29 @@ bool Contains(const std::vector<std::string>& list, const std::string& value) {
     return std::find(list.begin(), list.end(), value) != list.end();
 }
 
+/// Whether a scope URN names a kind of object that lists can be scoped by (site, cluster, host, folder,
+/// datastore, port group), whether or not such an object exists.
+bool KnownScopeKind(const std::string& urn) {
+    const std::string prefix = "urn:sites:";
+    if (urn.compare(0, prefix.size(), prefix) != 0) return false;
+    std::vector<std::string> parts;
+    std::string::size_type start = prefix.size();
+    while (start <= urn.size() && parts.size() < 8) {
+        std::string::size_type end = urn.find(':', start);
+        if (end == std::string::npos) end = urn.size();
+        parts.push_back(urn.substr(start, end - start));
+        start = end + 1;
+    }
+    if (parts.size() == 1) return !parts[0].empty();  // a site
+    const std::string& kind = parts[1];
+    if (kind == "clusters" || kind == "hosts" || kind == "folders" || kind == "datastores")
+        return parts.size() == 3;
+    return kind == "dvswitchs" && parts.size() == 5 && parts[3] == "portgroups";
+}
+
 /// What a "scope" (or "location") argument names.
 struct Scope {
-    enum Kind { All, Cluster, Host, Folder, RootFolder, Datastore, Default } kind = All;
+    enum Kind { All, Cluster, Host, Folder, RootFolder, Datastore, PortGroup, Default } kind = All;
     std::string urn;
 };
 
@@ -72,9 +93,11 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
         Get(router, "/service/sites/{site}/dvswitchs", &Inventory::DvSwitches);
         Get(router, "/service/sites/{site}/dvswitchs/{id}", &Inventory::DvSwitchObject);
         Get(router, "/service/sites/{site}/dvswitchs/{id}/portgroups", &Inventory::PortGroups);
+        Get(router, "/service/sites/{site}/portgroups", &Inventory::SitePortGroups);
         Get(router, "/service/sites/{site}/dvswitchs/{id}/portgroups/{pg}", &Inventory::PortGroupObject);
         Get(router, "/service/sites/{site}/folder", &Inventory::Folders);
         Get(router, "/service/sites/{site}/folders/{id}", &Inventory::FolderObject);
+        Get(router, "/service/sites/{site}/tasks", &Inventory::Tasks);
         Get(router, "/service/sites/{site}/tasks/{id}", &Inventory::TaskObject);
     }
 
@@ -109,12 +132,16 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
                                           {"storageunits", "storageUnits"},
                                           {"storageresources", "storageResources"},
                                           {"dvswitchs", "dvSwitchs"},
-                                          {"folder", "folders"}};
+                                          {"portgroups", "portGroups"},
+                                          {"folder", "folders"},
+                                          {"tasks", "tasks"}};
         if (segments.size() == 3) {
             if (segments[2].empty()) return NotFound(request.path);
             for (const auto& list : kLists) {
-                if (segments[2] == list[0])
-                    return JsonResponse(200, json::object{{"total", 0}, {list[1], json::array()}});
+                if (segments[2] != list[0]) continue;
+                json::object body{{list[1], json::array()}};
+                if (segments[2] != "clusters" && segments[2] != "dvswitchs") body["total"] = 0;
+                return JsonResponse(200, body);
             }
         }
         if (segments.size() == 2) {
@@ -125,18 +152,21 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
         return NotFound(UrnOfPath(request.path));
     }
 
+    /// A list answer. `paged`: at most a page of objects and their "total"; otherwise (clusters and
+    /// switches, which a VRM lists without "total") every object unless offset or limit is given.
     template <class T, class Render>
     HttpResponse List(const QueryArgs& args, const char* key, const std::vector<const T*>& items,
-                      Render render) {
+                      Render render, bool paged = true) {
         PageRequest page;
         std::string error;
         if (!ParsePage(args, c_.config.pageSize, page, error)) return BadArgument(error);
+        if (!paged && !args.Has("limit")) page.limit = items.size();
         json::array out;
         for (std::size_t i = page.offset; i < items.size() && i < page.offset + page.limit; ++i) {
             out.push_back(render(*items[i]));
         }
         json::object body;
-        body["total"] = items.size();
+        if (paged) body["total"] = items.size();
         body[key] = std::move(out);
         return JsonResponse(200, body);
     }
@@ -144,6 +174,13 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
     static bool NameMatches(const QueryArgs& args, const std::string& name) {
         auto wanted = args.Last("name");
         return !wanted || ContainsNoCase(name, *wanted);
+    }
+
+    /// The refusal of a scope that ResolveScope did not accept: 400 for a kind of object lists cannot be
+    /// scoped by, 404 for an object of a known kind that does not exist.
+    static HttpResponse ScopeRefused(const Scope& scope) {
+        if (!KnownScopeKind(scope.urn)) return BadArgument("Invalid scope [" + scope.urn + "]");
+        return NotFound(scope.urn);
     }
 
     /// Reads "scope" (or another key); false when it names nothing known.
@@ -166,6 +203,8 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
             scope.kind = Scope::Folder;
         } else if (m().FindDatastore(*value)) {
             scope.kind = Scope::Datastore;
+        } else if (m().FindPortGroup(*value)) {
+            scope.kind = Scope::PortGroup;
         } else {
             return false;
         }
@@ -203,7 +242,7 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
     HttpResponse Clusters(const HttpRequest& request, const PathParams&) {
         QueryArgs args(request.rawQuery);
         Scope scope;
-        if (!ResolveScope(args, "scope", scope)) return NotFound(scope.urn);
+        if (!ResolveScope(args, "scope", scope)) return ScopeRefused(scope);
         auto urns = args.Last("clusterUrns");
         auto wanted = urns ? SplitList(*urns) : std::vector<std::string>();
         auto parent = args.Last("parentObjUrn");
@@ -218,7 +257,8 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
             if (!ClusterInScope(cl, scope)) continue;
             items.push_back(&cl);
         }
-        return List(args, "clusters", items, [this](const Cluster& cl) { return RenderCluster(m(), cl); });
+        return List(
+            args, "clusters", items, [this](const Cluster& cl) { return RenderCluster(m(), cl); }, false);
     }
 
     bool ClusterInScope(const Cluster& cl, const Scope& scope) {
@@ -246,7 +286,7 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
     HttpResponse Hosts(const HttpRequest& request, const PathParams&) {
         QueryArgs args(request.rawQuery);
         Scope scope;
-        if (!ResolveScope(args, "scope", scope)) return NotFound(scope.urn);
+        if (!ResolveScope(args, "scope", scope)) return ScopeRefused(scope);
         auto ip = args.Last("ip");
         std::vector<const Host*> items;
         for (const auto& entry : m().hosts) {
@@ -288,7 +328,7 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
     HttpResponse Vms(const HttpRequest& request, const PathParams&) {
         QueryArgs args(request.rawQuery);
         Scope scope;
-        if (!ResolveScope(args, "scope", scope)) return NotFound(scope.urn);
+        if (!ResolveScope(args, "scope", scope)) return ScopeRefused(scope);
         int detail = 1;
         if (auto text = args.Last("detail")) {
             if (*text != "0" && *text != "1" && *text != "2")
@@ -353,6 +393,9 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
                 return std::any_of(volumes.begin(), volumes.end(),
                                    [&](const Volume* v) { return v->datastoreUrn == scope.urn; });
             }
+            case Scope::PortGroup:
+                return std::any_of(vm.nics.begin(), vm.nics.end(),
+                                   [&](const Nic& nic) { return nic.portGroupUrn == scope.urn; });
         }
         return false;
     }
@@ -423,7 +466,7 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
     HttpResponse Datastores(const HttpRequest& request, const PathParams&) {
         QueryArgs args(request.rawQuery);
         Scope scope;
-        if (!ResolveScope(args, "scope", scope)) return NotFound(scope.urn);
+        if (!ResolveScope(args, "scope", scope)) return ScopeRefused(scope);
         auto type = args.Last("storageType");
         std::vector<const Datastore*> items;
         for (const auto& entry : m().datastores) {
@@ -486,7 +529,7 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
     HttpResponse DvSwitches(const HttpRequest& request, const PathParams&) {
         QueryArgs args(request.rawQuery);
         Scope location;
-        if (!ResolveScope(args, "location", location)) return NotFound(location.urn);
+        if (!ResolveScope(args, "location", location)) return ScopeRefused(location);
         std::vector<const DvSwitch*> items;
         for (const auto& entry : m().dvSwitches) {
             const DvSwitch& sw = entry.second;
@@ -496,7 +539,8 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
                            (location.kind == Scope::Cluster && AnyHostInCluster(sw.hostUrns, location.urn));
             if (inScope) items.push_back(&sw);
         }
-        return List(args, "dvSwitchs", items, [](const DvSwitch& sw) { return RenderDvSwitch(sw); });
+        return List(
+            args, "dvSwitchs", items, [](const DvSwitch& sw) { return RenderDvSwitch(sw); }, false);
     }
 
     HttpResponse DvSwitchObject(const HttpRequest& request, const PathParams&) {
@@ -514,6 +558,22 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
         }
         return List(args, "portGroups", items,
                     [sw](const PortGroup& pg) { return RenderPortGroup(*sw, pg); });
+    }
+
+    /// Every port group of the site, switch by switch.
+    HttpResponse SitePortGroups(const HttpRequest& request, const PathParams&) {
+        QueryArgs args(request.rawQuery);
+        std::vector<const PortGroup*> items;
+        std::map<const PortGroup*, const DvSwitch*> owners;
+        for (const auto& sw : m().dvSwitches) {
+            for (const auto& entry : sw.second.portGroups) {
+                if (!NameMatches(args, entry.second.name)) continue;
+                items.push_back(&entry.second);
+                owners[&entry.second] = &sw.second;
+            }
+        }
+        return List(args, "portGroups", items,
+                    [&owners](const PortGroup& pg) { return RenderPortGroup(*owners.at(&pg), pg); });
     }
 
     HttpResponse PortGroupObject(const HttpRequest& request, const PathParams& params) {
@@ -546,11 +606,22 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
         return f ? JsonResponse(200, RenderFolder(m(), *f)) : NotFound(UrnOfPath(request.path));
     }
 
+    /// The site's tasks, newest first; "status" filters. Listing does not move a task on.
+    HttpResponse Tasks(const HttpRequest& request, const PathParams&) {
+        QueryArgs args(request.rawQuery);
+        auto status = args.Last("status");
+        std::vector<const Task*> items;
+        for (auto it = m().tasks.rbegin(); it != m().tasks.rend(); ++it) {
+            if (!status || it->second.status == *status) items.push_back(&it->second);
+        }
+        return List(args, "tasks", items, [this](const Task& t) { return RenderTask(m(), t, true); });
+    }
+
     HttpResponse TaskObject(const HttpRequest& request, const PathParams&) {
         Task* task = m().FindTask(UrnOfPath(request.path));
         if (!task) return NotFound(UrnOfPath(request.path));
         m().AdvanceTask(*task, c_.now());
-        return JsonResponse(200, RenderTask(*task));
+        return JsonResponse(200, RenderTask(m(), *task));
     }
 
     RouteContext& c_;

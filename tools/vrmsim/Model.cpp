@@ -199,6 +199,7 @@ void Model::AdvanceTask(Task& task, std::int64_t now) {
         return;
     }
     task.finishTime = FormatTime(now);
+    task.finishSeconds = now;
     if (task.fail) {
         task.status = "failed";
         if (task.reason.empty()) task.reason = "10300001";

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 namespace vrmsim {
 
@@ -27,31 +28,96 @@ std::string ClusterName(Model& model, const std::string& urn) {
 }
 
 json::object Cpu(const Vm& vm) {
-    return {{"quantity", vm.cpuQuantity},
-            {"coresPerSocket", vm.coresPerSocket},
-            {"reservation", 0},
-            {"weight", 1000 * vm.cpuQuantity},
-            {"limit", 0},
+    return {{"coresPerSocket", vm.coresPerSocket},
+            {"cpuBindType", "nobind"},
             {"cpuHotPlug", 0},
             {"cpuPolicy", "shared"},
-            {"cpuThreadPolicy", "prefer"}};
+            {"cpuThreadPolicy", "prefer"},
+            {"hyperThreading", false},
+            {"isCpuClusterBind", false},
+            {"limit", 0},
+            {"numaBinds", json::array()},
+            {"quantity", vm.cpuQuantity},
+            {"reservation", 0},
+            {"weight", 1000 * vm.cpuQuantity}};
 }
 
 json::object Memory(const Vm& vm) {
-    return {{"quantityMB", vm.memoryMB}, {"reservation", 0}, {"weight", vm.memoryMB * 10}, {"limit", 0},
-            {"memHotPlug", 0},           {"hugePage", "4K"}};
+    return {{"hugePage", "4K"}, {"limit", 0},           {"memHotPlug", 0},
+            {"quantityMB", vm.memoryMB}, {"reservation", 0}, {"weight", vm.memoryMB * 10}};
 }
 
 json::object OsOptions(const Vm& vm) {
-    json::object os{{"osType", vm.osType}, {"osVersion", vm.osVersion}, {"hostname", vm.name}};
+    json::object os{{"hostname", vm.name}, {"osType", vm.osType}, {"osVersion", vm.osVersion}, {"password", ""}};
+    // Some seeded VMs leave the name out so that clients name them from the catalogue.
     if (!vm.guestOSName.empty()) os["guestOSName"] = vm.guestOSName;
     return os;
 }
 
+/// The configuration the VM takes at its next reboot: the same sizes, nothing pending.
+json::object RebootConfig(const Vm& vm) {
+    return {{"cpu", json::object{{"coresPerSocket", vm.coresPerSocket},
+                                 {"limit", 0},
+                                 {"quantity", vm.cpuQuantity},
+                                 {"reservation", 0},
+                                 {"weight", 1000 * vm.cpuQuantity}}},
+            {"memory", json::object{{"limit", 0},
+                                    {"quantityMB", vm.memoryMB},
+                                    {"reservation", 0},
+                                    {"weight", vm.memoryMB * 10}}}};
+}
+
 json::object Properties() {
-    return {{"bootOption", "disk"},    {"isEnableHa", true},       {"reoverByHost", false},
-            {"vmVncKeymapSetting", 7}, {"clockMode", "freeClock"}, {"isAutoUpgrade", true},
-            {"isEnableMemVol", false}, {"isEnableFt", false},      {"secureVmType", ""}};
+    return {{"antivirusMode", ""},
+            {"attachType", false},
+            {"bootFirmware", "BIOS"},
+            {"bootFirmwareTime", 0},
+            {"bootOption", "disk"},
+            {"cdRomBootOrder", -1},
+            {"clockMode", "synchClock"},
+            {"consolelog", 1},
+            {"dpiVmType", ""},
+            {"emulatorPin", json::array()},
+            {"enableKae", false},
+            {"enableSpice", false},
+            {"enableWatchDog", false},
+            {"evsAffinity", false},
+            {"gpuShareType", "normal"},
+            {"isAutoAdjustNuma", false},
+            {"isAutoUpgrade", true},
+            {"isEnableFt", false},
+            {"isEnableMemVol", false},
+            {"isHpet", false},
+            {"isReserveResource", false},
+            {"isSecureBoot", false},
+            {"migrateSetting", "passThrough"},
+            {"numaAffinity", json::array()},
+            {"realtime", false},
+            {"reoverByHost", false},
+            {"secureVmType", ""},
+            {"systemArchitecture", "SMP"},
+            {"useLatestQemuVersion", 0},
+            {"vmFaultProcess", "notprocess"},
+            {"vmVncKeymapSetting", 7}};
+}
+
+/// Milliseconds since 1970 of a time stamp in seconds, as the VRM's "local" task times carry them.
+std::int64_t Millis(std::int64_t seconds) {
+    return seconds * 1000;
+}
+
+/// A request identifier in UUID form, the same for the same task.
+std::string RequestId(long taskId) {
+    char text[40];
+    std::snprintf(text, sizeof text, "5eb1c0de-0000-4000-8000-%012ld", taskId % 1000000000000L);
+    return text;
+}
+
+/// Privileges the VRM lists for the logged-in user on a VM: decimal numbers as text.
+json::array ObjectPrivileges() {
+    json::array privileges;
+    for (const char* id : {"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}) privileges.push_back(json::value(id));
+    return privileges;
 }
 
 std::string LowerCase(std::string text) {
@@ -106,173 +172,334 @@ json::object RenderFolder(Model& model, const Folder& folder) {
 }
 
 json::object RenderCluster(Model& model, const Cluster& cluster) {
-    int hosts = 0;
+    std::int64_t cpuMHz = 0, memMB = 0, allocatedMB = 0;
     for (const auto& entry : model.hosts) {
-        if (entry.second.clusterUrn == cluster.urn) ++hosts;
+        const Host& host = entry.second;
+        if (host.clusterUrn != cluster.urn) continue;
+        cpuMHz += static_cast<std::int64_t>(host.cpuMHz) * host.cpuQuantity;
+        memMB += host.memTotalMB;
+        allocatedMB += host.memAllocatedMB;
     }
-    return {{"urn", cluster.urn},
-            {"uri", cluster.uri},
-            {"name", cluster.name},
-            {"description", cluster.description},
-            {"tag", cluster.tag},
-            {"parentObjUrn", cluster.parentObjUrn},
-            {"parentObjName", cluster.parentObjName},
-            {"isEnableHa", cluster.haEnabled},
+    // Neither the parent nor a description: a VRM's cluster list carries neither.
+    return {{"arch", "x86"},
+            {"cpuResource", json::object{{"allocatedSizeMHz", 0}, {"totalSizeMHz", cpuMHz}}},
+            {"cpuVendor", "GenuineIntel"},
+            {"isAutoAdjustNuma", false},
             {"isEnableDrs", cluster.drsEnabled},
-            {"isEnableDpm", false},
-            {"hostNum", hosts},
-            {"params", json::object{{"cpuVirtualizationRatio", "1"}, {"isEnableIOTailor", "false"}}}};
+            {"isEnableHa", cluster.haEnabled},
+            {"memResource", json::object{{"allocatedSizeMB", allocatedMB},
+                                         {"memTotalSizeMB", memMB},
+                                         {"memUsedSizeMB", allocatedMB / 2},
+                                         {"realtimeUsedSizeMB", allocatedMB / 2},
+                                         {"totalSizeMB", memMB}}},
+            {"name", cluster.name},
+            {"osVendor", "openEuler"},
+            {"tag", cluster.tag},
+            {"uri", cluster.uri},
+            {"urn", cluster.urn}};
 }
 
 json::object RenderHost(Model& model, const Host& host) {
-    (void)model;
-    return {{"urn", host.urn},
-            {"uri", host.uri},
-            {"uuid", host.uuid},
-            {"name", host.name},
-            {"description", host.description},
-            {"ip", host.ip},
+    int vmCount = 0;
+    for (const auto& entry : model.vms) vmCount += entry.second.hostUrn == host.urn;
+    const std::int64_t totalMHz = static_cast<std::int64_t>(host.cpuMHz) * host.cpuQuantity;
+    return {{"arch", "x86"},
+            {"attachedISOVMs", json::array()},
             {"bmcIp", host.bmcIp},
-            {"bmcUserName", ""},
-            {"clusterUrn", host.clusterUrn},
+            {"bmcUserName", "root"},
+            {"clusterEnableIOTailor", false},
             {"clusterName", host.clusterName},
-            {"status", host.status},
-            {"isMaintaining", host.maintaining},
-            {"multiPathMode", "CURRENCY"},
-            {"hostMultiPathMode", "CURRENCY"},
-            {"cpuQuantity", host.cpuQuantity},
+            {"clusterUrn", host.clusterUrn},
+            {"computeResourceStatics", host.uri + "/computeResourceStatics"},
             {"cpuMHz", host.cpuMHz},
-            {"physicalCpuQuantity", host.physicalCpuQuantity},
-            {"memQuantityMB", host.memTotalMB},
-            {"nicNum", host.nicNum},
-            {"hostRealName", LowerCase(host.name)},
+            {"cpuMuxRatio", "1.0"},
+            {"cpuOverCommitmentRatio", 100},
+            {"cpuQuantity", host.cpuQuantity},
+            {"cpuResource", json::object{{"allocatedSizeMHz", 0},
+                                         {"emulatorCPUs", ""},
+                                         {"hostTotalSizeMHz", totalMHz},
+                                         {"ioStackCPUs", ""},
+                                         {"ioStackVhostCPUs", ""},
+                                         {"manageCPUs", "0,1"},
+                                         {"totalSizeMHz", totalMHz}}},
+            {"cpuTotalCores", host.cpuQuantity},
+            {"cpuUsage", "3.5"},
+            {"cpuUsedCores", 0},
+            {"cpuVendor", "GenuineIntel"},
+            {"description", host.description},
+            {"gdvmMemoryReboot", 0},
             {"gpuCapacity", 0},
-            {"cpuResource",
-             json::object{{"totalSizeMHz", host.cpuMHz * host.cpuQuantity}, {"allocatedSizeMHz", 0}}},
-            {"memResource", json::object{{"totalSizeMB", host.memTotalMB},
-                                         {"allocatedSizeMB", host.memAllocatedMB},
-                                         {"realtimeUsedSizeMB", host.memAllocatedMB / 2}}}};
+            {"gpuCapacityReboot", 0},
+            {"gsvmMemoryReboot", 0},
+            {"hostMultiPathMode", "CURRENCY"},
+            {"hostRealName", LowerCase(host.name)},
+            {"ip", host.ip},
+            {"isFailOverHost", false},
+            {"isMaintaining", host.maintaining},
+            {"logicDiskUsage", "12.0"},
+            {"maxImcSetting", "Default"},
+            {"memMaxMuxRatio", "1.0"},
+            {"memMuxRatio", "1.0"},
+            {"memQuantityMB", host.memTotalMB},
+            {"memResource", json::object{{"allocatedSizeMB", host.memAllocatedMB},
+                                         {"hostTotalSizeMB", host.memTotalMB},
+                                         {"realtimeUsedSizeMB", host.memAllocatedMB / 2},
+                                         {"totalSizeMB", host.memTotalMB}}},
+            {"memTotalSizeMB", host.memTotalMB},
+            {"memUsage", "25.0"},
+            {"memUsedSizeMB", host.memAllocatedMB / 2},
+            {"memoryOverCommitmentRatio", 100},
+            {"multiPathMode", "CURRENCY"},
+            {"name", host.name},
+            {"nicQuantity", host.nicNum},
+            {"ntpCycle", 6},
+            {"ntpIp1", "192.168.40.1"},
+            {"ntpIp2", ""},
+            {"ntpIp3", ""},
+            {"osVendor", "openEuler"},
+            {"physicalCpuQuantity", host.physicalCpuQuantity},
+            {"runningTime", 864000},
+            {"status", host.status},
+            {"stealTaskFlag", false},
+            {"uri", host.uri},
+            {"urn", host.urn},
+            {"uuid", host.uuid},
+            {"version", "8.9.0"},
+            {"vmCount", vmCount},
+            {"xcopyFlag", 0}};
 }
 
 json::object RenderVmDisk(Model& model, const Volume& volume) {
     const Datastore* ds = model.FindDatastore(volume.datastoreUrn);
-    return {{"storageType", ds ? ds->storageType : std::string()},
-            {"volumeUrn", volume.urn},
-            {"volumeUri", volume.uri},
-            {"volumeUrl", volume.volumeUrl},
-            {"volumeUuid", volume.uuid},
-            {"diskName", volume.name},
-            {"datastoreUrn", volume.datastoreUrn},
+    // The VM's view of a volume: no link of its own (clients make it from "volumeUrn") and no usage.
+    return {{"accessMode", 0},
+            {"bootOrder", volume.systemVolume ? 1 : -1},
+            {"cacheMode", "none"},
+            {"dataCopy", false},
             {"datastoreName", ds ? ds->name : std::string()},
-            {"isThin", volume.isThin},
-            {"quantityGB", volume.quantityGB},
+            {"datastoreUrn", volume.datastoreUrn},
+            {"devName", std::string(volume.pciType == "SCSI" ? "sd" : "vd") +
+                            static_cast<char>('a' + std::clamp(volume.sequenceNum - 1, 0, 25))},
+            {"diskName", volume.name},
+            {"encrypted", "0"},
+            {"encryptedType", 0},
             {"indepDisk", volume.indepDisk},
-            {"persistentDisk", volume.persistentDisk},
-            {"sequenceNum", volume.sequenceNum},
-            {"pciType", volume.pciType},
-            {"busType", LowerCase(volume.pciType)},
-            {"volType", volume.volType},
-            {"systemVolume", volume.systemVolume},
+            {"ioMode", "dataplane"},
+            {"ioWeight", 0},
+            {"isDataCopy", false},
+            {"isThin", volume.isThin},
             {"maxReadBytes", 0},
-            {"maxWriteBytes", 0},
             {"maxReadRequest", 0},
+            {"maxWriteBytes", 0},
             {"maxWriteRequest", 0},
+            {"originVolumeFormat", "raw"},
+            {"pciType", volume.pciType},
+            {"persistentDisk", volume.persistentDisk},
+            {"quantityGB", volume.quantityGB},
+            {"sequenceNum", volume.sequenceNum},
+            {"storageProtocol", "0"},
+            {"storageType", ds ? ds->storageType : std::string()},
+            {"systemVolume", volume.systemVolume},
+            {"thin", volume.isThin},
             {"totalRWBytes", 0},
             {"totalRWRequest", 0},
-            {"isCoverData", false},
-            {"ioMode", "dataplane"}};
+            {"type", volume.type},
+            {"volType", volume.volType},
+            {"volumeAttachStatus", "attached"},
+            {"volumeFormat", "raw"},
+            {"volumeUrl", volume.volumeUrl},
+            {"volumeUrn", volume.urn},
+            {"volumeUseType", "NORMAL_VOL"},
+            {"volumeUuid", volume.uuid}};
 }
 
 json::object RenderVolume(Model& model, const Volume& volume) {
     const Datastore* ds = model.FindDatastore(volume.datastoreUrn);
-    const Vm* vm = volume.vmUrn.empty() ? nullptr : model.FindVm(volume.vmUrn);
-    json::object out{{"urn", volume.urn},
-                     {"uri", volume.uri},
-                     {"uuid", volume.uuid},
-                     {"name", volume.name},
-                     {"quantityGB", volume.quantityGB},
-                     {"status", volume.status},
-                     {"storageType", ds ? ds->storageType : std::string()},
-                     {"isThin", volume.isThin},
-                     {"type", volume.type},
-                     {"datastoreUrn", volume.datastoreUrn},
+    json::object out{{"customProperties", json::object()},
                      {"datastoreName", ds ? ds->name : std::string()},
+                     {"datastoreUrn", volume.datastoreUrn},
+                     {"drExtParams", ""},
+                     {"encrypted", "0"},
                      {"indepDisk", volume.indepDisk},
-                     {"persistentDisk", volume.persistentDisk},
-                     {"volNameOnDev", "vol-" + volume.uuid},
-                     {"volumeUrl", volume.volumeUrl},
-                     {"userUsedSize", volume.userUsedSizeMB},
-                     {"volType", volume.volType},
-                     {"volProvisionSize", volume.quantityGB * 1024LL},
-                     {"pciType", volume.pciType},
-                     {"sequenceNum", volume.sequenceNum},
+                     {"ioWeight", 0},
+                     {"isDiffVol", false},
+                     {"isThin", volume.isThin},
+                     {"lunId", std::to_string(volume.id)},
                      {"maxReadBytes", 0},
+                     {"maxReadRequest", 0},
                      {"maxWriteBytes", 0},
-                     {"createTime", volume.createTime}};
-    if (vm) out["vms"] = json::array{json::object{{"vmUrn", vm->urn}, {"vmName", vm->name}}};
+                     {"maxWriteRequest", 0},
+                     {"name", volume.name},
+                     {"pciType", volume.pciType},
+                     {"persistentDisk", volume.persistentDisk},
+                     {"pvscsiSupport", 0},
+                     {"quantityGB", volume.quantityGB},
+                     {"siocFlag", 0},
+                     {"srcVolumeUrn", "null"},
+                     {"status", volume.status},
+                     {"storageProtocol", "0"},
+                     {"storageSN", "2102351QLH10K" + std::to_string(100000 + volume.id % 100000)},
+                     {"storageType", ds ? ds->storageType : std::string()},
+                     {"storageVersion", "V300R006C50"},
+                     {"totalRWBytes", 0},
+                     {"totalRWRequest", 0},
+                     {"type", volume.type},
+                     {"uri", volume.uri},
+                     {"urn", volume.urn},
+                     {"userUsedSize", volume.userUsedSizeMB},
+                     {"uuid", volume.uuid},
+                     {"volNameOnDev", "vol-" + volume.uuid},
+                     {"volProvisionSize", volume.quantityGB * 1024LL},
+                     {"volType", volume.volType},
+                     {"volumeFormat", "raw"},
+                     {"volumeUrl", volume.volumeUrl},
+                     {"volumeUseType", 0}};
     if (!volume.volCBTCreateTime.empty()) out["volCBTCreateTime"] = volume.volCBTCreateTime;
     return out;
 }
 
 json::object RenderNic(Model& model, const Nic& nic) {
     const PortGroup* pg = model.FindPortGroup(nic.portGroupUrn);
-    return {{"name", nic.name},
-            {"urn", nic.urn},
-            {"uri", nic.uri},
-            {"portGroupUrn", nic.portGroupUrn},
-            {"portGroupName", pg ? pg->name : std::string()},
-            {"mac", nic.mac},
-            {"ip", nic.ip},
-            {"ips6", json::array()},
-            {"sequenceNum", nic.sequenceNum},
-            {"virtIo", nic.virtIo},
-            {"nicType", nic.nicType},
-            {"portId", nic.portId},
+    return {{"bootOrder", -1},
+            {"connectAtPowerOn", true},
             {"enableSecurityGroup", false},
-            {"nicConfig", json::object{{"vringbuf", 256}, {"queues", 1}}}};
+            {"ip", nic.ip},
+            {"ipList", nic.ip},
+            {"ips6", json::array()},
+            {"linkStatus", "connected"},
+            {"mac", nic.mac},
+            {"name", nic.name},
+            {"nicConfig", json::object{{"pollUs", 0}, {"queues", 1}, {"vringbuf", 256}}},
+            {"nicType", nic.nicType},
+            {"portGroupName", pg ? pg->name : std::string()},
+            {"portGroupUrn", nic.portGroupUrn},
+            {"portId", nic.portId},
+            {"securityGroupName", ""},
+            {"sequenceNum", nic.sequenceNum},
+            {"status", "connect"},
+            {"uri", nic.uri},
+            {"urn", nic.urn},
+            {"virtIo", nic.virtIo}};
 }
 
+namespace {
+
+/// A NIC as a VM list entry carries it: addresses and slot only, no port group.
+json::object NicSummary(const Nic& nic) {
+    return {{"ip", nic.ip},
+            {"ipList", nic.ip},
+            {"ips6", json::array()},
+            {"mac", nic.mac},
+            {"sequenceNum", nic.sequenceNum}};
+}
+
+}  // namespace
+
 json::object RenderVm(Model& model, const Vm& vm, int detail, bool hideTemplateFlag) {
-    json::object out{{"urn", vm.urn},       {"uri", vm.uri},
-                     {"uuid", vm.uuid},     {"name", vm.name},
-                     {"status", vm.status}, {"isTemplate", hideTemplateFlag ? false : vm.isTemplate}};
-    if (detail <= 0) return out;
-    std::string location = !vm.clusterUrn.empty() ? vm.clusterUrn : vm.hostUrn;
+    const bool isTemplate = hideTemplateFlag ? false : vm.isTemplate;
+    if (detail <= 0) {
+        return {{"urn", vm.urn},       {"uri", vm.uri},
+                {"uuid", vm.uuid},     {"name", vm.name},
+                {"status", vm.status}, {"isTemplate", isTemplate}};
+    }
+    const bool running = vm.status == "running";
+    // Templates run nowhere: their host fields are empty.
+    const std::string hostUrn = vm.isTemplate ? std::string() : vm.hostUrn;
+    const std::string location = !vm.clusterUrn.empty() ? vm.clusterUrn : vm.hostUrn;
+    json::object out;
+    if (detail >= 2) out["additionalStatus"] = json::array();
+    out["arch"] = "x86";
+    if (detail >= 2) out["attachAtPowerOn"] = false;
+    out["cdRomStatus"] = "empty";
+    out["clusterName"] = ClusterName(model, vm.clusterUrn);
+    out["clusterUrn"] = vm.clusterUrn;
+    out["createTime"] = vm.createTime;
+    if (detail == 1) out["createTimeUTC"] = vm.createTime;
+    if (detail >= 2) {
+        out["customProperties"] = json::object();
+        json::array datastores;
+        for (const Volume* volume : model.VolumesOf(vm)) {
+            if (std::find(datastores.begin(), datastores.end(), json::value(volume->datastoreUrn)) ==
+                datastores.end())
+                datastores.push_back(json::value(volume->datastoreUrn));
+        }
+        out["dataStoreUrns"] = std::move(datastores);
+    }
     out["description"] = vm.description;
-    out["group"] = nullptr;
+    out["drStatus"] = 9;
+    if (detail >= 2) {
+        out["floppyStatus"] = "empty";
+        out["haConfig"] = json::object{{"hostFaultPolicy", 0}, {"vmFaultPolicy", 0}};
+    }
+    out["hostName"] = HostName(model, hostUrn);
+    out["hostUrn"] = hostUrn;
+    if (detail == 1) out["hugePage"] = "4K";
+    out["idle"] = 0;
+    out["initSyncStatus"] = 0;
+    out["isBindingHost"] = false;
+    if (detail >= 2) {
+        out["isEnableCdp"] = false;
+        out["isEnableIntegrity"] = false;
+    }
+    out["isLinkClone"] = false;
+    if (detail >= 2) out["isMultiDiskSpeedup"] = false;
+    out["isTemplate"] = isTemplate;
     out["location"] = location;
     out["locationName"] =
         !vm.clusterUrn.empty() ? ClusterName(model, vm.clusterUrn) : HostName(model, vm.hostUrn);
-    out["hostUrn"] = vm.hostUrn;
-    out["hostName"] = HostName(model, vm.hostUrn);
-    out["clusterUrn"] = vm.clusterUrn;
-    out["clusterName"] = ClusterName(model, vm.clusterUrn);
-    out["createTime"] = vm.createTime;
-    out["toolsVersion"] = vm.status == "running" ? vm.toolsVersion : std::string();
-    out["pvDriverStatus"] = vm.status == "running" ? "running" : "empty";
+    if (!vm.isTemplate) out["minCompatibleimcSetting"] = "Default";
+    out["name"] = vm.name;
+    if (detail >= 2) out["needMergeSnapshot"] = false;
+    out["objectPrivs"] = vm.isTemplate ? json::array() : ObjectPrivileges();
+    if (detail >= 2) out["osOptions"] = OsOptions(vm);
+    if (detail == 1) {
+        out["params"] = json::object{{"snapshotNum", std::to_string(vm.snapshots.size())}};
+    } else {
+        out["params"] = json::object{{"PCI_IB_CARD", "0"}, {"vmSubStatus", "0"}};
+    }
+    out["pvDriverStatus"] = running ? "running" : "notRunning";
+    out["rpoStatus"] = 0;
+    if (detail >= 2) out["runningTime"] = running ? 3600 : 0;
+    out["status"] = vm.status;
     out["toolInstallStatus"] = "empty";
-    out["cdRomStatus"] = "empty";
-    out["isLinkClone"] = false;
-    out["isBindingHost"] = false;
-    out["vmType"] = 0;
-    out["drStatus"] = 9;
-    out["objectPrivs"] = json::array();
+    if (!vm.isTemplate) out["toolsVersion"] = running ? vm.toolsVersion : std::string();
+    out["uri"] = vm.uri;
+    out["urn"] = vm.urn;
+    out["uuid"] = vm.uuid;
+
+    json::object config;
     json::array nics;
-    for (const auto& nic : vm.nics) nics.push_back(RenderNic(model, nic));
-    json::object config{{"cpu", Cpu(vm)}, {"memory", Memory(vm)}, {"nics", std::move(nics)}};
     if (detail >= 2) {
+        config["cpu"] = Cpu(vm);
         json::array disks;
         for (const Volume* volume : model.VolumesOf(vm)) disks.push_back(RenderVmDisk(model, *volume));
         config["disks"] = std::move(disks);
-        config["properties"] = Properties();
-        config["usb"] = json::array();
-        config["graphicsCard"] = json::object{{"type", "cirrus"}, {"size", 4}};
-        out["osOptions"] = OsOptions(vm);
-        out["vncAcessInfo"] = json::object{{"hostIp", "192.168.40.10"}, {"vncPort", 5900 + vm.number % 1000}};
-        out["minCompatibleimcVersion"] = "6.3.0";
-        out["params"] = json::object{{"externalUuid", vm.uuid}};
+        config["graphicsCard"] = json::object{{"size", 4}, {"type", "cirrus"}};
+        config["memory"] = Memory(vm);
+        for (const auto& nic : vm.nics) nics.push_back(RenderNic(model, nic));
+    } else {
+        for (const auto& nic : vm.nics) nics.push_back(NicSummary(nic));
     }
+    config["nics"] = std::move(nics);
+    config["numaNodes"] = 0;
+    if (detail >= 2) {
+        config["pcis"] = json::array();
+        config["properties"] = Properties();
+        config["usb"] = json::array{json::object{{"controllerType", "xHCI"}, {"device", json::array()}}};
+    } else {
+        config["properties"] = json::object{{"dpiVmType", ""}, {"secureVmType", ""}};
+    }
+    config["vtpm"] = json::object();
     out["vmConfig"] = std::move(config);
+    if (detail >= 2) out["vmRebootConfig"] = RebootConfig(vm);
+    out["vmType"] = 0;
+    if (detail >= 2) {
+        const Host* host = model.FindHost(vm.hostUrn);
+        out["vncAcessInfo"] = json::object{{"hostIp", host ? host->ip : std::string("0.0.0.0")},
+                                           {"vncPassword", ""},
+                                           {"vncPort", 5900 + vm.number % 1000},
+                                           {"vncUserName", "vnc"}};
+    }
     return out;
 }
 
@@ -288,29 +515,36 @@ json::object RenderDatastore(Model& model, const Datastore& ds) {
             suUrn = unit->urn;
             suName = unit->name;
         }
-        units.push_back(json::object{{"urn", unit->urn}, {"sdName", unit->sdName}, {"suName", unit->name}});
+        units.push_back(json::object{
+            {"sdName", unit->sdName}, {"suName", unit->name}, {"type", ds.storageType}, {"urn", unit->urn}});
     }
-    return {{"urn", ds.urn},
-            {"uri", ds.uri},
-            {"name", ds.name},
+    // Hosts reach SAN storage over iSCSI; the entry's "urn" is a number as text on a VRM.
+    json::array protocols;
+    if (ds.storageType == "advanceSan")
+        protocols.push_back(json::object{{"accessProtocol", "iSCSI"}, {"urn", std::to_string(ds.id)}});
+    return {{"actualCapacityGB", ds.capacityGB},
+            {"actualFreeSizeGB", ds.capacityGB - ds.usedSizeGB},
+            {"capacityGB", ds.capacityGB},
             {"description", ds.description},
+            {"dsLockType", 0},
+            {"freeSizeGB", ds.capacityGB - ds.usedSizeGB},
+            {"hostConnectProtocols", std::move(protocols)},
+            {"hosts", std::move(hosts)},
+            {"isThin", ds.isThin},
+            {"name", ds.name},
+            {"refreshTime", ds.refreshTime},
             {"status", ds.status},
             {"storageType", ds.storageType},
-            {"isThin", ds.isThin},
-            {"capacityGB", ds.capacityGB},
-            {"usedSizeGB", ds.usedSizeGB},
-            {"freeSizeGB", ds.capacityGB - ds.usedSizeGB},
-            {"actualCapacityGB", ds.capacityGB},
-            {"actualFreeSizeGB", ds.capacityGB - ds.usedSizeGB},
-            {"refreshTime", ds.refreshTime},
-            {"hosts", std::move(hosts)},
-            {"clusterSize", ds.clusterSize},
-            {"suUrn", suUrn},
-            {"suName", suName},
             {"storageUnits", std::move(units)},
-            {"siocFlag", false},
+            {"suIdList", json::array()},
+            {"suName", suName},
+            {"suUrn", suUrn},
             {"thinRate", 100},
-            {"storageBackendType", ds.storageType == "LOCAL" ? "local" : "shared"}};
+            {"tierSize", json::array{json::value(0), json::value(ds.capacityGB), json::value(0)}},
+            {"uri", ds.uri},
+            {"urn", ds.urn},
+            {"usedSizeGB", ds.usedSizeGB},
+            {"version", "1"}};
 }
 
 json::object RenderStorageUnit(Model& model, const StorageUnit& unit) {
@@ -341,46 +575,41 @@ json::object RenderStorageResource(const StorageResource& r) {
 }
 
 json::object RenderDvSwitch(const DvSwitch& sw) {
-    return {{"urn", sw.urn},
-            {"uri", sw.uri},
-            {"name", sw.name},
-            {"description", sw.description},
-            {"type", sw.type},
-            {"portGroupNum", static_cast<int>(sw.portGroups.size())},
+    return {{"description", sw.description},
             {"isIgmpSnooping", sw.isIgmpSnooping},
             {"mtu", sw.mtu},
-            {"vlanPoolSet", json::array{json::object{{"startVlanId", 1}, {"endVlanId", 4094}}}}};
+            {"name", sw.name},
+            {"portGroupNum", static_cast<int>(sw.portGroups.size())},
+            {"qosType", 0},
+            {"type", sw.type},
+            {"uri", sw.uri},
+            {"urn", sw.urn}};
 }
 
 json::object RenderPortGroup(const DvSwitch& sw, const PortGroup& pg) {
-    json::object out{{"urn", pg.urn},
-                     {"uri", pg.uri},
-                     {"name", pg.name},
-                     {"description", pg.description},
-                     {"dvSwitchUrn", sw.urn},
-                     {"subnetUrn", pg.subnetUrn},
-                     {"portType", pg.portType},
-                     {"vlanId", pg.vlanId},
-                     {"vxlanId", pg.vxlanId},
-                     {"adminStatus", pg.adminStatus},
-                     {"txLimit", pg.txLimit},
-                     {"txPeakLimit", pg.txPeakLimit},
-                     {"txBurstSize", pg.txBurstSize},
-                     {"txWeight", pg.txWeight},
-                     {"rxLimit", pg.rxLimit},
-                     {"rxPeakLimit", pg.rxPeakLimit},
-                     {"rxBurstSize", pg.rxBurstSize},
-                     {"rxWeight", pg.rxWeight},
-                     {"priority", pg.priority},
-                     {"isDhcpIsolation", pg.isDhcpIsolation},
-                     {"isIpMacBind", pg.isIpMacBind},
-                     {"vspNum", pg.vspNum},
-                     {"arpBcstSuppress", pg.arpBcstSuppress},
-                     {"ipBcstSuppress", pg.ipBcstSuppress},
-                     {"isCalcTCPCheckSum", false}};
-    if (!pg.vlanRange.empty()) out["vlanRange"] = pg.vlanRange;
-    if (!pg.multicastIp.empty()) out["multicastIp"] = pg.multicastIp;
-    return out;
+    (void)sw;
+    return {{"description", pg.description},
+            {"forgedTransmit", 0},
+            {"ipBcstSuppress", pg.ipBcstSuppress},
+            {"isCalcTCPCheckSum", false},
+            {"isDhcpIsolation", pg.isDhcpIsolation},
+            {"isIpMacBind", pg.isIpMacBind},
+            {"isQinQEnable", false},
+            {"macChange", 0},
+            {"name", pg.name},
+            {"portType", pg.portType},
+            {"priority", pg.priority},
+            {"rxBurstSize", pg.rxBurstSize},
+            {"rxLimit", pg.rxLimit},
+            {"rxPeakLimit", pg.rxPeakLimit},
+            {"txBurstSize", pg.txBurstSize},
+            {"txLimit", pg.txLimit},
+            {"txPeakLimit", pg.txPeakLimit},
+            {"txWeight", pg.txWeight},
+            {"uri", pg.uri},
+            {"urn", pg.urn},
+            {"vlanId", pg.vlanId},
+            {"vlanType", pg.vlanRange.empty() ? 0 : 1}};
 }
 
 json::object RenderSnapshotTree(const Vm& vm) {
@@ -430,22 +659,46 @@ json::object RenderSnapshot(const Vm& vm, const Snapshot& s) {
             {"volsnapshots", std::move(volsnapshots)}};
 }
 
-json::object RenderTask(const Task& t) {
-    return {{"urn", t.urn},
-            {"uri", t.uri},
-            {"type", t.type},
-            {"status", t.status},
-            {"progress", t.progress},
-            {"reason", TextOrNull(t.reason)},
-            {"reasonDes", TextOrNull(t.reasonDes)},
-            {"entityUrn", t.entityUrn},
-            {"entityUri", t.entityUri},
-            {"startTime", t.startTime},
-            {"finishTime", TextOrNull(t.finishTime)},
-            {"canceled", t.canceled},
-            {"cancelable", t.cancelable},
-            {"userName", t.userName},
-            {"mainTask", true}};
+json::object RenderTask(Model& model, const Task& t, bool listEntry) {
+    const bool finished = t.status == "success" || t.status == "failed";
+    std::string entityName;
+    if (const Vm* vm = model.FindVm(t.entityUrn)) {
+        entityName = vm->name;
+    } else if (const Volume* volume = model.FindVolume(t.entityUrn)) {
+        entityName = volume->name;
+    }
+    json::object out{{"cancelable", t.cancelable},
+                     {"cancelled", t.canceled},
+                     {"costTime", finished ? std::to_string(Millis(t.finishSeconds - t.startSeconds))
+                                           : std::string("null")},
+                     {"entityName", entityName},
+                     {"entityUrn", t.entityUrn}};
+    if (finished && !listEntry) out["finishTime"] = t.finishTime;
+    out["isRetry"] = false;
+    out["isRollback"] = false;
+    out["localFinishTime"] = finished ? Millis(t.finishSeconds) : 0;
+    out["localStartTime"] = Millis(t.startSeconds);
+    out["progress"] = t.progress;
+    // Only a failed task says why.
+    if (t.status == "failed") {
+        out["reason"] = t.reason;
+        out["reasonDes"] = t.reasonDes;
+    }
+    out["relateTaskIds"] = json::array();
+    out["requestId"] = RequestId(t.id);
+    out["startTime"] = t.startTime;
+    out["status"] = t.status;
+    out["taskFrom"] = 0;
+    if (listEntry) {
+        out["taskId"] = std::to_string(t.id);
+    } else {
+        out["taskType"] = t.type;
+    }
+    out["type"] = t.type;
+    out["uri"] = t.uri;
+    out["urn"] = t.urn;
+    out["user"] = t.userName;
+    return out;
 }
 
 json::object RenderBackupResource(const BackupResource& r) {

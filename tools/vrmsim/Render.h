@@ -1,8 +1,10 @@
 #ifndef VRMSIM_RENDER_H
 #define VRMSIM_RENDER_H
 
-// Model objects as the VRM writes them in JSON: the keys the library reads plus realistic keys it
-// ignores.
+// Model objects as a VRM (version 8.9) writes them in JSON: the same keys with the same JSON types and
+// value formats (numbers as text where the VRM sends text, 13-digit millisecond times, "null" as text),
+// and no keys a VRM leaves out. tests/data/vrm-answers.tsv holds the real shapes the fidelity test
+// compares these answers with.
 
 #include <boost/json/object.hpp>
 
@@ -30,7 +32,9 @@ boost::json::object RenderPortGroup(const DvSwitch& dvSwitch, const PortGroup& p
 /// The answer of GET <vm>/snapshots: "currentSnapshot" and the tree under "rootSnapshots".
 boost::json::object RenderSnapshotTree(const Vm& vm);
 boost::json::object RenderSnapshot(const Vm& vm, const Snapshot& snapshot);
-boost::json::object RenderTask(const Task& task);
+/// A task read by its link, or (`listEntry`) as an entry of the task list, which carries its id as
+/// "taskId" and neither "taskType" nor "finishTime".
+boost::json::object RenderTask(Model& model, const Task& task, bool listEntry = false);
 boost::json::object RenderBackupResource(const BackupResource& resource);
 boost::json::object RenderOsCatalogue(const OsCatalogue& catalogue);
 

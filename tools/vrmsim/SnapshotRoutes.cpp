@@ -74,7 +74,7 @@ class SnapshotRoutes : public std::enable_shared_from_this<SnapshotRoutes> {
         Snapshot& snapshot = AddSnapshot(*vm, *name, description.value_or(""), type, memory, consistent);
         long number = vm->number;
         long snapshotId = snapshot.id;
-        Task& task = BeginTask(c_, request, "createSnapshot", vm->urn, vm->uri,
+        Task& task = BeginTask(c_, request, "CreateSnapshotTask", vm->urn, vm->uri,
                                [number, snapshotId](Model& model, Task& done) {
                                    Vm* owner = VmByNumber(model, number);
                                    if (!owner || !owner->snapshots.count(snapshotId)) return;
@@ -157,7 +157,7 @@ class SnapshotRoutes : public std::enable_shared_from_this<SnapshotRoutes> {
         snapshot->status = "deleting";
         long number = vm->number;
         long snapshotId = snapshot->id;
-        Task& task = BeginTask(c_, request, "deleteSnapshot", snapshot->urn, snapshot->uri,
+        Task& task = BeginTask(c_, request, "DeleteSnapshotTask", snapshot->urn, snapshot->uri,
                                [number, snapshotId](Model& model, Task& done) {
                                    Vm* owner = VmByNumber(model, number);
                                    if (!owner || !owner->snapshots.count(snapshotId)) return;

@@ -261,7 +261,7 @@ class VmRoutes : public std::enable_shared_from_this<VmRoutes> {
             vm.volumeUrns.push_back(slot.volume->urn);
         }
         Vm& stored = m().vms[number] = std::move(vm);
-        Task& task = BeginTask(c_, request, "createVm", stored.urn, stored.uri,
+        Task& task = BeginTask(c_, request, "CreateVmTask", stored.urn, stored.uri,
                                [number, autoBoot](Model& model, Task& done) {
                                    Vm* created = VmByNumber(model, number);
                                    if (!created) return;
@@ -290,7 +290,7 @@ class VmRoutes : public std::enable_shared_from_this<VmRoutes> {
         if (Busy(*vm)) return BusyAnswer(*vm);
         if (vm->status != "stopped")
             return Refuse(400, errors::kWrongState, "The VM " + vm->name + " is already " + vm->status + ".");
-        return ChangePower(request, *vm, "startVm", "starting", "running");
+        return ChangePower(request, *vm, "StartVmTask", "starting", "running");
     }
 
     HttpResponse Stop(const HttpRequest& request, const PathParams& params) {
@@ -306,7 +306,8 @@ class VmRoutes : public std::enable_shared_from_this<VmRoutes> {
         if (vm->status != "running")
             return Refuse(400, errors::kWrongState,
                           "The VM " + vm->name + " is not running (" + vm->status + ").");
-        return ChangePower(request, *vm, mode == "force" ? "forceStopVm" : "stopVm", "stopping", "stopped");
+        // A VRM names a forced stop as it names a safe one.
+        return ChangePower(request, *vm, "StopVmTask", "stopping", "stopped");
     }
 
     HttpResponse ChangePower(const HttpRequest& request, Vm& vm, const char* type, const char* during,
@@ -341,7 +342,7 @@ class VmRoutes : public std::enable_shared_from_this<VmRoutes> {
         if (Busy(*vm)) return BusyAnswer(*vm);
         long number = vm->number;
         std::int64_t memoryMB = sizes.memoryMB.value_or(vm->memoryMB);
-        Task& task = BeginTask(c_, request, "modifyVm", vm->urn, vm->uri, [=](Model& model, Task& done) {
+        Task& task = BeginTask(c_, request, "ModifyVmTask", vm->urn, vm->uri, [=](Model& model, Task& done) {
             Vm* changed = VmByNumber(model, number);
             if (!changed || done.status != "success") return;
             if (name) changed->name = *name;
@@ -365,7 +366,7 @@ class VmRoutes : public std::enable_shared_from_this<VmRoutes> {
         std::string before = vm->status;
         vm->status = "deleting";
         long number = vm->number;
-        Task& task = BeginTask(c_, request, "deleteVm", vm->urn, vm->uri,
+        Task& task = BeginTask(c_, request, "DeleteVmTask", vm->urn, vm->uri,
                                [number, before, keepDisks](Model& model, Task& done) {
                                    Vm* gone = VmByNumber(model, number);
                                    if (!gone) return;
@@ -433,7 +434,7 @@ class VmRoutes : public std::enable_shared_from_this<VmRoutes> {
         vm->volumeUrns.push_back(volume->urn);
         long number = vm->number;
         std::string volumeUrn = volume->urn;
-        Task& task = BeginTask(c_, request, "attachVolume", vm->urn, vm->uri,
+        Task& task = BeginTask(c_, request, "AttachVolumeTask", vm->urn, vm->uri,
                                [number, volumeUrn](Model& model, Task& done) {
                                    if (done.status == "success") return;
                                    if (Vm* owner = VmByNumber(model, number)) DropVolume(*owner, volumeUrn);
@@ -465,7 +466,7 @@ class VmRoutes : public std::enable_shared_from_this<VmRoutes> {
         if (Busy(*vm)) return BusyAnswer(*vm);
         long number = vm->number;
         std::string volumeUrn = volume->urn;
-        Task& task = BeginTask(c_, request, "detachVolume", vm->urn, vm->uri,
+        Task& task = BeginTask(c_, request, "DetachVolumeTask", vm->urn, vm->uri,
                                [number, volumeUrn](Model& model, Task& done) {
                                    if (done.status != "success") return;
                                    if (Vm* owner = VmByNumber(model, number)) DropVolume(*owner, volumeUrn);
@@ -536,7 +537,7 @@ class VmRoutes : public std::enable_shared_from_this<VmRoutes> {
         long number = vm->number;
         long nicId = nic.id;
         Task& task =
-            BeginTask(c_, request, "addNic", vm->urn, vm->uri, [number, nicId](Model& model, Task& done) {
+            BeginTask(c_, request, "AddNicTask", vm->urn, vm->uri, [number, nicId](Model& model, Task& done) {
                 if (done.status == "success") return;
                 if (Vm* owner = VmByNumber(model, number)) {
                     auto& nics = owner->nics;

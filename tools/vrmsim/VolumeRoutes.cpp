@@ -90,7 +90,7 @@ class VolumeRoutes : public std::enable_shared_from_this<VolumeRoutes> {
         volume.createTime = Model::FormatTime(c_.now());
         if (!thin) ds->usedSizeGB += *sizeGB;
         Task& task =
-            BeginTask(c_, request, "createVolume", volume.urn, volume.uri, [id](Model& model, Task& done) {
+            BeginTask(c_, request, "CreateVolumeTask", volume.urn, volume.uri, [id](Model& model, Task& done) {
                 auto it = model.volumes.find(id);
                 if (it == model.volumes.end()) return;
                 if (done.status == "success") {
@@ -119,7 +119,7 @@ class VolumeRoutes : public std::enable_shared_from_this<VolumeRoutes> {
         if (name && !name->empty()) volume->name = *name;
         if (independent) volume->indepDisk = *independent;
         if (persistent) volume->persistentDisk = *persistent;
-        return TaskAnswer(m().StartTask("modifyVolume", volume->urn, volume->uri, c_.now(), 0));
+        return TaskAnswer(m().StartTask("ModifyVolumeTask", volume->urn, volume->uri, c_.now(), 0));
     }
 
     HttpResponse Delete(const HttpRequest& request) {
@@ -139,7 +139,7 @@ class VolumeRoutes : public std::enable_shared_from_this<VolumeRoutes> {
         volume->status = "DELETING";
         long id = volume->id;
         Task& task = BeginTask(
-            c_, request, "deleteVolume", volume->urn, volume->uri, [id, before](Model& model, Task& done) {
+            c_, request, "DeleteVolumeTask", volume->urn, volume->uri, [id, before](Model& model, Task& done) {
                 auto it = model.volumes.find(id);
                 if (it == model.volumes.end()) return;
                 if (done.status != "success") {
@@ -275,7 +275,7 @@ class VolumeRoutes : public std::enable_shared_from_this<VolumeRoutes> {
         ds.description = "created on " + host->name + (format.value_or(0) == 1 ? ", formatted" : "");
         ds.hostUrns = unit->type == "LOCAL" ? std::vector<std::string>{host->urn} : unit->hostUrns;
         ds.storageUnitUrns = {unit->urn};
-        Task& task = BeginTask(c_, request, "createDatastore", urn, uri, [ds](Model& model, Task& done) {
+        Task& task = BeginTask(c_, request, "CreateDatastoreTask", urn, uri, [ds](Model& model, Task& done) {
             if (done.status == "success") model.datastores[ds.id] = ds;
         });
         return TaskAnswer(task, urn, uri);
