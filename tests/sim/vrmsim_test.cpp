@@ -10,9 +10,11 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -744,6 +746,272 @@ TEST_F(VrmsimInventory, TasksAdvanceWhenPolled) {
     EXPECT_EQ(second.at("progress").as_int64(), 100);
     EXPECT_FALSE(second.at("cancelled").as_bool());
     EXPECT_EQ(List("/vms?limit=1", "vms")[0].at("status").as_string(), "stopped");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Fidelity: vrmsim's answers against the key paths, JSON types and value formats of a real VRM
+// (tests/data/vrm-answers.tsv), scored per object kind.
+
+/// One row of the real shapes.
+struct RealKey {
+    std::string path, type, format;
+};
+
+std::map<std::string, std::vector<RealKey>> ReadRealShapes() {
+    std::map<std::string, std::vector<RealKey>> shapes;
+    std::ifstream in(std::string(FCSDK_TEST_DATA_DIR) + "/vrm-answers.tsv");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> columns;
+        std::stringstream stream(line);
+        std::string column;
+        while (std::getline(stream, column, '\t')) columns.push_back(column);
+        columns.resize(4);
+        shapes[columns[0]].push_back({columns[1], columns[2], columns[3]});
+    }
+    return shapes;
+}
+
+/// Every value of an answer by its key path ("a.b", "list[]" for each element).
+void CollectPaths(const json::value& value, const std::string& path,
+                  std::map<std::string, std::vector<const json::value*>>& paths) {
+    if (!path.empty()) paths[path].push_back(&value);
+    if (value.is_object()) {
+        for (const auto& member : value.as_object()) {
+            std::string key(member.key());
+            CollectPaths(member.value(), path.empty() ? key : path + "." + key, paths);
+        }
+    } else if (value.is_array()) {
+        for (const auto& element : value.as_array()) CollectPaths(element, path + "[]", paths);
+    }
+}
+
+bool HasType(const json::value& value, const std::string& type) {
+    if (type == "number") return value.is_number();
+    if (type == "string") return value.is_string();
+    if (type == "bool") return value.is_bool();
+    if (type == "array") return value.is_array();
+    if (type == "object") return value.is_object();
+    return false;
+}
+
+/// A "urn ..." or "uri ..." format as a pattern: placeholders and numbered segments match any segment.
+std::regex LinkPattern(const std::string& shape, char separator) {
+    std::string pattern;
+    std::stringstream stream(shape);
+    std::string segment;
+    bool first = true;
+    while (std::getline(stream, segment, separator)) {
+        if (!first) pattern += separator;
+        first = false;
+        bool variable = segment.find('<') != std::string::npos ||
+                        std::any_of(segment.begin(), segment.end(), [](char c) { return std::isdigit(c); });
+        pattern += variable ? std::string("[^:/]+") : segment;
+    }
+    return std::regex(pattern);
+}
+
+/// Whether a value has the recorded format. Quoted examples ("running") and free text are not
+/// checked: they depend on the object's state, not on the shape.
+bool HasFormat(const json::value& value, const std::string& format) {
+    auto text = [&]() { return value.is_string() ? std::string(value.as_string()) : std::string("\x01"); };
+    auto matches = [&](const char* pattern) { return std::regex_match(text(), std::regex(pattern)); };
+    if (format == "integer") return value.is_int64() || value.is_uint64();
+    if (format == "13-digit integer (ms)")
+        return value.is_int64() && std::to_string(value.as_int64()).size() == 13;
+    if (format == "digits as text") return matches("[0-9]+");
+    if (format == "decimal as text") return matches("-?[0-9]+(\\.[0-9]+)?");
+    if (format == "the text \"null\"") return text() == "null";
+    if (format.rfind("date-time", 0) == 0)
+        return matches("[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}");
+    if (format.rfind("dotted digits", 0) == 0) return matches("[0-9]+(\\.[0-9]+)+");
+    if (format == "UUID")
+        return matches("[0-9a-fA-F]{8}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{12}");
+    if (format == "MAC") return matches("[0-9a-fA-F]{2}(:[0-9a-fA-F]{2}){5}");
+    if (format.rfind("urn ", 0) == 0) return std::regex_match(text(), LinkPattern(format.substr(4), ':'));
+    if (format.rfind("uri ", 0) == 0) return std::regex_match(text(), LinkPattern(format.substr(4), '/'));
+    return true;
+}
+
+/// Key paths the library reads, per object kind: these must be present with the real type.
+std::set<std::string> LibraryReads(const std::string& kind) {
+    auto under = [](const std::string& prefix, std::initializer_list<const char*> keys) {
+        std::set<std::string> paths;
+        for (const char* key : keys) paths.insert(prefix + key);
+        return paths;
+    };
+    auto join = [](std::set<std::string> a, const std::set<std::string>& b) {
+        a.insert(b.begin(), b.end());
+        return a;
+    };
+    const std::set<std::string> vm = {"name",
+                                      "uri",
+                                      "urn",
+                                      "description",
+                                      "status",
+                                      "uuid",
+                                      "hostName",
+                                      "hostUrn",
+                                      "clusterName",
+                                      "clusterUrn",
+                                      "toolsVersion",
+                                      "isTemplate",
+                                      "vmConfig",
+                                      "vmConfig.nics",
+                                      "vmConfig.nics[].ip",
+                                      "vmConfig.nics[].mac",
+                                      "vmConfig.nics[].sequenceNum"};
+    const std::set<std::string> task = {"urn",       "uri",        "type",     "status",    "entityUrn",
+                                        "startTime", "finishTime", "progress", "cancelled", "cancelable"};
+    if (kind == "vm-list" || kind == "template-list") {
+        std::set<std::string> paths = {"total"};
+        for (const auto& path : vm) paths.insert("vms[]." + path);
+        return paths;
+    }
+    if (kind == "vm") {
+        return join(
+            join(join(vm, under("osOptions.", {"osType", "osVersion", "guestOSName"})),
+                 under("vmConfig.nics[].", {"name", "urn", "uri", "nicType", "portGroupName", "portGroupUrn",
+                                            "portId", "virtIo"})),
+            under("vmConfig.disks[].", {"diskName", "volumeUrn", "volumeUuid", "volumeUrl", "datastoreName",
+                                        "datastoreUrn", "quantityGB", "pciType", "sequenceNum", "volType",
+                                        "isThin", "persistentDisk", "indepDisk"}));
+    }
+    if (kind == "volume") {
+        return {"name",           "uri",        "urn",          "uuid",    "volumeUrl", "datastoreName",
+                "datastoreUrn",   "quantityGB", "userUsedSize", "pciType", "volType",   "isThin",
+                "persistentDisk", "indepDisk"};
+    }
+    if (kind == "cluster-list") return under("clusters[].", {"name", "uri", "urn"});
+    if (kind == "host-list") {
+        return join({"total"}, under("hosts[].", {"name", "uri", "urn", "description", "status", "ip",
+                                                  "clusterName", "clusterUrn", "cpuMHz", "cpuQuantity",
+                                                  "memResource.totalSizeMB", "memResource.allocatedSizeMB"}));
+    }
+    if (kind == "datastore-list") {
+        return join(
+            {"total"},
+            under("datastores[].", {"name", "uri", "urn", "description", "status", "storageType", "isThin",
+                                    "capacityGB", "usedSizeGB", "freeSizeGB", "suName", "suUrn", "hosts[]",
+                                    "storageUnits[].urn", "storageUnits[].sdName", "storageUnits[].suName"}));
+    }
+    if (kind == "switch-list") {
+        return under("dvSwitchs[].",
+                     {"name", "uri", "urn", "description", "type", "portGroupNum", "isIgmpSnooping"});
+    }
+    if (kind == "portgroup-list") {
+        return join({"total"},
+                    under("portGroups[].",
+                          {"name", "uri", "urn", "description", "portType", "vlanId", "txLimit",
+                           "txPeakLimit", "txBurstSize", "txWeight", "priority", "rxLimit", "rxPeakLimit",
+                           "rxBurstSize", "isDhcpIsolation", "isIpMacBind", "ipBcstSuppress"}));
+    }
+    if (kind.rfind("task-", 0) == 0 && kind != "task-list") return task;
+    return {};
+}
+
+TEST_F(VrmsimInventory, AnswersTakeTheShapesOfARealVrm) {
+    const auto shapes = ReadRealShapes();
+    ASSERT_EQ(shapes.size(), 14u) << FCSDK_TEST_DATA_DIR;
+
+    // The objects to read: a running VM that names its guest OS, a template, a volume without
+    // changed-block tracking, the first host and the first (SAN) datastore.
+    std::string vmName, vmUri, stoppedVmUri, templateName, volumeUri, hostName, datastoreName;
+    std::string runningTaskUri, deployTaskUri, systemTaskUri;
+    {
+        auto& model = server().sim().model();
+        std::lock_guard<std::mutex> lock(model.Mutex());
+        for (const auto& entry : model.vms) {
+            const vrmsim::Vm& vm = entry.second;
+            if (vm.isTemplate && templateName.empty()) templateName = vm.name;
+            if (!vm.isTemplate && vm.status == "stopped" && stoppedVmUri.empty()) stoppedVmUri = vm.uri;
+            if (!vm.isTemplate && vm.status == "running" && !vm.guestOSName.empty() && vmUri.empty()) {
+                vmName = vm.name;
+                vmUri = vm.uri;
+            }
+        }
+        for (const auto& entry : model.volumes) {
+            if (entry.second.volCBTCreateTime.empty() && !entry.second.vmUrn.empty() && volumeUri.empty())
+                volumeUri = entry.second.uri;
+        }
+        hostName = model.hosts.begin()->second.name;
+        datastoreName = model.datastores.begin()->second.name;
+        const vrmsim::Vm& vm = *model.FindVm(model.Urn("vms:i-00000001"));
+        // Tasks of kinds vrmsim has no request for, ended at once; one more that keeps running.
+        deployTaskUri = model.StartTask("DeployVM", vm.urn, vm.uri, 1700000000, 0).uri;
+        systemTaskUri = model.StartTask("InjectCustomizationTask", vm.urn, vm.uri, 1700000000, 0).uri;
+        runningTaskUri = model.StartTask("MigrateVolorVmTask", vm.urn, vm.uri, 1700000000, 100).uri;
+    }
+    ASSERT_FALSE(vmUri.empty() || stoppedVmUri.empty() || templateName.empty() || volumeUri.empty());
+    client_->Get(runningTaskUri);  // from waiting to running
+
+    auto finishedTask = [&](const std::string& actionUri) {
+        std::string uri(client_->Send("POST", actionUri, "{}").Object().at("taskUri").as_string());
+        json::value task;
+        for (int poll = 0; poll < 10; ++poll) {
+            task = client_->Get(uri).Json();
+            if (task.at("status") == "success") break;
+        }
+        return task;
+    };
+    const std::string switchUri(List("/dvswitchs", "dvSwitchs")[0].at("uri").as_string());
+    const std::map<std::string, json::value> answers = {
+        {"vm-list", Get("/vms?name=" + vmName).Json()},
+        {"template-list", Get("/vms?isTemplate=true&name=" + templateName).Json()},
+        {"vm", client_->Get(vmUri).Json()},
+        {"volume", client_->Get(volumeUri).Json()},
+        {"cluster-list", Get("/clusters").Json()},
+        {"host-list", Get("/hosts?name=" + hostName).Json()},
+        {"datastore-list", Get("/datastores?name=" + datastoreName).Json()},
+        {"switch-list", Get("/dvswitchs").Json()},
+        {"portgroup-list", client_->Get(switchUri + "/portgroups").Json()},
+        {"task-deploy", client_->Get(deployTaskUri).Json()},
+        {"task-stop", finishedTask(vmUri + "/action/stop")},
+        {"task-start", finishedTask(stoppedVmUri + "/action/start")},
+        {"task-system", client_->Get(systemTaskUri).Json()},
+        {"task-list", Get("/tasks?status=running").Json()},
+    };
+
+    std::size_t matched = 0, total = 0;
+    for (const auto& [kind, rows] : shapes) {
+        ASSERT_TRUE(answers.count(kind)) << kind;
+        std::map<std::string, std::vector<const json::value*>> paths;
+        CollectPaths(answers.at(kind), "", paths);
+        const std::set<std::string> reads = LibraryReads(kind);
+        std::set<std::string> known;
+        std::size_t kindMatched = 0;
+        std::string misses;
+        for (const RealKey& row : rows) {
+            known.insert(row.path);
+            auto found = paths.find(row.path);
+            bool ok = found != paths.end() &&
+                      std::all_of(found->second.begin(), found->second.end(), [&](const json::value* value) {
+                          return HasType(*value, row.type) && HasFormat(*value, row.format);
+                      });
+            if (ok) {
+                ++kindMatched;
+                continue;
+            }
+            misses += "\n    " + row.path + " (" + row.type + (row.format.empty() ? "" : ", " + row.format) +
+                      ")" + (found == paths.end() ? " missing" : " differs");
+            EXPECT_EQ(reads.count(row.path), 0u) << kind << ": the library reads " << row.path;
+        }
+        std::string extras;
+        for (const auto& entry : paths) {
+            if (!known.count(entry.first)) extras += " " + entry.first;
+        }
+        // A key a VRM does not send is one the library and its callers must not come to rely on.
+        EXPECT_TRUE(extras.empty()) << kind << ": keys a VRM does not send:" << extras;
+        std::printf("fidelity %-15s %3zu/%3zu  %5.1f%%%s\n", kind.c_str(), kindMatched, rows.size(),
+                    100.0 * static_cast<double>(kindMatched) / static_cast<double>(rows.size()),
+                    misses.c_str());
+        matched += kindMatched;
+        total += rows.size();
+    }
+    const double score = 100.0 * static_cast<double>(matched) / static_cast<double>(total);
+    std::printf("fidelity %-15s %3zu/%3zu  %5.1f%%\n", "overall", matched, total, score);
+    EXPECT_GE(score, 95.0);
 }
 
 // ---------------------------------------------------------------------------------------------

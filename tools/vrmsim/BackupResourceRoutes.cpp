@@ -138,8 +138,7 @@ class BackupResourceRoutes : public std::enable_shared_from_this<BackupResourceR
         int polls = m().backupSettings.resourcePolls;
         if (rule && rule->polls >= 0) polls = rule->polls;
         Task& task =
-            m().StartTask("CreateBackupResourceTask", volume->urn, volume->uri, c_.now(),
-                          std::max(polls, 1));
+            m().StartTask("CreateBackupResourceTask", volume->urn, volume->uri, c_.now(), std::max(polls, 1));
         if (rule && rule->never) task.pollsToFinish = INT32_MAX;
         if (rule && rule->fail) {
             task.fail = true;

@@ -149,12 +149,12 @@ struct Task {
     std::string reason, reasonDes, userName = "admin";
     int progress = 0;
     bool canceled = false, cancelable = false;  ///< written "cancelled" and "cancelable" as on a VRM
-    int pollsToFinish = 2;  ///< polls until the task ends (0: already ended when started)
+    int pollsToFinish = 2;                      ///< polls until the task ends (0: already ended when started)
     int polls = 0;
     bool fail = false;  ///< end as "failed" with reason/reasonDes
     std::function<void(Model&, Task&)> onFinish;
-    int secondsToFinish = 0;        ///< > 0: ends by time instead of by polls
-    std::int64_t startSeconds = 0;  ///< clock at the start
+    int secondsToFinish = 0;         ///< > 0: ends by time instead of by polls
+    std::int64_t startSeconds = 0;   ///< clock at the start
     std::int64_t finishSeconds = 0;  ///< clock at the end
 };
 

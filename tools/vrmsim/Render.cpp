@@ -43,12 +43,13 @@ json::object Cpu(const Vm& vm) {
 }
 
 json::object Memory(const Vm& vm) {
-    return {{"hugePage", "4K"}, {"limit", 0},           {"memHotPlug", 0},
+    return {{"hugePage", "4K"},          {"limit", 0},       {"memHotPlug", 0},
             {"quantityMB", vm.memoryMB}, {"reservation", 0}, {"weight", vm.memoryMB * 10}};
 }
 
 json::object OsOptions(const Vm& vm) {
-    json::object os{{"hostname", vm.name}, {"osType", vm.osType}, {"osVersion", vm.osVersion}, {"password", ""}};
+    json::object os{
+        {"hostname", vm.name}, {"osType", vm.osType}, {"osVersion", vm.osVersion}, {"password", ""}};
     // Some seeded VMs leave the name out so that clients name them from the catalogue.
     if (!vm.guestOSName.empty()) os["guestOSName"] = vm.guestOSName;
     return os;
@@ -56,15 +57,15 @@ json::object OsOptions(const Vm& vm) {
 
 /// The configuration the VM takes at its next reboot: the same sizes, nothing pending.
 json::object RebootConfig(const Vm& vm) {
-    return {{"cpu", json::object{{"coresPerSocket", vm.coresPerSocket},
-                                 {"limit", 0},
-                                 {"quantity", vm.cpuQuantity},
-                                 {"reservation", 0},
-                                 {"weight", 1000 * vm.cpuQuantity}}},
-            {"memory", json::object{{"limit", 0},
-                                    {"quantityMB", vm.memoryMB},
-                                    {"reservation", 0},
-                                    {"weight", vm.memoryMB * 10}}}};
+    return {
+        {"cpu", json::object{{"coresPerSocket", vm.coresPerSocket},
+                             {"limit", 0},
+                             {"quantity", vm.cpuQuantity},
+                             {"reservation", 0},
+                             {"weight", 1000 * vm.cpuQuantity}}},
+        {"memory",
+         json::object{
+             {"limit", 0}, {"quantityMB", vm.memoryMB}, {"reservation", 0}, {"weight", vm.memoryMB * 10}}}};
 }
 
 json::object Properties() {
@@ -116,7 +117,8 @@ std::string RequestId(long taskId) {
 /// Privileges the VRM lists for the logged-in user on a VM: decimal numbers as text.
 json::array ObjectPrivileges() {
     json::array privileges;
-    for (const char* id : {"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}) privileges.push_back(json::value(id));
+    for (const char* id : {"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"})
+        privileges.push_back(json::value(id));
     return privileges;
 }
 
@@ -398,9 +400,8 @@ json::object NicSummary(const Nic& nic) {
 json::object RenderVm(Model& model, const Vm& vm, int detail, bool hideTemplateFlag) {
     const bool isTemplate = hideTemplateFlag ? false : vm.isTemplate;
     if (detail <= 0) {
-        return {{"urn", vm.urn},       {"uri", vm.uri},
-                {"uuid", vm.uuid},     {"name", vm.name},
-                {"status", vm.status}, {"isTemplate", isTemplate}};
+        return {{"urn", vm.urn},   {"uri", vm.uri},       {"uuid", vm.uuid},
+                {"name", vm.name}, {"status", vm.status}, {"isTemplate", isTemplate}};
     }
     const bool running = vm.status == "running";
     // Templates run nowhere: their host fields are empty.

@@ -37,7 +37,8 @@ HttpResponse Login(RouteContext& context, const HttpRequest& request) {
     }
     // Other clients of the same API leave X-Auth-AuthType out and a VRM accepts that; the request
     // record keeps whatever was sent, so tests still see whether a client sent it.
-    if (!request.HasHeader("X-Auth-UserType")) return LoginRefused(context, "Missing header X-Auth-UserType.");
+    if (!request.HasHeader("X-Auth-UserType"))
+        return LoginRefused(context, "Missing header X-Auth-UserType.");
     std::string token = context.sessions.Issue(context.now(), context.config.tokenLifetimeSeconds);
     ++context.recorder.stats().logins;
     const Site& site = context.model.site();

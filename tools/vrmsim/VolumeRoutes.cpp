@@ -89,19 +89,19 @@ class VolumeRoutes : public std::enable_shared_from_this<VolumeRoutes> {
         volume.status = "CREATING";
         volume.createTime = Model::FormatTime(c_.now());
         if (!thin) ds->usedSizeGB += *sizeGB;
-        Task& task =
-            BeginTask(c_, request, "CreateVolumeTask", volume.urn, volume.uri, [id](Model& model, Task& done) {
-                auto it = model.volumes.find(id);
-                if (it == model.volumes.end()) return;
-                if (done.status == "success") {
-                    it->second.status = "USE";
-                    return;
-                }
-                if (Datastore* store = model.FindDatastore(it->second.datastoreUrn)) {
-                    if (!it->second.isThin) store->usedSizeGB -= it->second.quantityGB;
-                }
-                model.volumes.erase(it);
-            });
+        Task& task = BeginTask(c_, request, "CreateVolumeTask", volume.urn, volume.uri,
+                               [id](Model& model, Task& done) {
+                                   auto it = model.volumes.find(id);
+                                   if (it == model.volumes.end()) return;
+                                   if (done.status == "success") {
+                                       it->second.status = "USE";
+                                       return;
+                                   }
+                                   if (Datastore* store = model.FindDatastore(it->second.datastoreUrn)) {
+                                       if (!it->second.isThin) store->usedSizeGB -= it->second.quantityGB;
+                                   }
+                                   model.volumes.erase(it);
+                               });
         return TaskAnswer(task, volume.urn, volume.uri);
     }
 
@@ -139,7 +139,8 @@ class VolumeRoutes : public std::enable_shared_from_this<VolumeRoutes> {
         volume->status = "DELETING";
         long id = volume->id;
         Task& task = BeginTask(
-            c_, request, "DeleteVolumeTask", volume->urn, volume->uri, [id, before](Model& model, Task& done) {
+            c_, request, "DeleteVolumeTask", volume->urn, volume->uri,
+            [id, before](Model& model, Task& done) {
                 auto it = model.volumes.find(id);
                 if (it == model.volumes.end()) return;
                 if (done.status != "success") {
