@@ -106,7 +106,8 @@ bool CFusionComputeParser::Convert(const mObject& object, STaskInfoLib& record) 
     record.progress = Int(object, "progress");
     record.reason = Str(object, "reason");
     record.reasonDes = Str(object, "reasonDes");
-    record.canceled = Bool(object, "canceled");
+    // A VRM spells the flag "cancelled"; "canceled" is read first where an answer carries it.
+    record.canceled = object.count("canceled") != 0 ? Bool(object, "canceled") : Bool(object, "cancelled");
     record.cancelable = Bool(object, "cancelable");
     return true;
 }

@@ -282,6 +282,10 @@ bool CFusionComputeQueries::GetVMSnapshotInfo(SSnapshotInfoLib& snapshot) {
     return GetObjectFromOwnLink(snapshot.uri, snapshot.urn, snapshot);
 }
 
+bool CFusionComputeQueries::GetVMInfoFromOwnLink(SVMInfoLib& vm) {
+    return GetObjectFromOwnLink(vm.uri, vm.urn, vm);
+}
+
 bool CFusionComputeQueries::GetDiskInfo(SDiskInfoLib& disk) {
     return GetObjectFromOwnLink(disk.uri, disk.urn, disk);
 }

@@ -298,6 +298,10 @@ class FCSDK_EXPORT CFusionComputeQueries : public CFusionComputeErrorHandler {
     /// @param snapshot input identifiers and output record
     /// @return true when the snapshot was read; false without a request when it has no URI nor URN
     bool GetVMSnapshotInfo(SSnapshotInfoLib& snapshot);
+    /// @brief Reads a VM from its own URI (made from its URN when empty), with its full configuration.
+    /// @param vm input identifiers and output record (its lists are appended to, so pass a fresh one)
+    /// @return true when the VM was read; false without a request when it has no URI nor URN
+    bool GetVMInfoFromOwnLink(SVMInfoLib& vm);
     /// @brief Reads a disk from its URI (made from its URN when empty).
     /// @param disk input identifiers and output record
     /// @return true when the disk was read; false without a request when it has no URI nor URN

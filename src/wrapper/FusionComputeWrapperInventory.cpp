@@ -1,6 +1,7 @@
 // Inventory side of the facade: the public queries, the folder listings and the detail fills that walk
 // down from a site to its clusters, hosts, datastores and VMs as the caller's detail mask asks.
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -53,6 +54,19 @@ void NameNicSwitches(std::vector<SVMNetworkCardInfoLib>& nics, const std::vector
             nic.dvSwitchUrn = network.urn;
         }
     }
+}
+
+void ReadNicsFromOwnLink(CFusionComputeQueries& queries, SVMInfoLib& vm) {
+    // A VM list entry gives each NIC its addresses only; the VM's own link names the port groups.
+    const bool portGroupsKnown =
+        std::all_of(vm.nics.begin(), vm.nics.end(),
+                    [](const SVMNetworkCardInfoLib& nic) { return !nic.portGroupUrn.empty(); });
+    if (portGroupsKnown) return;
+    SVMInfoLib full;
+    full.uri = vm.uri;
+    full.urn = vm.urn;
+    // Best effort like the other detail reads: a failed read leaves the NICs as the list gave them.
+    if (queries.GetVMInfoFromOwnLink(full)) vm.nics = std::move(full.nics);
 }
 
 // Only distributed (FusionStorage) and NAS datastores are backed by a storage resource of the VRM.
@@ -386,7 +400,10 @@ bool CFusionComputeWrapper::_FillVMInfoDetails(SVMInfoLib& vm, UINT64 flags,
         TraverseSnapshotTree(tree, vm.snapshots);
     }
 
-    if (HasFlag(flags, VM_PROP_VM_NW_LIST)) NameNicSwitches(vm.nics, networks);
+    if (HasFlag(flags, VM_PROP_VM_NW_LIST)) {
+        ReadNicsFromOwnLink(*queries, vm);
+        NameNicSwitches(vm.nics, networks);
+    }
     return true;
 }
 

@@ -387,7 +387,7 @@ TEST_F(VrmsimBackupTest, TaskRunsForTheConfiguredPollsWithRisingProgress) {
     for (std::size_t i = 0; i < polls.size(); ++i) {
         EXPECT_EQ(polls[i].at("status"), json::value(i + 1 < polls.size() ? "running" : "success")) << i;
         EXPECT_EQ(polls[i].at("progress"), json::value(progress[i])) << i;
-        EXPECT_EQ(polls[i].at("entityUri"), json::value(VmUri("vm-0001")));
+        EXPECT_EQ(polls[i].at("entityUrn"), json::value(VmUrn("vm-0001")));
     }
     EXPECT_EQ(raw().Get(snapshotUri).Str("status"), "ready");
     json::object tree = raw().Get(VmUri("vm-0001") + "/snapshots").Object();

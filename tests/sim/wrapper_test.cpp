@@ -573,22 +573,29 @@ TEST_F(WrapperSimTest, ADiskThatCannotBeReadKeepsItsValues) {
 TEST_F(WrapperSimTest, NICsGetTheirSwitchFromOneNetworkReadPerList) {
     CFusionComputeWrapper wrapper;
     Connect(wrapper);
-    server().ClearRequests();
-    std::vector<SVMInfoLib> vms;
-    ASSERT_TRUE(wrapper.GetVMInfoList(vms, fc::VM_PROP_VM_NW_LIST | fc::VM_PROP_VM_GUEST_INFO));
-    EXPECT_EQ(Gets(Site() + "/dvswitchs").size(), 1u);
+    // Full detail lists the NICs with their port groups; the summary a VRM lists by default gives
+    // addresses only, so each VM with NICs is read once by its own link.
+    for (const bool summary : {false, true}) {
+        server().ClearRequests();
+        std::vector<SVMInfoLib> vms;
+        ASSERT_TRUE(wrapper.GetVMInfoList(
+            vms, fc::VM_PROP_VM_NW_LIST | (summary ? fc::VM_PROP_VM_HOST_INFO : fc::VM_PROP_VM_GUEST_INFO)));
+        EXPECT_EQ(Gets(Site() + "/dvswitchs").size(), 1u);
 
-    size_t nics = 0;
-    for (const SVMInfoLib& vm : vms) {
-        for (const fc::SVMNetworkCardInfoLib& nic : vm.nics) {
-            ++nics;
-            ASSERT_FALSE(nic.portGroupUrn.empty()) << vm.name;
-            EXPECT_EQ(nic.portGroupUrn.rfind(nic.dvSwitchUrn + ":portgroups:", 0), 0u)
-                << nic.portGroupUrn << " " << nic.dvSwitchUrn;
-            EXPECT_FALSE(nic.dvSwitchName.empty()) << vm.name;
+        size_t nics = 0;
+        for (const SVMInfoLib& vm : vms) {
+            EXPECT_EQ(Gets(vm.uri).size(), summary && !vm.nics.empty() ? 1u : 0u) << vm.name;
+            for (const fc::SVMNetworkCardInfoLib& nic : vm.nics) {
+                ++nics;
+                ASSERT_FALSE(nic.portGroupUrn.empty()) << vm.name;
+                EXPECT_EQ(nic.portGroupUrn.rfind(nic.dvSwitchUrn + ":portgroups:", 0), 0u)
+                    << nic.portGroupUrn << " " << nic.dvSwitchUrn;
+                EXPECT_FALSE(nic.dvSwitchName.empty()) << vm.name;
+                EXPECT_FALSE(nic.mac.empty()) << vm.name;
+            }
         }
+        EXPECT_GT(nics, 0u);
     }
-    EXPECT_GT(nics, 0u);
 }
 
 TEST_F(WrapperSimTest, AFailedNetworkReadFailsTheVMFillWithItsMessage) {

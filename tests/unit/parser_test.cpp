@@ -630,6 +630,13 @@ TEST(ParserServiceTest, TaskAnswerOfAPostThenPolls) {
     // The created object named by the POST answer survives the polls.
     EXPECT_EQ(task.urn, "urn:sites:1:vms:i-00000099");
     EXPECT_EQ(task.uri, "/service/sites/1/vms/i-00000099");
+
+    // A VRM spells the flag "cancelled"; it counts when "canceled" is absent, and only then.
+    ASSERT_TRUE(parser.ParseObject(R"({"urn":"urn:sites:1:tasks:2047","cancelled":true})", task));
+    EXPECT_TRUE(task.canceled);
+    ASSERT_TRUE(
+        parser.ParseObject(R"({"urn":"urn:sites:1:tasks:2047","canceled":false,"cancelled":true})", task));
+    EXPECT_FALSE(task.canceled);
 }
 
 TEST(ParserServiceTest, TaskWithEmptyTaskUrnIsATaskObject) {

@@ -382,7 +382,8 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
             case Scope::Cluster:
                 return vm.clusterUrn == scope.urn;
             case Scope::Host:
-                return vm.hostUrn == scope.urn;
+                // Templates run on no host (their host fields are empty).
+                return !vm.isTemplate && vm.hostUrn == scope.urn;
             case Scope::Folder:
                 return vm.folderUrn == scope.urn;
             case Scope::RootFolder:
