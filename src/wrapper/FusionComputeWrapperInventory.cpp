@@ -56,17 +56,29 @@ void NameNicSwitches(std::vector<SVMNetworkCardInfoLib>& nics, const std::vector
     }
 }
 
-void ReadNicsFromOwnLink(CFusionComputeQueries& queries, SVMInfoLib& vm) {
-    // A VM list entry gives each NIC its addresses only; the VM's own link names the port groups.
-    const bool portGroupsKnown =
-        std::all_of(vm.nics.begin(), vm.nics.end(),
-                    [](const SVMNetworkCardInfoLib& nic) { return !nic.portGroupUrn.empty(); });
-    if (portGroupsKnown) return;
+// A VM list entry of a VRM gives each NIC its addresses only, and its configuration may lack the guest
+// OS and the disks; the VM's own link carries them all. Reads it once when the flags ask for something
+// the entry lacks, and takes over what was missing. Best effort like the other detail reads: a failed
+// read leaves the record as the list gave it.
+void CompleteFromOwnLink(CFusionComputeQueries& queries, SVMInfoLib& vm, UINT64 flags) {
+    const bool nicsLackPortGroup =
+        HasFlag(flags, VM_PROP_VM_NW_LIST) &&
+        std::any_of(vm.nics.begin(), vm.nics.end(),
+                    [](const SVMNetworkCardInfoLib& nic) { return nic.portGroupUrn.empty(); });
+    const bool lacksGuest = HasFlag(flags, VM_PROP_VM_GUEST_INFO) && vm.osType.empty();
+    const bool lacksDisks = HasFlag(flags, VM_PROP_VM_DISK_LIST) && vm.disks.empty();
+    if (!nicsLackPortGroup && !lacksGuest && !lacksDisks) return;
     SVMInfoLib full;
     full.uri = vm.uri;
     full.urn = vm.urn;
-    // Best effort like the other detail reads: a failed read leaves the NICs as the list gave them.
-    if (queries.GetVMInfoFromOwnLink(full)) vm.nics = std::move(full.nics);
+    if (!queries.GetVMInfoFromOwnLink(full)) return;
+    if (nicsLackPortGroup) vm.nics = std::move(full.nics);
+    if (lacksGuest) {
+        vm.osType = full.osType;
+        vm.osVersion = full.osVersion;
+        vm.guestOSName = full.guestOSName;
+    }
+    if (lacksDisks) vm.disks = std::move(full.disks);
 }
 
 // Only distributed (FusionStorage) and NAS datastores are backed by a storage resource of the VRM.
@@ -381,6 +393,7 @@ bool CFusionComputeWrapper::_FillVMInfoDetailsSetup(UINT64 flags, std::vector<SN
 
 bool CFusionComputeWrapper::_FillVMInfoDetails(SVMInfoLib& vm, UINT64 flags,
                                                std::vector<SNetworkInfoLib>& networks) {
+    CompleteFromOwnLink(*queries, vm, flags);
     if (!vm.osType.empty() && vm.guestOSName.empty())
         LookupGuestOSName(vm.osType, vm.osVersion, vm.guestOSName);
 
@@ -400,10 +413,7 @@ bool CFusionComputeWrapper::_FillVMInfoDetails(SVMInfoLib& vm, UINT64 flags,
         TraverseSnapshotTree(tree, vm.snapshots);
     }
 
-    if (HasFlag(flags, VM_PROP_VM_NW_LIST)) {
-        ReadNicsFromOwnLink(*queries, vm);
-        NameNicSwitches(vm.nics, networks);
-    }
+    if (HasFlag(flags, VM_PROP_VM_NW_LIST)) NameNicSwitches(vm.nics, networks);
     return true;
 }
 

@@ -556,6 +556,22 @@ TEST_F(WrapperSimTest, DiskFillTakesOnlyTheUsedSizeOfEachVolume) {
     const auto searches = Gets(Site() + "/vms");
     ASSERT_EQ(searches.size(), 1u);
     EXPECT_THAT(searches[0].QueryValues("detail"), ElementsAre("2"));
+    EXPECT_TRUE(Gets(filled.uri).empty()) << "the list entry had all it needed";
+
+    // A list entry without disks and guest OS (a VRM's summary) is completed from the VM's own link.
+    Answer("GET", Site() + "/vms", "",
+           json::serialize(
+               json::object{{"total", 1},
+                            {"vms", json::array{json::object{
+                                        {"name", filled.name}, {"urn", filled.urn}, {"uri", filled.uri}}}}}));
+    server().ClearRequests();
+    SVMInfoLib completed;
+    ASSERT_TRUE(wrapper.GetVMInfo("vm-0003", "", "", completed,
+                                  fc::VM_PROP_VM_DISK_LIST | fc::VM_PROP_VM_GUEST_INFO));
+    EXPECT_EQ(completed.disks.size(), 2u);
+    EXPECT_EQ(completed.osType, filled.osType);
+    EXPECT_FALSE(completed.guestOSName.empty());
+    EXPECT_EQ(Gets(filled.uri).size(), 1u);
 }
 
 TEST_F(WrapperSimTest, ADiskThatCannotBeReadKeepsItsValues) {
