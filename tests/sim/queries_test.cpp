@@ -693,6 +693,8 @@ TEST_F(QueriesTest, EveryQuerySendsItsExactRequest) {
     network.uri = inv.switchUri;
     SPortGroupInfoLib portGroup;
     portGroup.uri = inv.portGroupUri;
+    SBaseInfoLib nicPortGroup;
+    nicPortGroup.urn = inv.vm.nics[0].portGroupUrn;
     STaskInfoLib task;
     task.taskUrn = inv.taskUrn;
     SBackupResourceInfoLib resource;
@@ -737,6 +739,9 @@ TEST_F(QueriesTest, EveryQuerySendsItsExactRequest) {
          s + "/hosts?scope=", true},
         {"GetVMInfoListForObject", [&] { return queries.GetVMInfoListForObject(site, host, vms, 0); },
          s + "/vms?scope=" + inv.hostUrn + "&detail=0", true},
+        {"GetVMInfoListForObject port group",
+         [&] { return queries.GetVMInfoListForObject(site, nicPortGroup, vms, 0); },
+         s + "/vms?scope=" + inv.vm.nics[0].portGroupUrn + "&detail=0", true},
         {"GetVMInfoListForObject without URN",
          [&] { return queries.GetVMInfoListForObject(site, SBaseInfoLib(), vms, VM_PROP_VM_GUEST_INFO); },
          s + "/vms?detail=2", true, 3},
