@@ -2,13 +2,69 @@
 
 #include <boost/json/basic_parser_impl.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <numeric>
 #include <stdexcept>
 #include <type_traits>
 
 namespace json_spirit {
+
+// ---------------------------------------------------------------------------------------------------------
+// mObject
+
+mObject::mObject(std::initializer_list<value_type> members) {
+    members_.reserve(members.size());
+    for (const value_type& member : members) insert(member);
+}
+
+mObject::iterator mObject::lowerBound(std::string_view key) {
+    return std::lower_bound(members_.begin(), members_.end(), key,
+                            [](const value_type& member, std::string_view wanted) {
+                                return std::string_view(member.first) < wanted;
+                            });
+}
+
+mObject::iterator mObject::find(std::string_view key) {
+    const iterator it = lowerBound(key);
+    return it != members_.end() && it->first == key ? it : members_.end();
+}
+
+mObject::const_iterator mObject::find(std::string_view key) const {
+    return const_cast<mObject*>(this)->find(key);
+}
+
+mValue& mObject::operator[](std::string_view key) {
+    iterator it = lowerBound(key);
+    if (it == members_.end() || it->first != key) it = members_.emplace(it, std::string(key), mValue());
+    return it->second;
+}
+
+mValue& mObject::at(std::string_view key) {
+    const iterator it = find(key);
+    if (it == members_.end()) throw std::out_of_range("no member " + std::string(key));
+    return it->second;
+}
+
+const mValue& mObject::at(std::string_view key) const {
+    return const_cast<mObject*>(this)->at(key);
+}
+
+std::pair<mObject::iterator, bool> mObject::insert(value_type member) {
+    iterator it = lowerBound(member.first);
+    if (it != members_.end() && it->first == member.first) return {it, false};
+    return {members_.insert(it, std::move(member)), true};
+}
+
+mObject::size_type mObject::erase(std::string_view key) {
+    const iterator it = find(key);
+    if (it == members_.end()) return 0;
+    members_.erase(it);
+    return 1;
+}
 
 // ---------------------------------------------------------------------------------------------------------
 // mValue
@@ -150,9 +206,30 @@ namespace {
 
 constexpr std::size_t kMaxDepth = 512;
 
-// Builds mValues in place while Boost.JSON's parser walks the text. Each open array or object lives at its
-// final place in its parent; the parent is not touched until the child is closed, so the pointers on the
-// stack stay valid (vector growth only happens in the innermost open container).
+}  // namespace
+
+// Sets values and objects in place for the parser (a friend of mValue and mObject).
+class ObjectBuilder {
+  public:
+    template <typename Alternative, typename... Args>
+    static void Set(mValue& value, Args&&... args) {
+        value.value_.emplace<Alternative>(std::forward<Args>(args)...);
+    }
+    static void SetInt(mValue& value, int64_t number, bool isUnsigned) {
+        value.value_.emplace<mValue::Int>(mValue::Int{number, isUnsigned});
+    }
+    static void Adopt(mValue& value, std::vector<mObject::value_type>&& members) {
+        mObject& object = value.value_.emplace<mObject>();
+        object.members_ = std::move(members);
+    }
+};
+
+namespace {
+
+// Builds mValues while Boost.JSON's parser walks the text, on one stack of members as Boost.JSON's own
+// value stack does: a scalar is set where it belongs at once; the members or elements of an open object
+// or array wait on the stack until it closes and then move, each once, into a container of their exact
+// number (one allocation per object or array). An object's members are sorted by key then.
 class TreeBuilder {
   public:
     static constexpr std::size_t max_object_size = std::size_t(-1);
@@ -160,29 +237,41 @@ class TreeBuilder {
     static constexpr std::size_t max_key_size = std::size_t(-1);
     static constexpr std::size_t max_string_size = std::size_t(-1);
 
-    explicit TreeBuilder(mValue& root) : root_(root) { stack_.reserve(32); }
+    TreeBuilder() {
+        stack_.reserve(64);
+        objectOpen_.reserve(32);
+    }
+
+    /// The parsed value, once the parser is done.
+    mValue TakeResult() { return std::move(stack_.front().second); }
 
     bool on_document_begin(boost::json::error_code&) { return true; }
     bool on_document_end(boost::json::error_code&) { return true; }
 
     bool on_array_begin(boost::json::error_code&) {
-        mValue& slot = nextSlot();
-        slot = mValue(mArray());
-        stack_.push_back(Frame{&slot, true, nullptr});
+        ObjectBuilder::Set<mArray>(nextSlot());
+        objectOpen_.push_back(false);
         return true;
     }
-    bool on_array_end(std::size_t, boost::json::error_code&) {
-        stack_.pop_back();
+    bool on_array_end(std::size_t count, boost::json::error_code&) {
+        objectOpen_.pop_back();
+        const std::size_t base = stack_.size() - count;
+        mArray& array = stack_[base - 1].second.get_array();
+        array.reserve(count);
+        for (std::size_t i = base; i < stack_.size(); ++i) array.push_back(std::move(stack_[i].second));
+        stack_.erase(stack_.begin() + static_cast<std::ptrdiff_t>(base), stack_.end());
         return true;
     }
     bool on_object_begin(boost::json::error_code&) {
-        mValue& slot = nextSlot();
-        slot = mValue(mObject());
-        stack_.push_back(Frame{&slot, false, nullptr});
+        ObjectBuilder::Set<mObject>(nextSlot());
+        objectOpen_.push_back(true);
         return true;
     }
-    bool on_object_end(std::size_t, boost::json::error_code&) {
-        stack_.pop_back();
+    bool on_object_end(std::size_t count, boost::json::error_code&) {
+        objectOpen_.pop_back();
+        const std::size_t base = stack_.size() - count;
+        ObjectBuilder::Adopt(stack_[base - 1].second, SortedMembers(base));
+        stack_.erase(stack_.begin() + static_cast<std::ptrdiff_t>(base), stack_.end());
         return true;
     }
 
@@ -192,10 +281,10 @@ class TreeBuilder {
     }
     bool on_string(boost::json::string_view part, std::size_t, boost::json::error_code&) {
         if (buffer_.empty()) {
-            nextSlot() = mValue(std::string(part.data(), part.size()));
+            ObjectBuilder::Set<std::string>(nextSlot(), part.data(), part.size());
         } else {
             buffer_.append(part.data(), part.size());
-            nextSlot() = mValue(std::move(buffer_));
+            ObjectBuilder::Set<std::string>(nextSlot(), std::move(buffer_));
             buffer_.clear();
         }
         return true;
@@ -205,18 +294,15 @@ class TreeBuilder {
         return true;
     }
     bool on_key(boost::json::string_view part, std::size_t, boost::json::error_code&) {
-        mObject& object = stack_.back().value->get_obj();
-        mValue* slot;
+        // The member waits with a null value for the value that follows.
         if (buffer_.empty()) {
-            slot = &object[std::string(part.data(), part.size())];
+            stack_.emplace_back(std::piecewise_construct, std::forward_as_tuple(part.data(), part.size()),
+                                std::forward_as_tuple());
         } else {
             buffer_.append(part.data(), part.size());
-            slot = &object[buffer_];
+            stack_.emplace_back(std::move(buffer_), mValue());
             buffer_.clear();
         }
-        // A repeated key replaces the earlier value: the last one wins.
-        *slot = mValue();
-        stack_.back().pendingSlot = slot;
         return true;
     }
 
@@ -226,12 +312,14 @@ class TreeBuilder {
     }
     bool on_int64(int64_t value, boost::json::string_view, boost::json::error_code&) {
         number_.clear();
-        nextSlot() = mValue(static_cast<long long>(value));
+        ObjectBuilder::SetInt(nextSlot(), value, false);
         return true;
     }
     bool on_uint64(uint64_t value, boost::json::string_view, boost::json::error_code&) {
         number_.clear();
-        nextSlot() = mValue(static_cast<unsigned long long>(value));
+        // As mValue(unsigned long long): only values beyond int64's range keep the unsigned mark.
+        ObjectBuilder::SetInt(nextSlot(), static_cast<int64_t>(value),
+                              value > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()));
         return true;
     }
     bool on_double(double value, boost::json::string_view part, boost::json::error_code& ec) {
@@ -243,15 +331,15 @@ class TreeBuilder {
             ec = boost::json::error::exponent_overflow;
             return false;
         }
-        nextSlot() = mValue(value);
+        ObjectBuilder::Set<double>(nextSlot(), value);
         return true;
     }
     bool on_bool(bool value, boost::json::error_code&) {
-        nextSlot() = mValue(value);
+        ObjectBuilder::Set<bool>(nextSlot(), value);
         return true;
     }
     bool on_null(boost::json::error_code&) {
-        nextSlot() = mValue();
+        nextSlot();
         return true;
     }
     bool on_comment_part(boost::json::string_view, boost::json::error_code&) { return true; }
@@ -268,21 +356,42 @@ class TreeBuilder {
         return error == std::errc() && end == text.data() + text.size() ? value : fallback;
     }
 
-    struct Frame {
-        mValue* value;
-        bool isArray;
-        mValue* pendingSlot;
-    };
-
+    // Where the next value goes: the waiting member of the open object, or a new element of the open
+    // array (or the document).
     mValue& nextSlot() {
-        if (stack_.empty()) return root_;
-        Frame& top = stack_.back();
-        if (top.isArray) return top.value->get_array().emplace_back();
-        return *top.pendingSlot;
+        if (!objectOpen_.empty() && objectOpen_.back()) return stack_.back().second;
+        return stack_.emplace_back().second;
     }
 
-    mValue& root_;
-    std::vector<Frame> stack_;
+    // The members stack_[base..] sorted by key; of a repeated key the last one wins.
+    std::vector<mObject::value_type> SortedMembers(std::size_t base) {
+        const std::size_t count = stack_.size() - base;
+        const mObject::value_type* members = stack_.data() + base;
+        std::vector<mObject::value_type> sorted;
+        sorted.reserve(count);
+        bool ordered = true;
+        for (std::size_t i = 1; i < count && ordered; ++i) ordered = members[i - 1].first < members[i].first;
+        if (ordered) {
+            for (std::size_t i = base; i < stack_.size(); ++i) sorted.push_back(std::move(stack_[i]));
+            return sorted;
+        }
+        order_.resize(count);
+        std::iota(order_.begin(), order_.end(), 0u);
+        std::sort(order_.begin(), order_.end(), [members](std::uint32_t a, std::uint32_t b) {
+            const int compared = members[a].first.compare(members[b].first);
+            return compared < 0 || (compared == 0 && a < b);
+        });
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint32_t index = order_[i];
+            if (i + 1 < count && members[order_[i + 1]].first == members[index].first) continue;
+            sorted.push_back(std::move(stack_[base + index]));
+        }
+        return sorted;
+    }
+
+    std::vector<mObject::value_type> stack_;  // the document's slot, then waiting members and elements
+    std::vector<bool> objectOpen_;            // per open container: object (true) or array
+    std::vector<std::uint32_t> order_;        // scratch of SortedMembers
     std::string buffer_;
     std::string number_;  // the text of the number being read, when it arrives in parts
 };
@@ -292,12 +401,11 @@ class TreeBuilder {
 bool read_string(const std::string& text, mValue& value) {
     boost::json::parse_options options;
     options.max_depth = kMaxDepth;
-    mValue result;
-    boost::json::basic_parser<TreeBuilder> parser(options, result);
+    boost::json::basic_parser<TreeBuilder> parser(options);
     boost::json::error_code ec;
     const std::size_t used = parser.write_some(false, text.data(), text.size(), ec);
     if (ec || !parser.done() || used != text.size()) return false;
-    value = std::move(result);
+    value = parser.handler().TakeResult();
     return true;
 }
 

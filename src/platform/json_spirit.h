@@ -1,12 +1,15 @@
 #ifndef FCSDK_PLATFORM_JSON_SPIRIT_H
 #define FCSDK_PLATFORM_JSON_SPIRIT_H
 
-// Map-based JSON values with the interface of json_spirit's mValue/mObject/mArray.
+// JSON values with the interface of json_spirit's mValue/mObject/mArray.
 // Parsing runs on Boost.JSON's basic_parser and builds these values directly; writing is our own.
 
+#include <cstddef>
 #include <cstdint>
-#include <map>
+#include <initializer_list>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -24,8 +27,55 @@ enum Value_type {
 };
 
 class mValue;
-using mObject = std::map<std::string, mValue>;
 using mArray = std::vector<mValue>;
+
+/// A JSON object: the members sorted by key, one per key, with the interface of the std::map that
+/// json_spirit uses. The members are kept in one sorted array (one allocation per object, lookups by
+/// binary search), which a parse fills in one step.
+class mObject {
+  public:
+    using key_type = std::string;
+    using mapped_type = mValue;
+    using value_type = std::pair<std::string, mValue>;
+    using size_type = std::size_t;
+    using iterator = std::vector<value_type>::iterator;
+    using const_iterator = std::vector<value_type>::const_iterator;
+
+    mObject() = default;
+    /// The members in any order; of a repeated key the first one counts (as for std::map).
+    mObject(std::initializer_list<value_type> members);
+
+    iterator begin() noexcept;
+    iterator end() noexcept;
+    const_iterator begin() const noexcept;
+    const_iterator end() const noexcept;
+    size_type size() const noexcept;
+    bool empty() const noexcept;
+    void clear() noexcept;
+
+    iterator find(std::string_view key);
+    const_iterator find(std::string_view key) const;
+    size_type count(std::string_view key) const;
+    /// The value of `key`, inserted as null when missing.
+    mValue& operator[](std::string_view key);
+    /// The value of `key`; std::out_of_range when missing.
+    mValue& at(std::string_view key);
+    const mValue& at(std::string_view key) const;
+    /// Inserts the member unless its key is present; the iterator names the member of that key.
+    std::pair<iterator, bool> insert(value_type member);
+    template <typename Key, typename Value>
+    std::pair<iterator, bool> emplace(Key&& key, Value&& value);
+    size_type erase(std::string_view key);
+    iterator erase(const_iterator position);
+
+    bool operator==(const mObject& other) const;
+    bool operator!=(const mObject& other) const { return !(*this == other); }
+
+  private:
+    friend class ObjectBuilder;
+    iterator lowerBound(std::string_view key);
+    std::vector<value_type> members_;
+};
 
 /// One JSON value. A typed getter on the wrong type throws std::runtime_error
 /// "value type is N not M" with the json_spirit type numbers.
@@ -68,6 +118,7 @@ class mValue {
     bool operator!=(const mValue& other) const { return !(*this == other); }
 
   private:
+    friend class ObjectBuilder;
     struct Int {
         int64_t value;
         bool isUnsigned;
@@ -75,6 +126,42 @@ class mValue {
     std::variant<std::monostate, std::string, mObject, mArray, bool, Int, double> value_;
     void checkType(Value_type expected) const;
 };
+
+inline mObject::iterator mObject::begin() noexcept {
+    return members_.begin();
+}
+inline mObject::iterator mObject::end() noexcept {
+    return members_.end();
+}
+inline mObject::const_iterator mObject::begin() const noexcept {
+    return members_.begin();
+}
+inline mObject::const_iterator mObject::end() const noexcept {
+    return members_.end();
+}
+inline mObject::size_type mObject::size() const noexcept {
+    return members_.size();
+}
+inline bool mObject::empty() const noexcept {
+    return members_.empty();
+}
+inline void mObject::clear() noexcept {
+    members_.clear();
+}
+inline mObject::size_type mObject::count(std::string_view key) const {
+    return find(key) != end() ? 1 : 0;
+}
+inline mObject::iterator mObject::erase(const_iterator position) {
+    return members_.erase(position);
+}
+inline bool mObject::operator==(const mObject& other) const {
+    return members_ == other.members_;
+}
+
+template <typename Key, typename Value>
+std::pair<mObject::iterator, bool> mObject::emplace(Key&& key, Value&& value) {
+    return insert(value_type(std::forward<Key>(key), std::forward<Value>(value)));
+}
 
 /// Parses `text` into `value`. Returns false (value untouched or null) for text that is not one valid
 /// JSON value, for nesting deeper than 512 levels, invalid UTF-8, or numbers that overflow a double.
