@@ -3,6 +3,9 @@
 #include <curl/curl.h>
 #include <strings.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "EvDebug.h"
@@ -67,6 +70,13 @@ struct MLLibCurl::Impl {
     size_t bodyLimit = 0;
     bool bodyOverLimit = false;
 
+    // The request in progress, as the resend guard sees it (see onBeforeSend).
+    const std::string* requestBody = nullptr;
+    size_t requestBodyHandedOut = 0;  // bytes of the body given to libcurl so far
+    bool resendable = true;
+    int sendAttempts = 0;  // times libcurl was about to send the request
+    bool resendRefused = false;
+
     explicit Impl(const MLLibCurlSettings& configured) : settings(configured) {
         if (settings.maxResponseMB < 1) settings.maxResponseMB = kDefaultMaxResponseMB;
         bodyLimit = static_cast<size_t>(settings.maxResponseMB) * 1024 * 1024;
@@ -92,6 +102,12 @@ struct MLLibCurl::Impl {
         curl_easy_setopt(handle, CURLOPT_WRITEDATA, this);
         curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &Impl::onHeader);
         curl_easy_setopt(handle, CURLOPT_HEADERDATA, this);
+        curl_easy_setopt(handle, CURLOPT_READFUNCTION, &Impl::onReadBody);
+        curl_easy_setopt(handle, CURLOPT_READDATA, this);
+        curl_easy_setopt(handle, CURLOPT_SEEKFUNCTION, &Impl::onRewindBody);
+        curl_easy_setopt(handle, CURLOPT_SEEKDATA, this);
+        curl_easy_setopt(handle, CURLOPT_PREREQFUNCTION, &Impl::onBeforeSend);
+        curl_easy_setopt(handle, CURLOPT_PREREQDATA, this);
         curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, settings.connectTimeout);
         if (settings.lowSpeedTime > 0) {
             curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -137,6 +153,41 @@ struct MLLibCurl::Impl {
         return length;
     }
 
+    // Every request goes over the session's kept connection. When a reused connection turns out closed
+    // before any byte of the answer arrived, libcurl sends the request again on a new connection. A
+    // request that changes state may only go again when the server cannot have received all of it: its
+    // body is handed to libcurl here, and as long as none of it was handed out, the server got at most
+    // the headers of a request that announced a body. A request without a body is complete with its
+    // headers, so it is never sent again. See docs/adr/0004.
+    static size_t onReadBody(char* buffer, size_t size, size_t count, void* user) {
+        auto* self = static_cast<Impl*>(user);
+        const std::string& text = *self->requestBody;
+        const size_t length = std::min(size * count, text.size() - self->requestBodyHandedOut);
+        std::memcpy(buffer, text.data() + self->requestBodyHandedOut, length);
+        self->requestBodyHandedOut += length;
+        return length;
+    }
+
+    // libcurl rewinds the body only to send it again; a body that was handed out is not sent twice.
+    static int onRewindBody(void* user, curl_off_t offset, int origin) {
+        auto* self = static_cast<Impl*>(user);
+        if (offset == 0 && origin == SEEK_SET && (self->resendable || self->requestBodyHandedOut == 0)) {
+            self->requestBodyHandedOut = 0;
+            return CURL_SEEKFUNC_OK;
+        }
+        self->resendRefused = true;
+        return CURL_SEEKFUNC_CANTSEEK;
+    }
+
+    // Called before every send of the request, the first and any resend on a new connection.
+    static int onBeforeSend(void* user, char*, char*, int, int) {
+        auto* self = static_cast<Impl*>(user);
+        if (++self->sendAttempts == 1 || self->resendable) return CURL_PREREQFUNC_OK;
+        if (!self->requestBody->empty() && self->requestBodyHandedOut == 0) return CURL_PREREQFUNC_OK;
+        self->resendRefused = true;
+        return CURL_PREREQFUNC_ABORT;
+    }
+
     bool hasPendingHeader(const char* prefix) const {
         for (const std::string& line : pendingHeaders) {
             if (startsWithNoCase(line, prefix)) return true;
@@ -161,9 +212,11 @@ struct MLLibCurl::Impl {
         if (type == HTTP_REQ_GET || (type == HTTP_REQ_DELETE && body.empty())) {
             curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
         } else {
+            // A body is read through onReadBody (so that the resend guard knows whether any of it left);
+            // an empty one needs no reading.
+            curl_easy_setopt(handle, CURLOPT_POSTFIELDS, body.empty() ? "" : nullptr);
             curl_easy_setopt(handle, CURLOPT_POST, 1L);
             curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-            curl_easy_setopt(handle, CURLOPT_POSTFIELDS, body.data());
         }
         if (type == HTTP_REQ_PUT || type == HTTP_REQ_DELETE) {
             curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, methodName(type));
@@ -175,6 +228,10 @@ struct MLLibCurl::Impl {
         if (bodyOverLimit || code == CURLE_FILESIZE_EXCEEDED) {
             text = "the answer is larger than the limit of " + std::to_string(settings.maxResponseMB) +
                    " MB (Transport/nMaxResponseMB)";
+        } else if (resendRefused) {
+            text =
+                "the connection closed without an answer after the request was sent; it is not sent "
+                "again because the server may have acted on it";
         } else {
             text = std::string("curl error ") + std::to_string(static_cast<int>(code)) + " (" +
                    curl_easy_strerror(code) + ")";
@@ -220,9 +277,11 @@ MLLibCurlResult MLLibCurl::Perform(_http_req_type_ type, const std::string& url,
     curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers);
     impl_->setMethod(type, body);
-    // Only a request on a connection that was not reused is never sent twice by libcurl.
-    curl_easy_setopt(handle, CURLOPT_FRESH_CONNECT, resendable ? 0L : 1L);
-    curl_easy_setopt(handle, CURLOPT_FORBID_REUSE, resendable ? 0L : 1L);
+    impl_->requestBody = &body;
+    impl_->requestBodyHandedOut = 0;
+    impl_->resendable = resendable;
+    impl_->sendAttempts = 0;
+    impl_->resendRefused = false;
     impl_->body = &response;
     impl_->bodyOverLimit = false;
     impl_->errorBuffer[0] = '\0';
@@ -233,6 +292,7 @@ MLLibCurlResult MLLibCurl::Perform(_http_req_type_ type, const std::string& url,
     curl_slist_free_all(headers);
     ClearHeaders();
     impl_->body = nullptr;
+    impl_->requestBody = nullptr;
     if (code != CURLE_OK) {
         // An interrupted answer is not an answer: no status, no partial body.
         error = impl_->transportErrorText(code, type, url);

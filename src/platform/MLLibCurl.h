@@ -41,8 +41,9 @@ class MLLibCurl {
     MLLibCurlResult Perform(_http_req_type_ type, const std::string& url, const std::string& body,
                             std::string& response, std::string& error);
     /// As above. libcurl sends a request again on a new connection when a reused keep-alive connection
-    /// turns out closed before any byte of the answer arrived. That is only allowed for a `resendable`
-    /// request; any other goes over a fresh connection, closed afterwards, so it is sent at most once.
+    /// turns out closed before any byte of the answer arrived. A `resendable` request may go again; any
+    /// other only when the server cannot have received all of it (none of its body left), else it fails
+    /// as a transport error, so it is sent at most once. Every request uses the one kept connection.
     MLLibCurlResult Perform(_http_req_type_ type, const std::string& url, const std::string& body,
                             std::string& response, std::string& error, bool resendable);
 

@@ -106,9 +106,11 @@ bool MLSRestApiConnection::sendReq(_http_req_type_ type, const std::string& path
     }
     if (debugEnabled) LogRequest(type, url, body);
 
-    // GETs and the login may be resent by libcurl when a kept-alive connection died unseen; a login
-    // sent twice only opens a second session. Every other request is sent at most once.
-    const bool resendable = type == HTTP_REQ_GET || loginRequest;
+    // GETs, the login and requests marked as reading only may be resent by libcurl when a kept-alive
+    // connection died unseen; a login sent twice only opens a second session. Every other request is
+    // sent at most once.
+    const bool resendable =
+        type == HTTP_REQ_GET || loginRequest || (options != nullptr && options->resendable);
     lastResult = curl->Perform(type, url, body, response, lastError, resendable);
     answerReceived = lastResult != MLLibCurlResult::TransportError;
     if (debugEnabled) LogResponse(type, url, response);

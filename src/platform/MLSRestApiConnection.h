@@ -6,8 +6,11 @@
 #include "EvDebug.h"
 #include "platform/MLLibCurl.h"
 
-/// Per-request options; the library always passes null.
-struct VSRestApiRequestOptions {};
+/// Per-request options; null means the defaults.
+struct VSRestApiRequestOptions {
+    /// The request reads and changes nothing (a POST that only asks), so it may be sent again like a GET.
+    bool resendable = false;
+};
 
 /// REST transport base. A subclass supplies the URL, the headers and the login handshake through the
 /// virtual hooks; get/post/put/del route through sendReq.

@@ -174,6 +174,10 @@ bool CFusionComputeWrapper::QueryDiskCBT(const std::string& volumeUrn, const std
     body["chgID"] = chgID;
     body["snapUuid"] = snapUuid;
 
+    // A page only reads the bitmap: the transport may send it again when the kept connection closes.
+    VSRestApiRequestOptions readOnly;
+    readOnly.resendable = true;
+
     // 64 bits: a large disk with small blocks has more blocks than a 32-bit counter can reach.
     uint64_t startBlock = 0;
     std::string accumulated;
@@ -181,7 +185,7 @@ bool CFusionComputeWrapper::QueryDiskCBT(const std::string& volumeUrn, const std
         body["startBlock"] = startBlock;
         body["blockNum"] = kBlocksPerPage;
         std::string response;
-        if (!connection->post(link, json_spirit::write_string(body), response, nullptr))
+        if (!connection->post(link, json_spirit::write_string(body), response, &readOnly))
             return _FailRequest(response);
         SDiskBitmapInfoLib page;
         if (!parser->ParseObject(response, page)) return _FailUnreadable(link);

@@ -304,7 +304,8 @@ TEST_F(ConnectionTest, DroppedConnectionIsATransportFailureAndTheNextRequestReco
 }
 
 // A kept-alive connection closed without an answer: libcurl resends a GET on a new connection (the
-// server may close idle connections at any time), but a POST, PUT or DELETE is never sent twice.
+// server may close idle connections at any time), but a POST, PUT or DELETE that the server received
+// whole is never sent twice, with or without a body.
 TEST_F(ConnectionTest, ClosedWithoutAnswerResendsOnlyGets) {
     TestConnection connection;
     ConnectAndLogin(connection);
@@ -334,6 +335,7 @@ TEST_F(ConnectionTest, ClosedWithoutAnswerResendsOnlyGets) {
         EXPECT_FALSE(sent) << type;
         EXPECT_EQ(connection.GetLastResult(), MLLibCurlResult::TransportError) << type;
         EXPECT_EQ(connection.GetHttpErrorCode(), 0) << type;
+        EXPECT_THAT(connection.GetLastTransportError(), HasSubstr("it is not sent again")) << type;
         EXPECT_EQ(server().Requests("/service/write").size(), 1u) << type;
     }
 }

@@ -598,9 +598,21 @@ class FacadeBackupFlowTest : public fcsdk_test::FacadeSimTest {
     }
 
     static std::string VolumeId(const std::string& urn) { return urn.substr(urn.rfind(':') + 1); }
-    boost::json::value History(const std::string& volumeUrn) {
-        return Control("GET", "/_sim/volumes/" + VolumeId(volumeUrn) + "/cbt");
+    // Each request to the simulator's control side comes on a TLS connection of its own.
+    boost::json::value SimControl(const std::string& method, const std::string& path,
+                                  const std::string& body = "") {
+        ++controlConnections_;
+        return Control(method, path, body);
     }
+    boost::json::value History(const std::string& volumeUrn) {
+        return SimControl("GET", "/_sim/volumes/" + VolumeId(volumeUrn) + "/cbt");
+    }
+    // TLS connections the simulator accepted from the wrapper since `before`.
+    uint64_t WrapperConnectionsSince(uint64_t before) const {
+        return server().Stats().tlsConnections - before - controlConnections_;
+    }
+
+    uint64_t controlConnections_ = 0;
 
     // Reads a disk through a backup resource as a backup product would: open, check, extend, close.
     void CopyDisk(const std::string& volumeUrn, const std::string& snapshotUrn) {
@@ -623,6 +635,7 @@ class FacadeBackupFlowTest : public fcsdk_test::FacadeSimTest {
 };
 
 TEST_F(FacadeBackupFlowTest, FullThenIncrementalBackupFindsExactlyTheWrittenBlocks) {
+    const uint64_t connectionsBefore = server().Stats().tlsConnections;
     const SVMInfoLib vm = SeededVM("vm-0005");
     ASSERT_EQ(vm.disks.size(), 2u);
     ASSERT_TRUE(vm.snapshots.empty());
@@ -633,6 +646,12 @@ TEST_F(FacadeBackupFlowTest, FullThenIncrementalBackupFindsExactlyTheWrittenBloc
         << wrapper().GetLastError();
     ASSERT_EQ(full.volsnapshots.size(), 2u);
     std::vector<std::string> tokens;
+    // The first page of the first disk finds its connection closed without an answer: a page only reads,
+    // so it is asked again on a new connection.
+    vrmsim::Fault close;
+    close.kind = vrmsim::FaultKind::Close;
+    close.path = UriOf(vm.disks[0].urn) + "/getcbt";
+    server().AddFault(close);
     for (const fc::SDiskInfoLib& disk : vm.disks) {
         std::string bitmap;
         int sectorOfBlock = 0;
@@ -659,8 +678,8 @@ TEST_F(FacadeBackupFlowTest, FullThenIncrementalBackupFindsExactlyTheWrittenBloc
     ASSERT_TRUE(wrapper().DeleteVMSnapshot(vm, full)) << wrapper().GetLastError();
 
     // The guest writes: blocks 5 to 7 and 20000 of the first disk, nothing on the second.
-    Control("POST", "/_sim/volumes/" + VolumeId(vm.disks[0].urn) + "/write",
-            R"({"blocks":[{"start":5,"count":3},{"start":20000,"count":1}]})");
+    SimControl("POST", "/_sim/volumes/" + VolumeId(vm.disks[0].urn) + "/write",
+               R"({"blocks":[{"start":5,"count":3},{"start":20000,"count":1}]})");
 
     // Incremental backup: new snapshot, blocks changed since the tokens of the full backup.
     SSnapshotInfoLib incremental;
@@ -693,6 +712,9 @@ TEST_F(FacadeBackupFlowTest, FullThenIncrementalBackupFindsExactlyTheWrittenBloc
     EXPECT_TRUE(after.snapshots.empty());
     // Every pause was a task or resource poll; no deletion needed a retry.
     EXPECT_THAT(clock().Pauses(), Each(5000u));
+    // Both backups, writes and changed-block pages included, went over the session's connection; the
+    // one new connection is the resent page's.
+    EXPECT_EQ(WrapperConnectionsSince(connectionsBefore), 1u);
 }
 
 }  // namespace
