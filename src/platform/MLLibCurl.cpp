@@ -207,14 +207,16 @@ struct MLLibCurl::Impl {
         return list;
     }
 
-    void setMethod(_http_req_type_ type, const std::string& body) {
+    void setMethod(_http_req_type_ type, const std::string& body, bool resendable) {
         curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, nullptr);
         if (type == HTTP_REQ_GET || (type == HTTP_REQ_DELETE && body.empty())) {
             curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
         } else {
-            // A body is read through onReadBody (so that the resend guard knows whether any of it left);
-            // an empty one needs no reading.
-            curl_easy_setopt(handle, CURLOPT_POSTFIELDS, body.empty() ? "" : nullptr);
+            // The body of a request that must not go twice is read through onReadBody, so that the
+            // resend guard knows whether any of it left; any other goes out with the headers in one
+            // write (an empty one needs no reading either).
+            const bool guarded = !resendable && !body.empty();
+            curl_easy_setopt(handle, CURLOPT_POSTFIELDS, guarded ? nullptr : body.c_str());
             curl_easy_setopt(handle, CURLOPT_POST, 1L);
             curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
         }
@@ -276,7 +278,7 @@ MLLibCurlResult MLLibCurl::Perform(_http_req_type_ type, const std::string& url,
     curl_slist* headers = impl_->buildHeaderList(type, body);
     curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers);
-    impl_->setMethod(type, body);
+    impl_->setMethod(type, body, resendable);
     impl_->requestBody = &body;
     impl_->requestBodyHandedOut = 0;
     impl_->resendable = resendable;
