@@ -473,6 +473,18 @@ void writeString(const std::string& text, std::string& out) {
     out += '"';
     std::size_t i = 0;
     while (i < text.size()) {
+        // Printable ASCII other than the quote and the backslash goes out as it is, a run at a time.
+        std::size_t plain = i;
+        while (plain < text.size()) {
+            const auto c = static_cast<unsigned char>(text[plain]);
+            if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\') break;
+            ++plain;
+        }
+        if (plain > i) {
+            out.append(text, i, plain - i);
+            i = plain;
+            continue;
+        }
         const auto c = static_cast<unsigned char>(text[i]);
         if (c == '"' || c == '\\') {
             out += '\\';

@@ -1,6 +1,7 @@
 // Snapshot and changed-block operations of the facade: backup snapshots, change tokens, the bitmaps of
 // allocated and changed blocks, and direct access to a disk's data through a backup resource.
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -34,6 +35,9 @@ const char kReleaseDiskAccessFunction[] =
 constexpr int kBlocksPerPage = 10000;
 /// 512-byte sectors in one GB.
 constexpr uint64_t kSectorsPerGB = 2097152;
+// The most room reserved ahead for a changed-block bitmap (a 4 TB disk in 64 KB blocks); a larger one
+// grows as its pages arrive.
+constexpr uint64_t kBitmapReserveLimit = 16 * 1024 * 1024;
 
 }  // namespace
 
@@ -200,14 +204,18 @@ bool CFusionComputeWrapper::QueryDiskCBT(const std::string& volumeUrn, const std
             Error(__PRETTY_FUNCTION__, "%s", message.c_str());
             return _Fail(message);
         }
+        const uint64_t totalBlocks = totalSectors / static_cast<uint64_t>(page.sectorOfBlock);
+        // Room for the whole bitmap (one hex digit per 4 blocks) at once, up to a bound: the disk size
+        // comes from the VRM.
+        if (accumulated.empty())
+            accumulated.reserve(std::min<uint64_t>(totalBlocks / 4 + 1, kBitmapReserveLimit));
         accumulated += page.bitMap;
         sectorOfBlock = page.sectorOfBlock;
         startBlock += static_cast<uint64_t>(page.bitNum);
 
-        const uint64_t totalBlocks = totalSectors / static_cast<uint64_t>(page.sectorOfBlock);
         if (startBlock >= totalBlocks) break;
     }
-    bitmap = accumulated;
+    bitmap = std::move(accumulated);
     return true;
 }
 
