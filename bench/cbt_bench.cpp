@@ -5,7 +5,11 @@
 //
 // Reported per query: requests (pages), wall time (Time), client CPU time (CPU: the benchmark thread,
 // which runs the library and libcurl; the simulator's threads are not counted), wall and client CPU per
-// page, and the peak of the memory the client thread held through operator new during the query.
+// page, the TLS connections the simulator accepted, and the peak of the memory the client thread held
+// through operator new during the query. BM_BareQueryDiskBlocks sends the same requests (as the
+// simulator recorded them from the library) from a client on bare libcurl (one reused easy handle),
+// reads every answer with boost::json::parse and joins the pages' bitmaps, the yardstick; the ratios of
+// the two are printed after the report.
 //
 //   cbt_bench --benchmark_counters_tabular=true
 
@@ -28,6 +32,8 @@
 #include "SimServer.h"
 
 #include "AllocationCounter.h"
+#include "BareClient.h"
+#include "RatioReporter.h"
 
 // ---- The simulator, a connected wrapper and one prepared disk per size --------------------------------
 
@@ -62,6 +68,26 @@ class Environment {
     std::uint64_t requests() const { return server_->Stats().requests; }
     std::uint64_t tlsConnections() const { return server_->Stats().tlsConnections; }
     vrmsim::Model& model() { return server_->sim().model(); }
+    fcsdk_bench::BareClient& bare() { return *bare_; }
+
+    /// The requests of one query, as the library sends them (learnt once per disk and kind).
+    const std::vector<fcsdk_bench::BareRequest>& RequestsOfQuery(int gb, bool changed) {
+        std::vector<fcsdk_bench::BareRequest>& requests = bareRequests_[{gb, changed}];
+        if (requests.empty()) {
+            const Disk& disk = disks_.at(gb);
+            std::string bitmap;
+            int sectorOfBlock = 0;
+            server_->ClearRequests();
+            const bool ok = changed
+                                ? wrapper_->QueryDiskChangedBlocks(disk.volumeUrn, disk.snapshotUrn,
+                                                                   disk.changeToken, bitmap, sectorOfBlock)
+                                : wrapper_->QueryDiskAllocatedBlocks(disk.volumeUrn, disk.snapshotUrn, bitmap,
+                                                                     sectorOfBlock);
+            if (ok) requests = fcsdk_bench::BareRequestsOf(server_->Requests());
+            server_->ClearRequests();
+        }
+        return requests;
+    }
 
   private:
     bool Fail(benchmark::State& state, const std::string& why) {
@@ -71,9 +97,12 @@ class Environment {
 
     bool Start(benchmark::State& state) {
         vrmsim::Options options;
-        options.recordRequests = false;
+        options.recordRequests = true;  // to learn the library's requests for the bare client
         server_ = std::make_unique<fcsdk_test::SimServer>(options);
         if (!server_->ok()) return Fail(state, "simulator: " + server_->error());
+        bare_ = std::make_unique<fcsdk_bench::BareClient>(
+            "https://" + server_->host() + ":7443",
+            server_->host() + ":7443:127.0.0.1:" + std::to_string(server_->port()), server_->caFile());
         wrapper_ = std::make_unique<CFusionComputeWrapper>();
         if (!wrapper_->Connect(server_->host(), server_->user(), server_->password()))
             return Fail(state, "connect: " + wrapper_->GetLastError());
@@ -118,6 +147,8 @@ class Environment {
     std::unique_ptr<fcsdk_test::SimServer> server_;
     std::unique_ptr<CFusionComputeWrapper> wrapper_;
     std::map<int, Disk> disks_;
+    std::unique_ptr<fcsdk_bench::BareClient> bare_;
+    std::map<std::pair<int, bool>, std::vector<fcsdk_bench::BareRequest>> bareRequests_;
 };
 
 Environment& Env() {
@@ -184,6 +215,65 @@ BENCHMARK(BM_QueryDiskBlocks)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
 
+// The yardstick: the same requests from bare libcurl; every answer read with boost::json::parse, the
+// pages' bitmaps joined.
+void BM_BareQueryDiskBlocks(benchmark::State& state) {
+    const int gb = static_cast<int>(state.range(0));
+    const bool changed = state.range(1) == 1;
+    Environment& env = Env();
+    if (!env.Prepare(gb, state)) return;
+    const Disk& disk = env.disk(gb);
+    const std::uint64_t pages = (disk.blocks + 9999) / 10000;
+    const std::vector<fcsdk_bench::BareRequest>& requests = env.RequestsOfQuery(gb, changed);
+    if (requests.empty()) {
+        state.SkipWithError("no query to replay");
+        return;
+    }
+
+    std::int64_t peakBytes = 0;
+    std::size_t bitmapSize = 0;
+    const std::uint64_t requestsBefore = env.requests();
+    const std::uint64_t connectionsBefore = env.tlsConnections();
+    for (auto _ : state) {
+        fcsdk_bench::StartCountingAllocations();
+        std::string bitmap;
+        std::string body;
+        bool ok = true;
+        for (const fcsdk_bench::BareRequest& request : requests) {
+            ok = ok && env.bare().Send(request, body);
+            boost::json::error_code error;
+            const boost::json::value answer = boost::json::parse(body, error);
+            ok = ok && !error && answer.is_object();
+            if (!ok) break;
+            if (const boost::json::value* page = answer.get_object().if_contains("bitMap")) {
+                if (page->is_string()) bitmap.append(page->get_string().data(), page->get_string().size());
+            }
+        }
+        fcsdk_bench::StopCountingAllocations();
+        peakBytes = std::max(peakBytes, fcsdk_bench::PeakHeldBytes());
+        bitmapSize = bitmap.size();
+        if (!ok || bitmap.size() != disk.blocks / 4) {
+            state.SkipWithError("bare query failed");
+            break;
+        }
+    }
+    const double iterations = static_cast<double>(state.iterations());
+    if (iterations == 0) return;
+    state.counters["GB"] = gb;
+    state.counters["pages"] = static_cast<double>(pages);
+    state.counters["requests"] = static_cast<double>(env.requests() - requestsBefore) / iterations;
+    state.counters["tls"] = static_cast<double>(env.tlsConnections() - connectionsBefore) / iterations;
+    state.counters["peak_MB"] = static_cast<double>(peakBytes) / (1024.0 * 1024.0);
+    state.counters["bitmap_MB"] = static_cast<double>(bitmapSize) / (1024.0 * 1024.0);
+}
+
+BENCHMARK(BM_BareQueryDiskBlocks)
+    ->ArgNames({"GB", "changed"})
+    ->Args({2000, 0})
+    ->Args({2000, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+
 // The simulator's side alone: every page of the same query rendered from the sparse history, without
 // the network (the time the simulator's handler spends per page under its lock).
 void BM_SimulatorPages(benchmark::State& state) {
@@ -227,4 +317,10 @@ BENCHMARK(BM_SimulatorPages)
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    fcsdk_bench::RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

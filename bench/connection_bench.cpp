@@ -26,6 +26,9 @@
 #include "platform/FXString.h"
 #include "platform/MlJson.h"
 
+#include "BareClient.h"
+#include "RatioReporter.h"
+
 namespace {
 
 constexpr char kPath[] = "service/sites";
@@ -71,7 +74,7 @@ size_t AppendBody(char* data, size_t size, size_t count, void* user) {
 }
 
 // The same request with libcurl alone: one easy handle, same TLS settings and routing, same headers.
-void BM_BareCurlGet(benchmark::State& state) {
+void BM_BareConnectionGet(benchmark::State& state) {
     auto session = OpenSession();  // only for a valid token
     if (!session) {
         state.SkipWithError("could not open a session with the simulator");
@@ -109,7 +112,7 @@ void BM_BareCurlGet(benchmark::State& state) {
     curl_easy_cleanup(handle);
     curl_slist_free_all(route);
 }
-BENCHMARK(BM_BareCurlGet)->UseRealTime();
+BENCHMARK(BM_BareConnectionGet)->UseRealTime();
 
 // A simple client: the same request (same URL, routing, CA file, headers) with a new easy handle each
 // time, so every request pays TCP connect, TLS handshake and certificate verification.
@@ -165,32 +168,46 @@ void BM_WrapperConnect(benchmark::State& state) {
 }
 BENCHMARK(BM_WrapperConnect)->UseRealTime();
 
-// Prints the CPU-time ratio of the session over bare libcurl and of a new
-// connection per request over the session after the usual console report.
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        // With repetitions the median stands for the benchmark; otherwise its single run.
-        for (const Run& run : runs) {
-            if (run.error_occurred) continue;
-            const std::string& name = run.run_name.function_name;
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-                cpuNs_[name] = run.GetAdjustedCPUTime();
-                medians_.insert(name);
-            } else if (run.run_type == Run::RT_Iteration && medians_.count(name) == 0) {
-                cpuNs_[name] = run.GetAdjustedCPUTime();
+// The yardstick of Connect: the same three requests (as the simulator recorded them from a Connect)
+// from a new bare libcurl easy handle, so over a new TLS connection, each answer read with
+// boost::json::parse.
+void BM_BareWrapperConnect(benchmark::State& state) {
+    g_server->ClearRequests();
+    {
+        FusionComputeSDKWrapper::CFusionComputeWrapper wrapper;
+        if (!wrapper.Connect(g_server->host(), g_server->user(), g_server->password())) {
+            state.SkipWithError("Connect failed");
+            return;
+        }
+    }
+    const std::vector<fcsdk_bench::BareRequest> requests = fcsdk_bench::BareRequestsOf(g_server->Requests());
+    g_server->ClearRequests();
+    const std::string base = "https://" + g_server->host() + ":7443";
+    const std::string connectTo = g_server->host() + ":7443:127.0.0.1:" + std::to_string(g_server->port());
+    const std::string caFile = g_server->caFile();
+    for (auto _ : state) {
+        fcsdk_bench::BareClient client(base, connectTo, caFile);
+        std::string body;
+        for (const fcsdk_bench::BareRequest& request : requests) {
+            boost::json::error_code error;
+            if (!client.Send(request, body) || (boost::json::parse(body, error), error)) {
+                state.SkipWithError("bare Connect failed");
+                break;
             }
         }
-        ConsoleReporter::ReportRuns(runs);
+        benchmark::DoNotOptimize(body.data());
     }
+    state.counters["requests"] = static_cast<double>(requests.size());
+}
+BENCHMARK(BM_BareWrapperConnect)->UseRealTime();
+
+// After the ratios of the library over its bare yardsticks, what the session's kept connection saves
+// against a new connection per request.
+class RatioReporter : public fcsdk_bench::RatioReporter {
+  public:
     void Finalize() override {
-        ConsoleReporter::Finalize();
+        fcsdk_bench::RatioReporter::Finalize();
         const auto session = cpuNs_.find("BM_ConnectionGet");
-        const auto bare = cpuNs_.find("BM_BareCurlGet");
-        if (session != cpuNs_.end() && bare != cpuNs_.end() && bare->second > 0) {
-            std::printf("client CPU per GET: connection %.1f us, bare libcurl %.1f us, ratio %.2f\n",
-                        session->second / 1000.0, bare->second / 1000.0, session->second / bare->second);
-        }
         const auto fresh = cpuNs_.find("BM_NewConnectionGet");
         if (session != cpuNs_.end() && fresh != cpuNs_.end() && session->second > 0) {
             std::printf(
@@ -198,10 +215,6 @@ class RatioReporter : public benchmark::ConsoleReporter {
                 session->second / 1000.0, fresh->second / 1000.0, fresh->second / session->second);
         }
     }
-
-  private:
-    std::map<std::string, double> cpuNs_;
-    std::set<std::string> medians_;
 };
 
 // One session of 1000 GETs, then /_sim/stats read over the same session.
@@ -227,7 +240,7 @@ bool ReportConnectionReuse() {
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     vrmsim::Options options;
-    options.recordRequests = false;
+    options.recordRequests = true;  // BM_BareWrapperConnect learns the requests of a Connect
     fcsdk_test::SimServer server(options);
     if (!server.ok()) {
         std::fprintf(stderr, "simulator did not start: %s\n", server.error().c_str());

@@ -3,7 +3,10 @@
 // Reported per run: requests sent per list read, wall time (Time), client CPU time (CPU: the
 // benchmark thread, which runs the library and libcurl; the simulator's threads are not counted),
 // time per VM, and the memory the client allocated through operator new: the peak during the read and
-// what the finished list keeps, both per VM.
+// what the finished list keeps, both per VM. BM_BareListAllVms sends the same requests (as the simulator
+// recorded them from the library) to the same simulator from a client on bare libcurl (one reused easy
+// handle) and reads each page with boost::json::parse into the same records, the yardstick; the CPU
+// ratio of the two is printed after the report.
 //
 //   inventory_bench --benchmark_counters_tabular=true
 
@@ -12,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <new>
 #include <string>
@@ -25,6 +29,8 @@
 #include "queries/FusionComputeQueries.h"
 
 #include "AllocationCounter.h"
+#include "BareClient.h"
+#include "RatioReporter.h"
 
 // ---- The simulator and a logged-in session -----------------------------------------------------------
 
@@ -42,8 +48,9 @@ class Environment {
             connection_.reset();
             server_.reset();
             vmCount_ = vmCount;
+            bareRequests_.clear();
             vrmsim::Options options;
-            options.recordRequests = false;  // counters are enough; keeps the server's work small
+            options.recordRequests = true;  // once, to learn the library's requests for the bare client
             options.inventory.vms = vmCount;
             options.inventory.templates = 0;
             server_ = std::make_unique<fcsdk_test::SimServer>(options);
@@ -57,10 +64,28 @@ class Environment {
             queries_ = std::make_unique<CFusionComputeQueries>(connection_.get(), &parser_, &errorState_);
             site_.urn = server_->siteUrn();
             site_.uri = server_->siteUri();
+            bare_ = std::make_unique<fcsdk_bench::BareClient>(
+                "https://" + server_->host() + ":7443",
+                server_->host() + ":7443:127.0.0.1:" + std::to_string(server_->port()), server_->caFile());
         }
         return server_ && server_->ok() && queries_;
     }
 
+    /// The requests of one list read at `flags`, as the library sends them (read once per size).
+    const std::vector<fcsdk_bench::BareRequest>& RequestsOfList(UINT64 flags) {
+        std::vector<fcsdk_bench::BareRequest>& requests = bareRequests_[flags];
+        if (requests.empty()) {
+            server_->ClearRequests();
+            std::vector<SVMInfoLib> vms;
+            if (queries_->GetVMInfoList(site_, vms, flags)) {
+                requests = fcsdk_bench::BareRequestsOf(server_->Requests());
+            }
+            server_->ClearRequests();
+        }
+        return requests;
+    }
+
+    fcsdk_bench::BareClient& bare() { return *bare_; }
     CFusionComputeQueries& queries() { return *queries_; }
     const SSiteInfoLib& site() const { return site_; }
     std::uint64_t requests() const { return server_->Stats().requests; }
@@ -80,6 +105,8 @@ class Environment {
     CFusionComputeErrorState errorState_;
     std::unique_ptr<CFusionComputeQueries> queries_;
     SSiteInfoLib site_;
+    std::unique_ptr<fcsdk_bench::BareClient> bare_;
+    std::map<UINT64, std::vector<fcsdk_bench::BareRequest>> bareRequests_;
 };
 
 Environment& Env() {
@@ -127,7 +154,56 @@ void BM_ListAllVms(benchmark::State& state) {
     state.counters["kept_B_per_vm"] = static_cast<double>(keptBytes) / vmCount;
 }
 
-// 10,000 VMs at both levels, then the growth at detail 0 and detail 2 over 1,000 to 20,000 VMs.
+// The yardstick: the same requests from bare libcurl, each page read with boost::json::parse into the
+// same records.
+void BM_BareListAllVms(benchmark::State& state) {
+    const int vmCount = static_cast<int>(state.range(0));
+    const UINT64 flags = FlagsForDetail(static_cast<int>(state.range(1)));
+    Environment& env = Env();
+    if (!env.Prepare(vmCount, state)) return;
+    const std::vector<fcsdk_bench::BareRequest>& requests = env.RequestsOfList(flags);
+    if (requests.empty()) {
+        state.SkipWithError(("no list read to replay: " + env.lastError()).c_str());
+        return;
+    }
+
+    std::int64_t peakBytes = 0;
+    std::int64_t keptBytes = 0;
+    const std::uint64_t requestsBefore = env.requests();
+    for (auto _ : state) {
+        fcsdk_bench::StartCountingAllocations();
+        {
+            std::vector<SVMInfoLib> vms;
+            std::string body;
+            unsigned int total = 0;
+            bool ok = true;
+            for (const fcsdk_bench::BareRequest& request : requests) {
+                ok = ok && env.bare().Send(request, body) && fcsdk_bench::BareVmPage(body, vms, total);
+            }
+            body = std::string();
+            keptBytes = fcsdk_bench::HeldBytes();
+            if (!ok || static_cast<int>(vms.size()) != vmCount) {
+                fcsdk_bench::StopCountingAllocations();
+                state.SkipWithError("bare list read failed");
+                break;
+            }
+            benchmark::DoNotOptimize(vms.data());
+        }
+        fcsdk_bench::StopCountingAllocations();
+        peakBytes = fcsdk_bench::PeakHeldBytes();
+    }
+    const double iterations = static_cast<double>(state.iterations());
+    if (iterations == 0) return;
+    state.counters["requests"] = static_cast<double>(env.requests() - requestsBefore) / iterations;
+    state.counters["vms"] = vmCount;
+    state.counters["time_per_vm"] = benchmark::Counter(
+        static_cast<double>(vmCount) * iterations, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["peak_B_per_vm"] = static_cast<double>(peakBytes) / vmCount;
+    state.counters["kept_B_per_vm"] = static_cast<double>(keptBytes) / vmCount;
+}
+
+// The growth at detail 0 and detail 2 over 1,000 to 20,000 VMs; at 10,000 VMs the yardstick runs right
+// after the library, against the same simulator.
 BENCHMARK(BM_ListAllVms)
     ->ArgNames({"vms", "detail"})
     ->Args({1000, 0})
@@ -136,6 +212,16 @@ BENCHMARK(BM_ListAllVms)
     ->Args({5000, 2})
     ->Args({10000, 0})
     ->Args({10000, 2})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+BENCHMARK(BM_BareListAllVms)
+    ->ArgNames({"vms", "detail"})
+    ->Args({10000, 0})
+    ->Args({10000, 2})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+BENCHMARK(BM_ListAllVms)
+    ->ArgNames({"vms", "detail"})
     ->Args({20000, 0})
     ->Args({20000, 2})
     ->Unit(benchmark::kMillisecond)
@@ -143,4 +229,10 @@ BENCHMARK(BM_ListAllVms)
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    fcsdk_bench::RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

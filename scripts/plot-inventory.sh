@@ -39,7 +39,8 @@ fi
 data=docs/inventory.dat
 {
     echo "# vms detail cpu_ms wall_ms peak_MiB kept_MiB"
-    jq -r '.benchmarks[] | select(.run_type == "iteration" and (.error_occurred | not))
+    jq -r '.benchmarks[] | select(.run_type == "iteration" and (.error_occurred | not)
+                                  and (.name | startswith("BM_ListAllVms/")))
         | [.vms, (.name | capture("detail:(?<d>[0-9]+)").d),
            (.cpu_time * (if .time_unit == "ms" then 1 elif .time_unit == "us" then 0.001 else 1e-6 end)),
            (.real_time * (if .time_unit == "ms" then 1 elif .time_unit == "us" then 0.001 else 1e-6 end)),
