@@ -3,6 +3,8 @@ backup with exact extents, VRM errors as exceptions, and wrappers on two threads
 
 import ast
 import os
+import subprocess
+import sys
 import threading
 
 import pytest
@@ -176,3 +178,14 @@ def test_stubs_name_every_binding():
         if isinstance(value, type) and value is not fc.Error and value is not fc.VmProp:
             members = {m for m in vars(value) if not m.startswith("_")} | set(getattr(value, "_fields", ()))
             assert members <= stubbed[name], (name, members - stubbed[name])
+
+
+def test_example_backup_prints_the_changed_extents(vrm):
+    example = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "python", "backup.py")
+    result = subprocess.run([sys.executable, example, "--host", HOST_NAME, "--user", USER, "--vm", "vm-0004",
+                             "--simulate-writes"], env=dict(os.environ, FUSIONCOMPUTE_PASSWORD=PASSWORD),
+                            capture_output=True, text=True, timeout=JOIN_SECONDS)
+    assert result.returncode == 0, result.stdout + result.stderr
+    incremental = result.stdout.split("incremental backup of vm-0004")[1]
+    assert incremental.count(": 2 extents, 4 blocks of 65536 bytes") == 2, result.stdout
+    assert incremental.count("blocks 7..9") == 2 and incremental.count("blocks 4096..4096") == 2
