@@ -19,6 +19,7 @@
 #include <mutex>
 #include <string>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -75,7 +76,13 @@ def _make_record(cls):
             setattr(self, name, value)
 
     __init__.__doc__ = f"Builds a {cls.__name__}; keyword arguments set fields by name."
+    def __copy__(self):
+        # Attributes are handed out as copies, so this copy shares nothing with the original.
+        return cls(**{name: getattr(self, name) for name in cls._fields})
+
     cls.__init__ = __init__
+    cls.__copy__ = __copy__
+    cls.__deepcopy__ = lambda self, memo: __copy__(self)
     cls.__repr__ = _record_repr
     cls.__eq__ = _record_eq
     cls.__hash__ = None

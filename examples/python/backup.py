@@ -35,7 +35,8 @@ def print_extents(disk, bitmap_result):
     blocks = sum(count for _, count in extents)
     print(f"  {disk.name} ({disk.urn}): {len(extents)} extents, {blocks} blocks of {block_bytes} bytes")
     for start, count in extents:
-        print(f"    offset {start * block_bytes:>14}  length {count * block_bytes:>12}  blocks {start}..{start + count - 1}")
+        print(f"    offset {start * block_bytes:>14}  length {count * block_bytes:>12}"
+              f"  blocks {start}..{start + count - 1}")
 
 
 def back_up(wrapper, vm, tokens, client_ip):
@@ -54,7 +55,8 @@ def back_up(wrapper, vm, tokens, client_ip):
             else:
                 blocks = wrapper.query_disk_allocated_blocks(disk.urn, snapshot.urn)
             print_extents(disk, blocks)
-            resource, host, port, _token, target = wrapper.prepare_disk_access(disk.urn, snapshot.urn, client_ip)
+            resource, host, port, _token, target = wrapper.prepare_disk_access(disk.urn, snapshot.urn,
+                                                                                client_ip)
             try:
                 print(f"    data at {host}:{port} {target}")
             finally:

@@ -80,7 +80,8 @@ def sim(tmp_path_factory):
         port = int(port_file.read_text())
         ca_file = cert_dir / "ca.pem"
         config = work / "fcsdk.ini"
-        config.write_text(f"[Transport]\nsConnectTo = {HOST_NAME}:7443:127.0.0.1:{port}\nsCAFile = {ca_file}\n")
+        config.write_text(f"[Transport]\nsConnectTo = {HOST_NAME}:7443:127.0.0.1:{port}\n"
+                          f"sCAFile = {ca_file}\n")
         os.environ["FCSDK_CONFIG"] = str(config)
         yield SimClient(port, str(ca_file))
     finally:

@@ -108,8 +108,9 @@ def test_vrm_errors_become_exceptions_with_the_vrm_code(connect, vrm):
     assert "Login" in caught.value.message
 
     wrapper = connect()
-    vrm.call("POST", "faults", {"kind": "status", "method": "GET", "path": vrm.site_uri + "/vms", "status": 500,
-                                "errorCode": "10300099", "errorDes": "The VM list is not available."})
+    vrm.call("POST", "faults", {"kind": "status", "method": "GET", "path": vrm.site_uri + "/vms",
+                                "status": 500, "errorCode": "10300099",
+                                "errorDes": "The VM list is not available."})
     with pytest.raises(fc.Error) as caught:
         wrapper.get_vm_info_list()
     assert (caught.value.message, caught.value.code) == ("The VM list is not available.", 10300099)
@@ -117,8 +118,9 @@ def test_vrm_errors_become_exceptions_with_the_vrm_code(connect, vrm):
     assert wrapper.get_last_error_code() == 10300099
 
     vm = wrapper.get_vm_info(name="vm-0004")
-    vrm.call("POST", "faults", {"kind": "status", "method": "POST", "path": vm.uri + "/snapshots", "status": 409,
-                                "errorCode": "10300025", "errorDes": "A snapshot task is running."})
+    vrm.call("POST", "faults", {"kind": "status", "method": "POST", "path": vm.uri + "/snapshots",
+                                "status": 409, "errorCode": "10300025",
+                                "errorDes": "A snapshot task is running."})
     with pytest.raises(fc.Error) as caught:
         wrapper.create_vm_snapshot(vm, "busy", for_backup=True, use_cbt=True)
     assert caught.value.code == 10300025 and wrapper.is_create_vm_snapshot_error_retryable()
