@@ -15,9 +15,14 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <exception>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -143,26 +148,82 @@ py::handle g_errorType;
     throw py::error_already_set();
 }
 
-// Runs `op(wrapper)` with the GIL released and the wrapper locked. A `false` result raises Error with the
-// wrapper's last error, or with `what` when the call left no message.
+// Identity of the interpreter's main thread, the only one that runs Python signal handlers.
+unsigned long g_mainThread = 0;
+
+// Runs `op(wrapper)` with the GIL released and the wrapper locked and returns what it returns.
+//
+// On the main thread the call runs on a helper thread while the main thread keeps running Python's signal
+// handlers every 50 ms: a handler must not wait until a long call (a snapshot, a backup resource) has
+// ended. An exception a handler raises (KeyboardInterrupt) is raised once the call has returned; the call
+// itself is not abandoned, since it works on the wrapper and on this frame's variables.
 template <typename Op>
-void Check(Session& s, const char* what, Op&& op) {
-    bool ok = false;
-    std::string message;
-    long code = 0;
+auto Invoke(Session& s, Op&& op) {
+    using Result = decltype(op(s.wrapper));
+    auto locked = [&s, &op] {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        return op(s.wrapper);
+    };
+    if (PyThread_get_thread_ident() != g_mainThread) {
+        py::gil_scoped_release release;
+        return locked();
+    }
+    std::optional<Result> result;
+    std::exception_ptr failure;
+    std::optional<py::error_already_set> fromHandler;
     {
         py::gil_scoped_release release;
-        std::lock_guard<std::mutex> lock(s.mutex);
-        ok = op(s.wrapper);
-        if (!ok) {
-            message = s.wrapper.GetLastError();
-            code = s.wrapper.GetLastErrorCode();
+        std::mutex doneMutex;
+        std::condition_variable doneSignal;
+        bool done = false;
+        std::thread worker([&] {
+            try {
+                result.emplace(locked());
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            std::lock_guard<std::mutex> lock(doneMutex);
+            done = true;
+            doneSignal.notify_one();
+        });
+        std::unique_lock<std::mutex> lock(doneMutex);
+        while (!doneSignal.wait_for(lock, std::chrono::milliseconds(50), [&] { return done; })) {
+            lock.unlock();
+            {
+                py::gil_scoped_acquire gil;
+                if (PyErr_CheckSignals() != 0) {
+                    // The first exception wins; later ones (a second Ctrl-C) are dropped.
+                    if (fromHandler) {
+                        PyErr_Clear();
+                    } else {
+                        fromHandler.emplace();
+                    }
+                }
+            }
+            lock.lock();
         }
+        lock.unlock();
+        worker.join();
     }
+    if (fromHandler) throw *fromHandler;
+    if (failure) std::rethrow_exception(failure);
+    return std::move(*result);
+}
+
+// Runs `op(wrapper)` like Invoke(). A `false` result raises Error with the wrapper's last error, or with
+// `what` when the call left no message.
+template <typename Op>
+void Check(Session& s, const char* what, Op&& op) {
+    const auto [ok, message, code] = Invoke(s, [&op](CFusionComputeWrapper& w) {
+        const bool ok = op(w);
+        return ok ? std::make_tuple(true, std::string(), 0L)
+                  : std::make_tuple(false, w.GetLastError(), w.GetLastErrorCode());
+    });
     if (!ok) Raise(message.empty() ? std::string(what) + " failed" : message, code);
 }
 
-// Runs `op(wrapper)` with the GIL released and the wrapper locked and returns what it returns.
+// Runs a call that does not reach the network: with the GIL released and the wrapper locked, on the
+// calling thread.
 template <typename Op>
 auto Run(Session& s, Op&& op) {
     py::gil_scoped_release release;
@@ -1148,7 +1209,7 @@ void BindWrapper(py::module_& m) {
     w.def(
         "validate_disk_access",
         [](Session& s, const std::string& resourceUri) {
-            return Run(s, [&](W& x) { return x.ValidateDiskAccess(resourceUri); });
+            return Invoke(s, [&](W& x) { return x.ValidateDiskAccess(resourceUri); });
         },
         py::arg("resource_uri"),
         "Tells whether a backup resource can still be read (False also when unreachable).");
@@ -1165,6 +1226,7 @@ void BindWrapper(py::module_& m) {
 PYBIND11_MODULE(fusioncompute, m) {
     m.doc() = "Python binding of FusionComputeSDKWrapper: a FusionCompute VRM client for backup software.";
     m.attr("__version__") = FCSDK_VERSION;
+    g_mainThread = py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
 
     py::dict scope;
     scope["__builtins__"] = py::module_::import("builtins");

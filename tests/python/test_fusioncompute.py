@@ -3,9 +3,11 @@ backup with exact extents, VRM errors as exceptions, and wrappers on two threads
 
 import ast
 import os
+import signal
 import subprocess
 import sys
 import threading
+import time
 
 import pytest
 
@@ -158,6 +160,41 @@ def test_two_threads_each_with_its_own_wrapper_at_once(connect, vrm):
     vrm.call("POST", "reset")  # wakes the stalled answer: its connection closes without a body
     a.join(JOIN_SECONDS)
     assert isinstance(outcome["a"], fc.Error)
+
+
+def test_signal_handlers_run_while_the_main_thread_waits_in_a_call(connect, vrm):
+    # The call stalls on the simulator for a minute; a signal sent meanwhile must reach its Python handler
+    # while the call waits. The handler wakes the stalled answer, as a handler that cancels the call would
+    # end it: the call then fails at once instead of after the stall.
+    stall_seconds = 60
+    vrm.call("POST", "faults", {"kind": "stall", "method": "GET", "path": vrm.site_uri + "/hosts",
+                                "ms": stall_seconds * 1000})
+    wrapper = connect()
+    handled = []
+
+    def handler(signum, frame):
+        handled.append(signum)
+        vrm.call("POST", "reset")
+
+    def signal_once_stalled():
+        deadline = time.monotonic() + JOIN_SECONDS
+        while not vrm.requests(vrm.site_uri + "/hosts") and time.monotonic() < deadline:
+            time.sleep(0.01)
+        os.kill(os.getpid(), signal.SIGUSR1)
+
+    previous = signal.signal(signal.SIGUSR1, handler)
+    sender = threading.Thread(target=signal_once_stalled)
+    try:
+        started = time.monotonic()
+        sender.start()
+        with pytest.raises(fc.Error):
+            wrapper.get_host_info_list()
+        waited = time.monotonic() - started
+    finally:
+        sender.join(JOIN_SECONDS)
+        signal.signal(signal.SIGUSR1, previous)
+    assert handled == [signal.SIGUSR1]
+    assert waited < stall_seconds / 2, "the handler ran only after the call had ended by itself"
 
 
 def test_stubs_name_every_binding():
