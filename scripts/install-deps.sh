@@ -14,6 +14,7 @@ packages=(
     clang-14 libclang-rt-14-dev
     clang-format ccache
     graphviz gnuplot-nox doxygen
+    python3-dev pybind11-dev python3-pytest
 )
 
 missing=()

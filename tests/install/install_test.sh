@@ -68,4 +68,19 @@ for example in "$work/cmake-build/fcsdk_connect_example" "$work/pkgconfig-exampl
     echo "$out" | sed 's/^/   /'
     echo "$out" | grep -q '^Site: ' || { echo "$example did not reach the site"; exit 1; }
 done
+
+python=$(sed -n 's/^FCSDK_PYTHON_EXECUTABLE:INTERNAL=//p' "$build/CMakeCache.txt")
+if [ -n "$python" ] && ls "$build"/python/fusioncompute*.so >/dev/null 2>&1; then
+    echo "-- the Python module, found through its install directory alone"
+    module=$(ls "$prefix"/lib/python3*/*-packages/fusioncompute*.so 2>/dev/null | head -n1)
+    [ -n "$module" ] || { echo "the Python module was not installed"; exit 1; }
+    [ -e "$(dirname "$module")/fusioncompute.pyi" ] || { echo "the type stubs are not beside the module"; exit 1; }
+    out=$(cd "$work" && PYTHONPATH=$(dirname "$module") "$python" -c "
+import os, fusioncompute
+w = fusioncompute.Wrapper()
+w.connect('vrm.local', 'admin', os.environ['FCSDK_PASSWORD'])
+print('Site:', w.get_site().urn)")
+    echo "$out" | sed 's/^/   /'
+    echo "$out" | grep -q '^Site: urn:' || { echo "the installed Python module did not reach the site"; exit 1; }
+fi
 echo "-- install test passed"
