@@ -360,6 +360,14 @@ TEST_F(VrmsimSession, EveryOtherRequestNeedsALiveToken) {
     ASSERT_TRUE(client.LogIn(server()));
     client.SetToken(first);
     EXPECT_EQ(client.Get(sites).status, 200);
+    // A logout ends that session only.
+    ASSERT_TRUE(client.LogIn(server()));
+    const std::string other = client.token();
+    client.SetToken(first);
+    EXPECT_EQ(client.Send("DELETE", "/service/session").status, 200);
+    EXPECT_EQ(client.Get(sites).status, 401);
+    client.SetToken(other);
+    EXPECT_EQ(client.Get(sites).status, 200);
 }
 
 TEST(VrmsimTokens, TokensExpireAfterTheirLifetime) {

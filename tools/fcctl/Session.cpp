@@ -1,5 +1,10 @@
 #include "Session.h"
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -38,7 +43,50 @@ bool ReadPassword(const std::string& passwordFile, std::string& password, std::s
     return false;
 }
 
-Session::~Session() = default;
+namespace {
+
+volatile std::sig_atomic_t interruptSignal = 0;
+volatile std::sig_atomic_t signalCount = 0;
+// The wrapper whose call a signal cancels; lock-free, so the handler may read it.
+std::atomic<fc::CFusionComputeWrapper*> cancelTarget{nullptr};
+static_assert(std::atomic<fc::CFusionComputeWrapper*>::is_always_lock_free, "read in a signal handler");
+
+extern "C" void OnSignal(int signal) {
+    signalCount = signalCount + 1;
+    if (signalCount >= 3) _exit(InterruptExitCode(signal));
+    if (signalCount > 1) return;
+    interruptSignal = signal;
+    fc::CFusionComputeWrapper* wrapper = cancelTarget.load();
+    if (wrapper != nullptr) wrapper->Cancel();
+}
+
+}  // namespace
+
+void InstallSignalHandlers() {
+    struct sigaction action {};
+    action.sa_handler = &OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+int InterruptSignal() {
+    return static_cast<int>(interruptSignal);
+}
+
+Session::~Session() {
+    cancelTarget.store(nullptr);
+    // Real VRMs limit the sessions of a user: every run gives its session back.
+    if (wrapper_) wrapper_->Logout();
+}
+
+void Session::CheckInterrupted() {
+    const int signal = InterruptSignal();
+    if (signal == 0) return;
+    throw CommandError(InterruptExitCode(signal),
+                       std::string("interrupted by ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
+}
 
 fc::CFusionComputeWrapper& Session::Wrapper() {
     if (wrapper_) return *wrapper_;
@@ -51,10 +99,13 @@ fc::CFusionComputeWrapper& Session::Wrapper() {
     if (options_.debug) fc::SetLogLevel(2);
     auto wrapper = std::make_unique<fc::CFusionComputeWrapper>();
     if (options_.debug) wrapper->EnableDebug();
+    cancelTarget.store(wrapper.get());
     const bool connected = wrapper->Connect(options_.host, options_.user, password);
     // The password is not needed any more; do not keep it around longer than necessary.
     password.assign(password.size(), '\0');
     wrapper_ = std::move(wrapper);
+    cancelTarget.store(wrapper_.get());
+    if (!connected && InterruptSignal() != 0) Fail("cannot connect to " + options_.host);
     if (!connected) {
         std::string message = "cannot connect to " + options_.host + " as " + options_.user;
         const std::string lastError = wrapper_->GetLastError();
@@ -72,6 +123,12 @@ void Session::Fail(const std::string& what) {
         const std::string lastError = wrapper_->GetLastError();
         message += ": " + (lastError.empty() ? std::string("no message from the library") : lastError);
         message += " (error code " + std::to_string(wrapper_->GetLastErrorCode()) + ")";
+    }
+    const int signal = InterruptSignal();
+    if (signal != 0) {
+        throw CommandError(
+            InterruptExitCode(signal),
+            std::string("interrupted by ") + (signal == SIGINT ? "SIGINT" : "SIGTERM") + ": " + message);
     }
     throw CommandError(kExitFailed, message);
 }

@@ -21,7 +21,9 @@ Transport: the library reads the INI file named by the environment variable FCSD
   sFile, nLevel                         log file and level (--debug sets level 2)
 
 Exit codes: 0 success, 1 the VRM or the library reported a failure (the message and the VRM's
-error code go to standard error), 2 bad command line, missing password or unreadable input file.
+error code go to standard error), 2 bad command line, missing password or unreadable input file,
+130/143 interrupted by SIGINT/SIGTERM (the call in progress is cancelled and what the command had
+made on the VRM is removed; the session is logged out).
 Every command has --help.)";
 
 void AddGlobalOptions(CLI::App& app, fcctl::GlobalOptions& options) {
@@ -75,6 +77,7 @@ int main(int argc, char** argv) {
         std::cerr << app.help();
         return fcctl::kExitUsage;
     }
+    fcctl::InstallSignalHandlers();
     try {
         session.action();
     } catch (const fcctl::CommandError& e) {
@@ -87,5 +90,7 @@ int main(int argc, char** argv) {
         return fcctl::kExitFailed;
     }
     std::cout.flush();
+    // A signal that came when no library call ran still ends the run as interrupted.
+    if (fcctl::InterruptSignal() != 0) return fcctl::InterruptExitCode(fcctl::InterruptSignal());
     return std::cout ? fcctl::kExitOk : fcctl::kExitFailed;
 }
