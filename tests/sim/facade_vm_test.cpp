@@ -813,14 +813,24 @@ TEST_P(FacadeUndoTest, NothingRemainsOnTheVrmAndTheErrorSaysWhatWasUndone) {
         EXPECT_THAT(error, ::testing::StartsWith("Simulated read failure; the new "));
         EXPECT_EQ(fresh_->GetLastErrorCode(), 10000009);
     }
-    if (fault == Break::TimedOut) EXPECT_THAT(error, ::testing::StartsWith("Timeout waiting for status"));
+    if (fault == Break::TimedOut) {
+        EXPECT_THAT(error, ::testing::StartsWith("Timeout waiting for status"));
+    }
     EXPECT_EQ(Objects(), before) << "an object was left behind";
     EXPECT_EQ(server().sim().PendingFaults(), 0u);
+}
+
+std::string UndoCaseName(const ::testing::TestParamInfo<std::tuple<Created, Break>>& info) {
+    static const char* const kKinds[] = {"Snapshot", "Volume", "VM"};
+    static const char* const kFaults[] = {"PollDropped", "TimedOut", "ReadBackFails"};
+    return std::string(kKinds[static_cast<int>(std::get<0>(info.param))]) +
+           kFaults[static_cast<int>(std::get<1>(info.param))];
 }
 
 INSTANTIATE_TEST_SUITE_P(
     AfterAcceptedCreation, FacadeUndoTest,
     ::testing::Combine(::testing::Values(Created::Snapshot, Created::Volume, Created::VM),
-                       ::testing::Values(Break::PollDropped, Break::TimedOut, Break::ReadBackFails)));
+                       ::testing::Values(Break::PollDropped, Break::TimedOut, Break::ReadBackFails)),
+    UndoCaseName);
 
 }  // namespace

@@ -209,9 +209,9 @@ class BackupRun {
         for (const DiskResult& result : results_) total += result.summary.bytes;
         if (session_.Json()) return ReportJson(total);
         std::ostream& out = session_.Out();
-        out << "Backup of " << vm_.name << " (" << vm_.urn << "): " << Mode() << ", snapshot "
-            << snapshot_.name << (snapshotDeleted_ ? " (deleted)" : " (kept: " + snapshot_.urn + ")")
-            << "\n\n";
+        out << "Backup of " << CellText(vm_.name) << " (" << CellText(vm_.urn) << "): " << Mode()
+            << ", snapshot " << CellText(snapshot_.name)
+            << (snapshotDeleted_ ? " (deleted)" : " (kept: " + CellText(snapshot_.urn) + ")") << "\n\n";
         Table table(
             {"DISK", "MODE", ">SIZE GB", ">BLOCK SIZE", ">BLOCKS", ">EXTENTS", ">BYTES", "ACCESS", "VOLUME"});
         for (const DiskResult& r : results_) {

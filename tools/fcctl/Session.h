@@ -50,8 +50,9 @@ struct GlobalOptions {
 /// Name of the environment variable that may hold the password.
 constexpr const char* kPasswordEnv = "FCCTL_PASSWORD";
 
-/// Finds the password: the first line of `passwordFile` when given (a trailing newline is dropped),
-/// else the environment variable FCCTL_PASSWORD.
+/// Finds the password: the first line of `passwordFile` when given (read up to 4 KB; "-" reads standard
+/// input; a warning goes to standard error when group or others may read the file), else the environment
+/// variable FCCTL_PASSWORD, else a prompt without echo when standard input is a terminal.
 /// @param passwordFile the --password-file value, or empty
 /// @param password receives the password
 /// @param error receives a message when there is none or the file cannot be read

@@ -7,11 +7,12 @@
 #include "Commands.h"
 #include "Details.h"
 #include "Session.h"
+#include "Table.h"
 
 namespace {
 
-const char kFooter[] = R"(Password: --password-file FILE (first line of the file) or the environment variable
-FCCTL_PASSWORD; there is no option that takes the password itself.
+const char kFooter[] = R"(Password: --password-file FILE (first line of the file; - for standard input) or the
+environment variable FCCTL_PASSWORD, else a prompt on a terminal; no option takes the password itself.
 
 Transport: the library reads the INI file named by the environment variable FCSDK_CONFIG.
   [Transport]
@@ -34,7 +35,7 @@ void AddGlobalOptions(CLI::App& app, fcctl::GlobalOptions& options) {
         ->envname("FCCTL_USER")
         ->type_name("NAME");
     app.add_option("--password-file", options.passwordFile,
-                   "File whose first line is the password (else FCCTL_PASSWORD)")
+                   "File whose first line is the password; - reads standard input (else FCCTL_PASSWORD)")
         ->type_name("FILE");
     app.add_flag("--json", options.json, "Machine-readable JSON output on standard output");
     app.add_option("--details", options.details, fcctl::DetailsHelp())->type_name("LIST");
@@ -82,11 +83,12 @@ int main(int argc, char** argv) {
         session.action();
     } catch (const fcctl::CommandError& e) {
         std::cout.flush();
-        std::cerr << "fcctl: " << e.what() << '\n';
+        // Messages carry the VRM's texts: no control character may reach the terminal.
+        std::cerr << "fcctl: " << fcctl::CellText(e.what()) << '\n';
         return e.exitCode();
     } catch (const std::exception& e) {
         std::cout.flush();
-        std::cerr << "fcctl: " << e.what() << '\n';
+        std::cerr << "fcctl: " << fcctl::CellText(e.what()) << '\n';
         return fcctl::kExitFailed;
     }
     std::cout.flush();
