@@ -40,7 +40,8 @@ class FCSDK_EXPORT CFusionComputeWrapper : public EvEvent {
 
     /// @brief Builds the session, parser, queries and operations objects; sends no request.
     CFusionComputeWrapper();
-    /// @brief Releases the operations, queries, parser and connection objects; there is no logout.
+    /// @brief Releases the operations, queries, parser and connection objects; sends no logout (see
+    /// Logout()).
     ~CFusionComputeWrapper() override;
 
     CFusionComputeWrapper(const CFusionComputeWrapper&) = delete;
@@ -577,6 +578,26 @@ class FCSDK_EXPORT CFusionComputeWrapper : public EvEvent {
     /// @return `true` when the resource was changed.
     bool ExtendDiskAccess(const std::string& resourceUri, int delay);
 
+    // ---------------------------------------------------------------------------------------------
+    // Extensions
+    // ---------------------------------------------------------------------------------------------
+
+    /// @brief Asks the call in progress on this wrapper to stop.
+    ///
+    /// The call returns `false` with the last error "Cancelled" within about a second: pauses end
+    /// early and a transfer in progress is aborted. An object that the call had already created on the
+    /// VRM is deleted again on the way out (the last error then says so); a task already started on the
+    /// VRM is not cancelled there. Calls started after this one run normally. Safe to call from another
+    /// thread and from a signal handler (it only sets an atomic flag).
+    void Cancel();
+
+    /// @brief Ends the session on the VRM (DELETE of the login URI with the session's token).
+    ///
+    /// Afterwards the wrapper is unconnected: operations fail with "Not connected to a VRM site" until
+    /// Connect() succeeds again. Without a session nothing is sent.
+    /// @return `true` when the VRM ended the session, or there was none.
+    bool Logout();
+
   private:
     friend class CFusionComputeWrapperTestPeer;
 
@@ -606,6 +627,14 @@ class FCSDK_EXPORT CFusionComputeWrapper : public EvEvent {
     bool _FailUnreadable(const std::string& path);
     // Records why the login failed ("Login refused: ..." or "Login failed: ...") and returns false.
     bool _FailLogin();
+    // Kinds of objects that the facade creates and undoes after a failure.
+    enum class CreatedKind { Snapshot, Volume, VM };
+    // After a failure that followed an accepted creation request: deletes what the request created
+    // (waiting first for its task to end), keeps the failure in lastError and adds what was undone or
+    // which object may remain. Returns false.
+    bool _UndoCreation(CreatedKind kind);
+    // Deletes a snapshot with the retries that a snapshot busy after a backup needs.
+    bool _DeleteSnapshotWithRetries(const SSnapshotInfoLib& snapshot);
 
     std::string lastError;
     CFusionComputeErrorState errorState;

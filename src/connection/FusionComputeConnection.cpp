@@ -38,6 +38,12 @@ CFusionComputeConnection::~CFusionComputeConnection() = default;
 bool CFusionComputeConnection::connect(const string& hostName, const string& /*user*/,
                                        const string& /*password*/, string& versionsResponse) {
     SetContentType(kContentType);
+    // A new connect starts a new session: nothing of an earlier one may travel with its requests.
+    tokenHeader.clear();
+    version.clear();
+    user.clear();
+    password.clear();
+    lastLoginAnswer.clear();
     if (!MLSRestApiConnection::connect(hostName, true, "")) return false;
     return get(kVersionsPath, versionsResponse, nullptr);
 }
@@ -62,6 +68,32 @@ bool CFusionComputeConnection::_login() {
     // Only a refusal is kept: it is the VRM's error body, which says why the login was refused.
     lastLoginAnswer = loggedIn ? string() : response;
     return loggedIn;
+}
+
+namespace {
+
+// A login URI from the version list is used only when it is a plain path of the VRM's service.
+bool IsServicePath(const string& path) {
+    static const string kPrefix = "/service/";
+    if (path.compare(0, kPrefix.size(), kPrefix) != 0 || path.find("..") != string::npos) return false;
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte >= 0x7F || c == '?' || c == '#' || c == '%' || c == '\\') return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool CFusionComputeConnection::logout(const string& loginUri) {
+    if (tokenHeader.empty() || !connected) return true;
+    const string path = IsServicePath(loginUri) ? loginUri : string("/") + kSessionPath;
+    string response;
+    // The base's send: a refused token must not start a new session just to end it.
+    const bool ended = MLSRestApiConnection::sendReq(HTTP_REQ_DELETE, path, "", response, nullptr) ||
+                       GetHttpErrorCode() == kHttpUnauthorized;
+    tokenHeader.clear();
+    return ended;
 }
 
 string CFusionComputeConnection::SHA256Hash(const string& text) {
@@ -146,7 +178,8 @@ bool CFusionComputeConnection::sendReq(_http_req_type_ type, const string& path,
     for (int attempt = 1;; ++attempt) {
         if (MLSRestApiConnection::sendReq(type, path, body, response, options)) return true;
         // Only a refusal of a held session token is renewed; the login request itself holds none.
-        if (GetHttpErrorCode() != kHttpUnauthorized || tokenHeader.empty()) return false;
+        // A refused login is never answered with another login (a wrong password would count twice).
+        if (GetHttpErrorCode() != kHttpUnauthorized || tokenHeader.empty() || loginRequest) return false;
         tokenHeader.clear();
         if (!_login() || attempt >= kMaxSends) return false;
     }

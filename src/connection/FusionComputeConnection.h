@@ -47,6 +47,17 @@ class FCSDK_EXPORT CFusionComputeConnection : public MLSRestApiConnection {
     /// @return the digest text, or an empty text when hashing failed
     string SHA256Hash(const string& text);
 
+    /// @brief Ends the session on the VRM: DELETE of `loginUri` with the session's token, then forgets the
+    /// token. A refusal with 401 means the session had ended already. Never logs in again.
+    /// @param loginUri the login URI of the chosen version; one that is not a "/service/" path of its
+    ///        own is replaced by the fixed login path
+    /// @return true when the session ended or there was none
+    bool logout(const string& loginUri);
+
+    /// @brief Whether a login succeeded and its token is held.
+    /// @return true while a session token is held
+    bool hasSession() const { return !tokenHeader.empty(); }
+
     /// @brief Always false; no request is sent.
     /// @return false
     bool checkConnection();

@@ -12,6 +12,9 @@ namespace FusionComputeSDKWrapper {
 class CFusionComputeParser;
 struct SErrorInfoLib;
 
+/// The last error of a call that ended because the caller cancelled it (the same text as the transport's).
+constexpr char kCancelledMessage[] = "Cancelled";
+
 /// @brief Writes and reads the error state that a wrapper's queries and operations share.
 ///
 /// Failures are recorded either with a message of the caller's own or by reading the VRM's JSON error

@@ -9,6 +9,7 @@
 #include "connection/FusionComputeConnection.h"
 #include "parser/FusionComputeParser.h"
 #include "platform/MLPlatformInfo.h"
+#include "platform/MLSRestApiConnection.h"
 #include "platform/ObSleep.h"
 
 namespace FusionComputeSDKWrapper {
@@ -75,8 +76,16 @@ bool CFusionComputeOperations::SendWithoutTask(Verb verb, const std::string& lin
 
 bool CFusionComputeOperations::SendAndGetTask(Verb verb, const std::string& link, const std::string& body,
                                               STaskInfoLib& task) {
+    if (connection->CancelRequested()) return FailCancelled();
     std::string response;
-    if (!SendWithoutTask(verb, link, body, response)) {
+    bool sent = false;
+    {
+        // A request that starts work on the VRM is not aborted half way: with its answer lost, work would
+        // run on the VRM that no caller knows of (and so cannot undo).
+        const CancelShield shield(connection);
+        sent = SendWithoutTask(verb, link, body, response);
+    }
+    if (!sent) {
         return false;
     }
     // The parser has logged what it could not read; the caller learns which answer it was.
@@ -105,14 +114,35 @@ bool CFusionComputeOperations::PostObjectToLinkAndWaitForTask(const std::string&
 
 bool CFusionComputeOperations::PostObjectToLinkAndGetResult(const std::string& link, const std::string& body,
                                                             std::string& urn, std::string& uri) {
-    STaskInfoLib task;
-    if (!PostObjectToLinkAndWaitForTask(link, body, task)) {
+    STaskInfoLib& task = lastCreation;
+    task = STaskInfoLib();
+    lastCreationAccepted = false;
+    if (!PostObjectToLinkAndGetTask(link, body, task)) {
         return false;
     }
-    // The polls rewrite only the task's own fields; urn and uri still name what the POST created.
+    // From here on the VRM may have made the object: the caller learns its identity even when the wait
+    // fails, so that it can undo the creation. The polls rewrite only the task's own fields; urn and uri
+    // still name what the POST created.
+    lastCreationAccepted = true;
     urn = task.urn;
     uri = task.uri;
-    return true;
+    return WaitForTask(task);
+}
+
+void CFusionComputeOperations::ForgetCreation() {
+    lastCreation = STaskInfoLib();
+    lastCreationAccepted = false;
+}
+
+bool CFusionComputeOperations::GetLastCreation(STaskInfoLib& task) const {
+    task = lastCreation;
+    return lastCreationAccepted;
+}
+
+bool CFusionComputeOperations::FailCancelled() {
+    debug.Debug(__PRETTY_FUNCTION__, "%s", kCancelledMessage);
+    SetLastError(kCancelledMessage);
+    return false;
 }
 
 bool CFusionComputeOperations::PutObjectToLinkAndWaitForTask(const std::string& link, const std::string& body,
@@ -184,7 +214,9 @@ bool CFusionComputeOperations::WaitForTask(STaskInfoLib& task, int timeoutMinute
                         task.taskUrn.c_str(), task.type.c_str(), task.status.c_str(), task.progress);
             lastReport = now;
         }
-        OBSLEEP_InTeRnAl(kPollPauseMilliseconds, __FILE__, __LINE__);
+        if (!fcsdk_platform::SleepUnlessCancelled(kPollPauseMilliseconds, connection->CancelFlag())) {
+            return FailCancelled();
+        }
     }
 }
 
@@ -216,7 +248,9 @@ bool CFusionComputeOperations::WaitForStatus(T& object, int timeoutMinutes) {
                         object.status.c_str());
             lastReport = now;
         }
-        OBSLEEP_InTeRnAl(kPollPauseMilliseconds, __FILE__, __LINE__);
+        if (!fcsdk_platform::SleepUnlessCancelled(kPollPauseMilliseconds, connection->CancelFlag())) {
+            return FailCancelled();
+        }
     }
 }
 

@@ -58,8 +58,9 @@ class FCSDK_EXPORT CFusionComputeOperations : public CFusionComputeErrorHandler 
     /// @brief POSTs `body` to `link`, waits for the task and hands out the created object's identity.
     /// @param link path of the request
     /// @param body JSON text of the request
-    /// @param urn receives the created object's URN from the POST answer; untouched on failure
-    /// @param uri receives the created object's URI from the POST answer; untouched on failure
+    /// @param urn receives the created object's URN from the POST answer, as soon as the VRM accepted the
+    ///        request (also when the wait fails afterwards); untouched when the request failed
+    /// @param uri receives the created object's URI in the same way
     /// @return true when the task ended in "success"
     bool PostObjectToLinkAndGetResult(const std::string& link, const std::string& body, std::string& urn,
                                       std::string& uri);
@@ -86,6 +87,14 @@ class FCSDK_EXPORT CFusionComputeOperations : public CFusionComputeErrorHandler 
     /// @param body text of the request (may be empty)
     /// @return true when the task ended in "success"
     bool DeleteObjectFromLinkAndWaitForTask(const std::string& link, const std::string& body);
+
+    /// @brief Forgets the creation that GetLastCreation reports (called before a new creation starts).
+    void ForgetCreation();
+    /// @brief The last creation request sent through PostObjectToLinkAndGetResult since ForgetCreation.
+    /// @param task receives its task: the created object's urn and uri from the VRM's answer, and the
+    ///        task's state as the last poll saw it
+    /// @return true when the VRM accepted that request, so that the object may exist
+    bool GetLastCreation(STaskInfoLib& task) const;
 
     // ---- Waiting --------------------------------------------------------------------------------
 
@@ -252,6 +261,8 @@ class FCSDK_EXPORT CFusionComputeOperations : public CFusionComputeErrorHandler 
     /// One poll of a wait: GET `link` and read the answer into `record`; on failure the last error says why.
     template <typename T>
     bool Poll(const std::string& link, T& record);
+    /// Records "Cancelled" as the last error; returns false.
+    bool FailCancelled();
     json_spirit::mArray BuildDescriptorDisks(const SVMInfoLib& vm, const json_spirit::mObject& body,
                                              const std::map<std::string, std::string>& diskPathMap);
 
@@ -260,6 +271,8 @@ class FCSDK_EXPORT CFusionComputeOperations : public CFusionComputeErrorHandler 
     CFusionComputeParser* parser;
     CFusionComputeQueries* queries;
     uint32_t operationTimeout;
+    STaskInfoLib lastCreation;
+    bool lastCreationAccepted = false;
 };
 
 }  // namespace FusionComputeSDKWrapper

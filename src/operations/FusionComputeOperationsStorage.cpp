@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "connection/FusionComputeConnection.h"
 #include "operations/FusionComputeOperations.h"
 #include "platform/MlJson.h"
 
@@ -154,12 +155,24 @@ bool CFusionComputeOperations::PrepareBackupResource(const SDiskInfoLib& disk, c
     if (WaitForStatus(resource, kBackupResourceTimeoutMinutes)) {
         return true;
     }
-    // A grant that is not ready in time is given back at once; the wait's error is what the caller sees,
-    // even when the release fails as well.
+    // A grant that is not ready in time (or whose wait was cancelled) is given back at once; the wait's
+    // error is what the caller sees, with the resource named when the release fails as well.
     const std::string waitError = GetLastError();
     const long waitCode = GetErrorCode();
-    ReleaseBackupResource(resource);
-    SetLastError(waitError);
+    bool released = false;
+    {
+        const CancelShield shield(connection);
+        released = ReleaseBackupResource(resource);
+    }
+    if (released) {
+        SetLastError(waitError);
+    } else {
+        const std::string releaseError = GetLastError();
+        debug.Error(__PRETTY_FUNCTION__, "Backup resource [%s] may remain: %s", resource.uri.c_str(),
+                    releaseError.c_str());
+        SetLastError(waitError + "; backup resource " + resource.uri +
+                     " may remain on the VRM (releasing it failed: " + releaseError + ")");
+    }
     SetErrorCode(waitCode);
     return false;
 }

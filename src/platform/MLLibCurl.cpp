@@ -14,6 +14,8 @@
 namespace {
 
 constexpr long kDefaultMaxResponseMB = 256;
+// The whole error text of a cancelled request; callers show it as the reason of the failure.
+constexpr char kCancelledText[] = "Cancelled";
 
 void initializeCurlOnce() {
     static std::once_flag once;
@@ -69,6 +71,8 @@ struct MLLibCurl::Impl {
     std::string* body = nullptr;
     size_t bodyLimit = 0;
     bool bodyOverLimit = false;
+    // Set by the owner of the connection to cancel what runs on it (see SetCancelFlag).
+    const std::atomic<bool>* cancelFlag = nullptr;
 
     // The request in progress, as the resend guard sees it (see onBeforeSend).
     const std::string* requestBody = nullptr;
@@ -108,6 +112,9 @@ struct MLLibCurl::Impl {
         curl_easy_setopt(handle, CURLOPT_SEEKDATA, this);
         curl_easy_setopt(handle, CURLOPT_PREREQFUNCTION, &Impl::onBeforeSend);
         curl_easy_setopt(handle, CURLOPT_PREREQDATA, this);
+        curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &Impl::onProgress);
+        curl_easy_setopt(handle, CURLOPT_XFERINFODATA, this);
+        curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, settings.connectTimeout);
         if (settings.lowSpeedTime > 0) {
             curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -140,6 +147,14 @@ struct MLLibCurl::Impl {
         }
         self->body->append(data, length);
         return length;
+    }
+
+    bool cancelled() const { return cancelFlag != nullptr && cancelFlag->load(); }
+
+    // libcurl calls this often during a transfer and about once a second while it waits for data; a
+    // non-zero answer aborts the transfer with CURLE_ABORTED_BY_CALLBACK.
+    static int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+        return static_cast<Impl*>(user)->cancelled() ? 1 : 0;
     }
 
     static size_t onHeader(char* data, size_t size, size_t count, void* user) {
@@ -226,6 +241,7 @@ struct MLLibCurl::Impl {
     }
 
     std::string transportErrorText(CURLcode code, _http_req_type_ type, const std::string& url) const {
+        if (code == CURLE_ABORTED_BY_CALLBACK && cancelled()) return kCancelledText;
         std::string text;
         if (bodyOverLimit || code == CURLE_FILESIZE_EXCEEDED) {
             text = "the answer is larger than the limit of " + std::to_string(settings.maxResponseMB) +
@@ -272,6 +288,11 @@ MLLibCurlResult MLLibCurl::Perform(_http_req_type_ type, const std::string& url,
     if (impl_->handle == nullptr) {
         ClearHeaders();
         error = "the HTTP client could not be created";
+        return MLLibCurlResult::TransportError;
+    }
+    if (impl_->cancelled()) {
+        ClearHeaders();
+        error = kCancelledText;
         return MLLibCurlResult::TransportError;
     }
     CURL* handle = impl_->handle;
@@ -342,6 +363,10 @@ std::string MLLibCurl::PercentEncode(const std::string& text) {
         }
     }
     return encoded;
+}
+
+void MLLibCurl::SetCancelFlag(const std::atomic<bool>* flag) {
+    impl_->cancelFlag = flag;
 }
 
 void MLLibCurl::ClearHeaders() {

@@ -1,6 +1,7 @@
 #ifndef FCSDK_PLATFORM_MLLIBCURL_H
 #define FCSDK_PLATFORM_MLLIBCURL_H
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,11 @@ class MLLibCurl {
     std::string UrlEncode(const std::string& text) const;
     /// Percent-encoding without a client object.
     static std::string PercentEncode(const std::string& text);
+
+    /// Lets `flag` cancel requests: while it is set, no request starts, and a transfer in progress is
+    /// aborted (checked by libcurl's progress callback, about once a second when no data flows). Such a
+    /// request fails as a transport error with the text "Cancelled". Null turns cancelling off.
+    void SetCancelFlag(const std::atomic<bool>* flag);
 
     /// Forgets the header lines appended for the next request (used when a request is abandoned).
     void ClearHeaders();

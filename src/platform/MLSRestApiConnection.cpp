@@ -156,6 +156,7 @@ bool MLSRestApiConnection::connect(const std::string& hostName, bool /*flag*/, c
     // A new client picks up the transport settings in force now.
     delete curl;
     curl = new MLLibCurl(MLLibCurlSettings::FromConfiguration());
+    curl->SetCancelFlag(&cancelFlag);
     host = hostName;
     connected = true;
     return true;

@@ -1,6 +1,7 @@
 #ifndef FCSDK_PLATFORM_MLSRESTAPICONNECTION_H
 #define FCSDK_PLATFORM_MLSRESTAPICONNECTION_H
 
+#include <atomic>
 #include <string>
 
 #include "EvDebug.h"
@@ -67,7 +68,17 @@ class MLSRestApiConnection {
     /// What went wrong with the last request (curl's error or the HTTP status); empty after success.
     const std::string& GetLastTransportError() const { return lastError; }
 
+    /// Asks what runs on this connection to stop: waits end, no request starts, a transfer in progress
+    /// is aborted. Only a lock-free atomic store, so a signal handler or another thread may call it.
+    void RequestCancel() { cancelFlag.store(true); }
+    /// Whether a cancel was asked for and not yet forgotten.
+    bool CancelRequested() const { return cancelFlag.load(); }
+    /// The flag behind RequestCancel, for pauses that end early on it.
+    const std::atomic<bool>& CancelFlag() const { return cancelFlag; }
+
   protected:
+    friend class ConnectionCall;
+    friend class CancelShield;
     MLLibCurl* curl;
     EvDebug debug;
     std::string host;
@@ -80,7 +91,46 @@ class MLSRestApiConnection {
     bool answerReceived = false;  // the last request reached the server and got an HTTP answer
 
   private:
+    static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler sets the cancel flag");
+    std::atomic<bool> cancelFlag{false};
+    int callDepth = 0;  // calls of the connection's owner in progress (nested ones included)
+
     bool failBeforeSending(_http_req_type_ type, const std::string& url, const std::string& reason);
+};
+
+/// One call of the connection's owner, from start to return. The outermost call forgets a cancel that
+/// came while no call ran, so that a cancel only ends the call in progress.
+class ConnectionCall {
+  public:
+    explicit ConnectionCall(MLSRestApiConnection* connection) : connection_(connection) {
+        if (connection_ != nullptr && connection_->callDepth++ == 0) connection_->cancelFlag.store(false);
+    }
+    ~ConnectionCall() {
+        if (connection_ != nullptr) --connection_->callDepth;
+    }
+    ConnectionCall(const ConnectionCall&) = delete;
+    ConnectionCall& operator=(const ConnectionCall&) = delete;
+
+  private:
+    MLSRestApiConnection* connection_;
+};
+
+/// Lets clean-up requests run after a cancel: the flag is put aside for the object's lifetime and set
+/// again afterwards. A cancel asked for meanwhile stops the clean-up too.
+class CancelShield {
+  public:
+    explicit CancelShield(MLSRestApiConnection* connection)
+        : connection_(connection),
+          wasCancelled_(connection != nullptr && connection->cancelFlag.exchange(false)) {}
+    ~CancelShield() {
+        if (wasCancelled_) connection_->cancelFlag.store(true);
+    }
+    CancelShield(const CancelShield&) = delete;
+    CancelShield& operator=(const CancelShield&) = delete;
+
+  private:
+    MLSRestApiConnection* connection_;
+    bool wasCancelled_;
 };
 
 #endif  // FCSDK_PLATFORM_MLSRESTAPICONNECTION_H

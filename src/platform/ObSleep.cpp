@@ -1,5 +1,6 @@
 #include "platform/ObSleep.h"
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -38,6 +39,34 @@ void OBSLEEP_InTeRnAl(unsigned int milliseconds, const char* /*file*/, int /*lin
 }
 
 namespace fcsdk_platform {
+
+namespace {
+// A cancelled pause ends within this time.
+constexpr unsigned int kCancelSliceMilliseconds = 50;
+}  // namespace
+
+bool SleepUnlessCancelled(unsigned int milliseconds, const std::atomic<bool>& cancelled) {
+    if (cancelled.load()) return false;
+    std::function<void(unsigned int)> hook;
+    {
+        std::lock_guard<std::mutex> lock(hookMutex());
+        hook = sleepHook();
+    }
+    if (hook) {
+        hook(milliseconds);
+        return !cancelled.load();
+    }
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= end) break;
+        const auto slice = std::min<std::chrono::steady_clock::duration>(
+            end - now, std::chrono::milliseconds(kCancelSliceMilliseconds));
+        std::this_thread::sleep_for(slice);
+        if (cancelled.load()) return false;
+    }
+    return !cancelled.load();
+}
 
 void SetSleepHook(std::function<void(unsigned int milliseconds)> sleeper) {
     std::lock_guard<std::mutex> lock(hookMutex());

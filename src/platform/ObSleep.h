@@ -1,6 +1,7 @@
 #ifndef FCSDK_PLATFORM_OBSLEEP_H
 #define FCSDK_PLATFORM_OBSLEEP_H
 
+#include <atomic>
 #include <ctime>
 #include <functional>
 
@@ -13,6 +14,12 @@ namespace fcsdk_platform {
 /// Replaces the real pause for the whole process (tests install a recording sleeper). An empty function
 /// restores the real one.
 void SetSleepHook(std::function<void(unsigned int milliseconds)> sleeper);
+
+/// Pauses like OBSLEEP_InTeRnAl, but gives up early once `cancelled` is set: the real pause waits in
+/// short slices and checks the flag between them (a signal handler may set it); an installed sleeper is
+/// not called at all when the flag is already set and is told the whole pause otherwise.
+/// @return false when the flag was set before or during the pause
+bool SleepUnlessCancelled(unsigned int milliseconds, const std::atomic<bool>& cancelled);
 
 /// The wall clock in whole seconds, as time(nullptr) gives it, unless a test clock is installed.
 time_t WallClockSeconds();

@@ -13,6 +13,7 @@
 #include "parser/FusionComputeParser.h"
 #include "platform/CObString.h"
 #include "platform/FXString.h"
+#include "platform/MLSRestApiConnection.h"
 #include "platform/ObSleep.h"
 #include "queries/FusionComputeQueries.h"
 
@@ -84,8 +85,17 @@ void CFusionComputeWrapper::EnableDebug() {
 
 bool CFusionComputeWrapper::Connect(const std::string& host, const std::string& user,
                                     const std::string& password) {
+    const ConnectionCall call(connection);
     std::string body;
     if (host.empty()) return _Fail("No host name given");
+    // A second Connect starts from nothing: the earlier session is ended, and no site, version or
+    // template list of it is kept.
+    if (connection->hasSession()) Logout();
+    sites.clear();
+    templateUuids.clear();
+    templateUuidsLoaded = false;
+    compatibleVersion = SVersionInfoLib();
+    managementVersion = SVersionInfoLib();
     if (!connection->connect(host, user, password, body)) return _FailRequest(body);
 
     // An unreadable body leaves the list empty; the login then goes out without a version.
@@ -123,7 +133,9 @@ bool CFusionComputeWrapper::Connect(const std::string& host, const std::string& 
     bool haveSites = false;
     for (int attempt = 0; attempt < kSiteListAttempts && !haveSites; ++attempt) {
         haveSites = GetSiteInfoList(sites, MIN_VM_PROPS);
-        if (!haveSites) OBSLEEP_InTeRnAl(kSiteListPauseMs, __FILE__, __LINE__);
+        if (!haveSites && !fcsdk_platform::SleepUnlessCancelled(kSiteListPauseMs, connection->CancelFlag())) {
+            return _Fail(kCancelledMessage);
+        }
     }
     return haveSites;
 }

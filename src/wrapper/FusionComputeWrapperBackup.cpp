@@ -9,6 +9,7 @@
 #include "connection/FusionComputeConnection.h"
 #include "operations/FusionComputeOperations.h"
 #include "parser/FusionComputeParser.h"
+#include "platform/MLSRestApiConnection.h"
 #include "platform/MlJson.h"
 #include "platform/ObSleep.h"
 #include "platform/json_spirit.h"
@@ -20,9 +21,6 @@ namespace {
 
 /// VRM error code of a snapshot request refused while another snapshot task of the VM still runs.
 constexpr long kRetryableSnapshotErrorCode = 10300025;
-
-constexpr int kSnapshotDeleteAttempts = 4;
-constexpr unsigned int kSnapshotDeletePauseMs = 10000;
 
 constexpr int kReleaseWaitReads = 10;
 constexpr unsigned int kReleaseWaitPauseMs = 5000;
@@ -45,18 +43,23 @@ bool CFusionComputeWrapper::CreateVMSnapshot(const SVMInfoLib& vm, const std::st
                                              const std::string& description, bool needMemoryShot,
                                              bool isConsistent, bool forBackup, bool useCBT,
                                              SSnapshotInfoLib& snapshot) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     SVMInfoLib found = vm;
     if (vm.uri.empty() && !GetVMInfo(vm.name, vm.urn, vm.uuid, found, MIN_VM_PROPS)) return false;
 
+    operations->ForgetCreation();
     if (!operations->CreateVMSnapshot(found, name, description, needMemoryShot, isConsistent, forBackup,
                                       useCBT, snapshot)) {
-        return _CopyOperationsError();
+        _CopyOperationsError();
+        return _UndoCreation(CreatedKind::Snapshot);
     }
     // Reading converts into the record in place and appends its disk snapshots; a reused record would
     // keep the disk snapshots of an older snapshot in front of the new ones.
     snapshot.volsnapshots.clear();
-    return queries->GetVMSnapshotInfo(snapshot) || _CopyQueriesError();
+    if (queries->GetVMSnapshotInfo(snapshot)) return true;
+    _CopyQueriesError();
+    return _UndoCreation(CreatedKind::Snapshot);
 }
 
 bool CFusionComputeWrapper::CreateVMSnapshot(const std::string& vmName, const std::string& vmUrn,
@@ -64,6 +67,7 @@ bool CFusionComputeWrapper::CreateVMSnapshot(const std::string& vmName, const st
                                              const std::string& description, bool needMemoryShot,
                                              bool isConsistent, bool forBackup, bool useCBT,
                                              SSnapshotInfoLib& snapshot) {
+    const ConnectionCall call(connection);
     return CreateVMSnapshot(SVMInfoLib(vmName, vmUrn, vmUuid), name, description, needMemoryShot,
                             isConsistent, forBackup, useCBT, snapshot);
 }
@@ -73,6 +77,7 @@ bool CFusionComputeWrapper::IsCreateVMSnapshotErrorRetryable() {
 }
 
 bool CFusionComputeWrapper::DeleteVMSnapshot(const SVMInfoLib& /*vm*/, const SSnapshotInfoLib& snapshot) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     SSnapshotInfoLib target = snapshot;
     if (target.uri.empty()) {
@@ -80,22 +85,19 @@ bool CFusionComputeWrapper::DeleteVMSnapshot(const SVMInfoLib& /*vm*/, const SSn
         if (!queries->GetVMSnapshotInfo(target)) return _Fail("Could not find snapshot");
     }
 
-    // A snapshot stays busy for a while after the backup that used it; give the VRM time between tries.
-    for (int attempt = 1; attempt <= kSnapshotDeleteAttempts; ++attempt) {
-        if (operations->DeleteVMSnapshot(target)) return true;
-        if (attempt < kSnapshotDeleteAttempts) OBSLEEP_InTeRnAl(kSnapshotDeletePauseMs, __FILE__, __LINE__);
-    }
-    return _CopyOperationsError();
+    return _DeleteSnapshotWithRetries(target) || _CopyOperationsError();
 }
 
 bool CFusionComputeWrapper::DeleteVMSnapshot(const std::string& vmName, const std::string& vmUrn,
                                              const std::string& vmUuid, const SSnapshotInfoLib& snapshot) {
+    const ConnectionCall call(connection);
     return DeleteVMSnapshot(SVMInfoLib(vmName, vmUrn, vmUuid), snapshot);
 }
 
 bool CFusionComputeWrapper::GetDiskChangeId(const std::string& volumeUrn, const std::string& snapshotUrn,
                                             std::string& chgID, std::string& volCBTCreateTime,
                                             std::string& snapUuid) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     SSnapshotInfoLib snapshot;
     snapshot.urn = snapshotUrn;
@@ -116,6 +118,7 @@ bool CFusionComputeWrapper::GetDiskChangeId(const std::string& volumeUrn, const 
 
 bool CFusionComputeWrapper::GetDiskChangeToken(const std::string& volumeUrn, const std::string& snapshotUrn,
                                                std::string& changeToken) {
+    const ConnectionCall call(connection);
     std::string chgID;
     std::string volCBTCreateTime;
     std::string snapUuid;
@@ -140,6 +143,7 @@ bool CFusionComputeWrapper::ParseDiskChangeToken(const std::string& changeToken,
 bool CFusionComputeWrapper::QueryDiskAllocatedBlocks(const std::string& volumeUrn,
                                                      const std::string& snapshotUrn, std::string& bitmap,
                                                      int& sectorOfBlock) {
+    const ConnectionCall call(connection);
     std::string chgID;
     std::string volCBTCreateTime;
     std::string snapUuid;
@@ -152,6 +156,7 @@ bool CFusionComputeWrapper::QueryDiskChangedBlocks(const std::string& volumeUrn,
                                                    const std::string& snapshotUrn,
                                                    const std::string& changeToken, std::string& bitmap,
                                                    int& sectorOfBlock) {
+    const ConnectionCall call(connection);
     std::string chgID;
     std::string volCBTCreateTime;
     std::string snapUuid;
@@ -164,6 +169,7 @@ bool CFusionComputeWrapper::QueryDiskChangedBlocks(const std::string& volumeUrn,
 bool CFusionComputeWrapper::QueryDiskCBT(const std::string& volumeUrn, const std::string& snapUuid,
                                          const std::string& chgID, const std::string& volCBTCreateTime,
                                          std::string& bitmap, int& sectorOfBlock) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     SDiskInfoLib disk;
     disk.urn = volumeUrn;
@@ -223,6 +229,7 @@ bool CFusionComputeWrapper::PrepareDiskAccess(const std::string& volumeUrn, cons
                                               const std::string& ip, bool restore, std::string& resourceUri,
                                               std::string& hostIP, std::string& hostPort, std::string& token,
                                               std::string& targetFile) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     SDiskInfoLib disk;
     disk.urn = volumeUrn;
@@ -241,6 +248,7 @@ bool CFusionComputeWrapper::PrepareDiskAccess(const std::string& volumeUrn, cons
 }
 
 bool CFusionComputeWrapper::ReleaseDiskAccess(const std::string& resourceUri) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     SBackupResourceInfoLib resource;
     resource.uri = resourceUri;
@@ -253,12 +261,15 @@ bool CFusionComputeWrapper::ReleaseDiskAccess(const std::string& resourceUri) {
         if (!queries->GetBackupResourceInfo(probe)) break;
         DebugLvl(kReleaseDiskAccessFunction, 2, "Backup resource [%s] still exists, waiting",
                  resourceUri.c_str());
-        OBSLEEP_InTeRnAl(kReleaseWaitPauseMs, __FILE__, __LINE__);
+        if (!fcsdk_platform::SleepUnlessCancelled(kReleaseWaitPauseMs, connection->CancelFlag())) {
+            return _Fail(kCancelledMessage);
+        }
     }
     return true;
 }
 
 bool CFusionComputeWrapper::ValidateDiskAccess(const std::string& resourceUri) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     SBackupResourceInfoLib resource;
     resource.uri = resourceUri;
@@ -266,6 +277,7 @@ bool CFusionComputeWrapper::ValidateDiskAccess(const std::string& resourceUri) {
 }
 
 bool CFusionComputeWrapper::ExtendDiskAccess(const std::string& resourceUri, int delay) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     SBackupResourceInfoLib resource;
     resource.uri = resourceUri;

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "FusionComputeWrapper.h"
+#include "connection/FusionComputeConnection.h"
 #include "platform/FXString.h"
+#include "platform/MLSRestApiConnection.h"
 #include "queries/FusionComputeQueries.h"
 
 namespace FusionComputeSDKWrapper {
@@ -109,24 +111,28 @@ void FindStorageResource(CFusionComputeQueries& queries, const SSiteInfoLib& sit
 
 bool CFusionComputeWrapper::GetSiteInfo(const std::string& name, const std::string& urn, SSiteInfoLib& site,
                                         UINT64 flags) {
+    const ConnectionCall call(connection);
     // The site search leaves lastError alone: callers read the shared error state for its reason.
     if (!queries->GetSiteInfo(name, urn, site, flags)) return false;
     return FillSiteInfoDetails(site, flags);
 }
 
 bool CFusionComputeWrapper::GetSiteInfoList(std::vector<SSiteInfoLib>& siteList, UINT64 flags) {
+    const ConnectionCall call(connection);
     if (!queries->GetSiteInfoList(siteList, flags)) return _CopyQueriesError();
     return FillSiteInfoListDetails(siteList, flags);
 }
 
 bool CFusionComputeWrapper::GetClusterInfo(const std::string& name, const std::string& urn,
                                            SClusterInfoLib& cluster, UINT64 flags) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     if (!queries->GetClusterInfo(GetSite(), name, urn, cluster, flags)) return _CopyQueriesError();
     return FillClusterInfoDetails(cluster, flags);
 }
 
 bool CFusionComputeWrapper::GetClusterInfoList(std::vector<SClusterInfoLib>& clusters, UINT64 flags) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     if (!queries->GetClusterInfoList(GetSite(), clusters, flags)) return _CopyQueriesError();
     return FillClusterInfoListDetails(clusters, flags);
@@ -135,6 +141,7 @@ bool CFusionComputeWrapper::GetClusterInfoList(std::vector<SClusterInfoLib>& clu
 bool CFusionComputeWrapper::GetClusterInfoListForFolder(const std::string& folderUrn,
                                                         std::vector<SClusterInfoLib>& clusters,
                                                         UINT64 flags) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     if (!queries->GetClusterInfoListForFolder(GetSite(), folderUrn, clusters, flags))
         return _CopyQueriesError();
@@ -143,12 +150,14 @@ bool CFusionComputeWrapper::GetClusterInfoListForFolder(const std::string& folde
 
 bool CFusionComputeWrapper::GetHostInfo(const std::string& name, const std::string& urn, SHostInfoLib& host,
                                         UINT64 flags) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     if (!queries->GetHostInfo(GetSite(), name, urn, host, flags)) return _CopyQueriesError();
     return FillHostInfoDetails(host, flags);
 }
 
 bool CFusionComputeWrapper::GetHostInfoList(std::vector<SHostInfoLib>& hosts, UINT64 flags) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     if (!queries->GetHostInfoList(GetSite(), hosts, flags)) return _CopyQueriesError();
     return FillHostInfoListDetails(hosts, flags);
@@ -156,6 +165,7 @@ bool CFusionComputeWrapper::GetHostInfoList(std::vector<SHostInfoLib>& hosts, UI
 
 bool CFusionComputeWrapper::GetHostInfoListForCluster(const std::string& clusterUrn,
                                                       std::vector<SHostInfoLib>& hosts, UINT64 flags) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     SBaseInfoLib cluster;
     cluster.urn = clusterUrn.empty() ? std::string(kDefaultScope) : clusterUrn;
@@ -165,18 +175,21 @@ bool CFusionComputeWrapper::GetHostInfoListForCluster(const std::string& cluster
 
 bool CFusionComputeWrapper::GetVMInfo(const std::string& name, const std::string& urn,
                                       const std::string& uuid, SVMInfoLib& vm, UINT64 flags) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     if (!queries->GetVMInfo(GetSite(), name, urn, uuid, vm, flags)) return _CopyQueriesError();
     return FillVMInfoDetails(vm, flags);
 }
 
 bool CFusionComputeWrapper::GetVMInfoList(std::vector<SVMInfoLib>& vms, UINT64 flags) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     if (!queries->GetVMInfoList(GetSite(), vms, flags)) return _CopyQueriesError();
     return FillVMInfoListDetails(vms, flags);
 }
 
 bool CFusionComputeWrapper::GetVMTemplateList(std::vector<SVMInfoLib>& vms, UINT64 flags) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     if (!queries->GetVMInfoListOfTemplates(GetSite(), vms, flags)) return _CopyQueriesError();
     return FillVMInfoListDetails(vms, flags);
@@ -184,6 +197,7 @@ bool CFusionComputeWrapper::GetVMTemplateList(std::vector<SVMInfoLib>& vms, UINT
 
 bool CFusionComputeWrapper::GetVMInfoListForFolder(const std::string& folderUrn, std::vector<SVMInfoLib>& vms,
                                                    UINT64 flags) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     SFolderInfoLib folder;
     folder.urn = folderUrn.empty() ? GetSite().urn + kRootVMFolderSuffix : folderUrn;
@@ -216,12 +230,14 @@ bool CFusionComputeWrapper::GetVMInfoListForFolder(const std::string& folderUrn,
 
 bool CFusionComputeWrapper::GetDataStoreInfo(const std::string& name, const std::string& urn,
                                              SDataStoreInfoLib& datastore, UINT64 flags) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     if (!queries->GetDataStoreInfo(GetSite(), name, urn, datastore, flags)) return _CopyQueriesError();
     return FillDataStoreInfoDetails(datastore, flags);
 }
 
 bool CFusionComputeWrapper::GetDataStoreInfoList(std::vector<SDataStoreInfoLib>& datastores, UINT64 flags) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     if (!queries->GetDataStoreInfoList(GetSite(), datastores, flags)) return _CopyQueriesError();
     return FillDataStoreInfoListDetails(datastores, flags);
@@ -232,6 +248,7 @@ bool CFusionComputeWrapper::GetDataStoreInfoList(std::vector<SDataStoreInfoLib>&
 // ---------------------------------------------------------------------------------------------------
 
 bool CFusionComputeWrapper::GetClusterFolderInfoList(std::vector<SFolderInfoLib>& folders) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     if (!queries->GetFolderInfoList(GetSite(), kClusterFolderType, "", folders)) return _CopyQueriesError();
     return true;
@@ -239,12 +256,14 @@ bool CFusionComputeWrapper::GetClusterFolderInfoList(std::vector<SFolderInfoLib>
 
 bool CFusionComputeWrapper::GetVMFolderInfoList(const std::string& parentUrn,
                                                 std::vector<SFolderInfoLib>& folders) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     if (!queries->GetFolderInfoList(GetSite(), kVMFolderType, parentUrn, folders)) return _CopyQueriesError();
     return true;
 }
 
 bool CFusionComputeWrapper::GetFolderInfoList() {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     std::vector<SFolderInfoLib> folders;
     queries->GetFolderInfoList(GetSite(), kClusterFolderType, "", folders);
@@ -257,6 +276,7 @@ bool CFusionComputeWrapper::GetFolderInfoList() {
 // ---------------------------------------------------------------------------------------------------
 
 bool CFusionComputeWrapper::FillSiteInfoDetails(SSiteInfoLib& site, UINT64 flags) {
+    const ConnectionCall call(connection);
     if (HasFlag(flags, VM_PROP_DATACENTER_CLUSTER_LIST)) {
         // The record being filled is the site of the query: it need not be the connected one.
         queries->GetClusterInfoList(site, site.clusters, flags);
@@ -266,6 +286,7 @@ bool CFusionComputeWrapper::FillSiteInfoDetails(SSiteInfoLib& site, UINT64 flags
 }
 
 bool CFusionComputeWrapper::FillClusterInfoDetails(SClusterInfoLib& cluster, UINT64 flags) {
+    const ConnectionCall call(connection);
     const bool wantVMs = HasFlag(flags, VM_PROP_CLUSTER_VM_LIST);
     const bool wantHosts = HasFlag(flags, VM_PROP_CLUSTER_HOST_LIST);
     if ((wantVMs || wantHosts) && !_CheckConnected()) return false;
@@ -281,6 +302,7 @@ bool CFusionComputeWrapper::FillClusterInfoDetails(SClusterInfoLib& cluster, UIN
 }
 
 bool CFusionComputeWrapper::FillHostInfoDetails(SHostInfoLib& host, UINT64 flags) {
+    const ConnectionCall call(connection);
     const UINT64 hostDetails =
         VM_PROP_HOST_VM_LIST | VM_PROP_HOST_DS_LIST | VM_PROP_HOST_ADAP_INFO | VM_PROP_HOST_NW_LIST;
     if (HasFlag(flags, hostDetails) && !_CheckConnected()) return false;
@@ -305,6 +327,7 @@ bool CFusionComputeWrapper::FillHostInfoDetails(SHostInfoLib& host, UINT64 flags
 }
 
 bool CFusionComputeWrapper::FillDataStoreInfoDetails(SDataStoreInfoLib& datastore, UINT64 flags) {
+    const ConnectionCall call(connection);
     const bool wantVMs = HasFlag(flags, VM_PROP_DS_VM_LIST);
     const bool wantResource = HasFlag(flags, VM_PROP_DS_EXTENT_LIST);
     if ((wantVMs || wantResource) && !_CheckConnected()) return false;
@@ -317,12 +340,14 @@ bool CFusionComputeWrapper::FillDataStoreInfoDetails(SDataStoreInfoLib& datastor
 }
 
 bool CFusionComputeWrapper::FillVMInfoDetails(SVMInfoLib& vm, UINT64 flags) {
+    const ConnectionCall call(connection);
     std::vector<SNetworkInfoLib> networks;
     if (!_FillVMInfoDetailsSetup(flags, networks)) return false;
     return _FillVMInfoDetails(vm, flags, networks);
 }
 
 bool CFusionComputeWrapper::FillSiteInfoListDetails(std::vector<SSiteInfoLib>& siteList, UINT64 flags) {
+    const ConnectionCall call(connection);
     for (SSiteInfoLib& site : siteList) {
         if (!FillSiteInfoDetails(site, flags)) return false;
     }
@@ -330,6 +355,7 @@ bool CFusionComputeWrapper::FillSiteInfoListDetails(std::vector<SSiteInfoLib>& s
 }
 
 bool CFusionComputeWrapper::FillClusterInfoListDetails(std::vector<SClusterInfoLib>& clusters, UINT64 flags) {
+    const ConnectionCall call(connection);
     for (SClusterInfoLib& cluster : clusters) {
         if (!FillClusterInfoDetails(cluster, flags)) return false;
     }
@@ -337,6 +363,7 @@ bool CFusionComputeWrapper::FillClusterInfoListDetails(std::vector<SClusterInfoL
 }
 
 bool CFusionComputeWrapper::FillHostInfoListDetails(std::vector<SHostInfoLib>& hosts, UINT64 flags) {
+    const ConnectionCall call(connection);
     for (SHostInfoLib& host : hosts) {
         if (!FillHostInfoDetails(host, flags)) return false;
     }
@@ -345,6 +372,7 @@ bool CFusionComputeWrapper::FillHostInfoListDetails(std::vector<SHostInfoLib>& h
 
 bool CFusionComputeWrapper::FillDataStoreInfoListDetails(std::vector<SDataStoreInfoLib>& datastores,
                                                          UINT64 flags) {
+    const ConnectionCall call(connection);
     for (SDataStoreInfoLib& datastore : datastores) {
         if (!FillDataStoreInfoDetails(datastore, flags)) return false;
     }
@@ -352,6 +380,7 @@ bool CFusionComputeWrapper::FillDataStoreInfoListDetails(std::vector<SDataStoreI
 }
 
 bool CFusionComputeWrapper::FillVMInfoListDetails(std::vector<SVMInfoLib>& vms, UINT64 flags) {
+    const ConnectionCall call(connection);
     // One preparation serves the whole list: the network list is read once, not once per VM.
     std::vector<SNetworkInfoLib> networks;
     if (!_FillVMInfoDetailsSetup(flags, networks)) return false;

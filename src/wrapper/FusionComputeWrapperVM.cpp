@@ -10,6 +10,7 @@
 #include "connection/FusionComputeConnection.h"
 #include "operations/FusionComputeOperations.h"
 #include "parser/FusionComputeParser.h"
+#include "platform/MLSRestApiConnection.h"
 #include "queries/FusionComputeQueries.h"
 
 namespace FusionComputeSDKWrapper {
@@ -55,21 +56,25 @@ void ChoosePortGroup(CFusionComputeQueries& queries, const SSiteInfoLib& site, S
 
 bool CFusionComputeWrapper::PowerOnVM(const std::string& name, const std::string& urn,
                                       const std::string& uuid) {
+    const ConnectionCall call(connection);
     return ChangeVMPowerState(name, urn, uuid, true, false);
 }
 
 bool CFusionComputeWrapper::PowerOffVM(const std::string& name, const std::string& urn,
                                        const std::string& uuid) {
+    const ConnectionCall call(connection);
     return ChangeVMPowerState(name, urn, uuid, false, true);
 }
 
 bool CFusionComputeWrapper::ShutdownVM(const std::string& name, const std::string& urn,
                                        const std::string& uuid) {
+    const ConnectionCall call(connection);
     return ChangeVMPowerState(name, urn, uuid, false, false);
 }
 
 bool CFusionComputeWrapper::ChangeVMPowerState(const std::string& name, const std::string& urn,
                                                const std::string& uuid, bool powerOn, bool force) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     SVMInfoLib vm;
     if (!GetVMInfo(name, urn, uuid, vm, MIN_VM_PROPS)) return false;
@@ -77,6 +82,7 @@ bool CFusionComputeWrapper::ChangeVMPowerState(const std::string& name, const st
 }
 
 bool CFusionComputeWrapper::UpdateVMLocationForCreate(SVMInfoLib& vm) {
+    const ConnectionCall call(connection);
     // A host places the VM more precisely than a cluster, so a host name wins.
     if (!vm.hostName.empty() && vm.hostUrn.empty()) {
         SHostInfoLib host;
@@ -91,27 +97,36 @@ bool CFusionComputeWrapper::UpdateVMLocationForCreate(SVMInfoLib& vm) {
 }
 
 bool CFusionComputeWrapper::CreateVM(SVMInfoLib& vm) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     if (!UpdateVMLocationForCreate(vm)) return false;
     if (vm.cpuQuantity == 0) vm.cpuQuantity = kDefaultCpuQuantity;
     if (vm.coresPerSocket == 0) vm.coresPerSocket = kDefaultCoresPerSocket;
     if (vm.memoryQuantityMB == 0 || vm.memoryQuantityMB == UINT64_MAX) vm.memoryQuantityMB = kDefaultMemoryMB;
 
-    if (!operations->CreateVM(GetSite(), vm)) return _CopyOperationsError();
-    return ReadBackCreatedVM(*this, vm);
+    operations->ForgetCreation();
+    if (!operations->CreateVM(GetSite(), vm)) {
+        _CopyOperationsError();
+        return _UndoCreation(CreatedKind::VM);
+    }
+    return ReadBackCreatedVM(*this, vm) || _UndoCreation(CreatedKind::VM);
 }
 
 bool CFusionComputeWrapper::CreateVMFromOVFDescriptor(const std::string& descriptor, SVMInfoLib& vm,
                                                       const std::map<std::string, std::string>& diskPathMap) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     if (!UpdateVMLocationForCreate(vm)) return false;
+    operations->ForgetCreation();
     if (!operations->CreateVMFromOVFDescriptor(GetSite(), descriptor, vm, diskPathMap)) {
-        return _CopyOperationsError();
+        _CopyOperationsError();
+        return _UndoCreation(CreatedKind::VM);
     }
-    return ReadBackCreatedVM(*this, vm);
+    return ReadBackCreatedVM(*this, vm) || _UndoCreation(CreatedKind::VM);
 }
 
 bool CFusionComputeWrapper::DeleteVM(const SVMInfoLib& vm, bool deleteDisks) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     SVMInfoLib target = vm;
     if (vm.uri.empty() && !GetVMInfo(vm.name, vm.urn, vm.uuid, target, MIN_VM_PROPS)) return false;
@@ -120,10 +135,12 @@ bool CFusionComputeWrapper::DeleteVM(const SVMInfoLib& vm, bool deleteDisks) {
 
 bool CFusionComputeWrapper::DeleteVM(const std::string& name, const std::string& urn, const std::string& uuid,
                                      bool deleteDisks) {
+    const ConnectionCall call(connection);
     return DeleteVM(SVMInfoLib(name, urn, uuid), deleteDisks);
 }
 
 bool CFusionComputeWrapper::ModifyVM(SVMInfoLib& vm) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     SVMInfoLib current;
     if (!GetVMInfo(vm.name, vm.urn, vm.uuid, current, VM_PROP_ALL)) return false;
@@ -135,6 +152,7 @@ bool CFusionComputeWrapper::ModifyVM(SVMInfoLib& vm) {
 }
 
 bool CFusionComputeWrapper::GetOVFDescriptorForVM(const SVMInfoLib& vm, std::string& descriptor) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     SVMInfoLib target = vm;
     if ((vm.uri.empty() || vm.disks.empty()) &&
@@ -146,10 +164,12 @@ bool CFusionComputeWrapper::GetOVFDescriptorForVM(const SVMInfoLib& vm, std::str
 
 bool CFusionComputeWrapper::GetOVFDescriptorForVM(const std::string& name, const std::string& urn,
                                                   const std::string& uuid, std::string& descriptor) {
+    const ConnectionCall call(connection);
     return GetOVFDescriptorForVM(SVMInfoLib(name, urn, uuid), descriptor);
 }
 
 bool CFusionComputeWrapper::GetJSONDescriptorForVM(const SVMInfoLib& vm, std::string& descriptor) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     // Without a link the request would read the VRM's root instead of a VM.
     if (vm.uri.empty()) return _Fail("VM URI is not specified");
@@ -162,6 +182,7 @@ bool CFusionComputeWrapper::GetVMInfoFromJSONDescriptor(const std::string& descr
 
 bool CFusionComputeWrapper::ReconnectNetworksFromJSONDescriptor(const SVMInfoLib& vm,
                                                                 const std::string& descriptor) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     SVMInfoLib old;
     if (!GetVMInfoFromJSONDescriptor(descriptor, old)) return false;
@@ -180,17 +201,25 @@ bool CFusionComputeWrapper::ReconnectNetworksFromJSONDescriptor(const SVMInfoLib
 }
 
 bool CFusionComputeWrapper::CreateDisk(SDiskInfoLib& disk, bool omitVolType) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     if (!disk.datastoreName.empty() && disk.datastoreUrn.empty()) {
         SDataStoreInfoLib datastore;
         if (!GetDataStoreInfo(disk.datastoreName, disk.datastoreUrn, datastore, MIN_VM_PROPS)) return false;
         disk.datastoreUrn = datastore.urn;
     }
-    if (!operations->CreateDisk(GetSite(), disk, omitVolType)) return _CopyOperationsError();
-    return queries->GetDiskInfo(disk);
+    operations->ForgetCreation();
+    if (!operations->CreateDisk(GetSite(), disk, omitVolType)) {
+        _CopyOperationsError();
+        return _UndoCreation(CreatedKind::Volume);
+    }
+    if (queries->GetDiskInfo(disk)) return true;
+    _CopyQueriesError();
+    return _UndoCreation(CreatedKind::Volume);
 }
 
 bool CFusionComputeWrapper::DeleteDisk(const SDiskInfoLib& disk) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     SDiskInfoLib target = disk;
     if (disk.uri.empty()) {
@@ -202,6 +231,7 @@ bool CFusionComputeWrapper::DeleteDisk(const SDiskInfoLib& disk) {
 }
 
 bool CFusionComputeWrapper::ModifyDisk(SDiskInfoLib& disk) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     SDiskInfoLib current = disk;
     if (!queries->GetDiskInfo(current)) return false;
@@ -218,6 +248,7 @@ bool CFusionComputeWrapper::ModifyDisk(SDiskInfoLib& disk) {
 }
 
 bool CFusionComputeWrapper::AddDiskToVM(const SVMInfoLib& vm, SDiskInfoLib& disk, bool omitVolType) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     SVMInfoLib target = vm;
     if (vm.uri.empty() && !GetVMInfo(vm.name, vm.urn, vm.uuid, target, MIN_VM_PROPS)) return false;
@@ -236,21 +267,37 @@ bool CFusionComputeWrapper::AddDiskToVM(const SVMInfoLib& vm, SDiskInfoLib& disk
     if (operations->AttachDiskToVM(target, disk)) return true;
 
     _CopyOperationsError();
-    if (createdHere && operations->DeleteDisk(disk)) {
+    if (!createdHere) return false;
+    const std::string failure = lastError;
+    const long failureCode = errorState.code;
+    bool deleted = false;
+    {
+        const CancelShield shield(connection);
+        deleted = operations->DeleteDisk(disk);
+    }
+    const std::string outcome =
+        deleted ? "the new volume " + disk.urn + " was deleted again"
+                : "the new volume " + disk.urn +
+                      " may remain on the VRM (deleting it failed: " + operations->GetLastError() + ")";
+    if (deleted) {
         // The record must not keep naming a volume that no longer exists.
         disk.urn.clear();
         disk.uri.clear();
     }
-    return false;
+    operations->SetLastError(failure);
+    operations->SetErrorCode(failureCode);
+    return _Fail(failure + "; " + outcome);
 }
 
 bool CFusionComputeWrapper::AddDiskToVM(const std::string& name, const std::string& urn,
                                         const std::string& uuid, SDiskInfoLib& disk, bool omitVolType) {
+    const ConnectionCall call(connection);
     return AddDiskToVM(SVMInfoLib(name, urn, uuid), disk, omitVolType);
 }
 
 bool CFusionComputeWrapper::CheckDatastoreThinSupport(const std::string& name, const std::string& urn,
                                                       bool& isThin) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     SDataStoreInfoLib datastore;
     if (!GetDataStoreInfo(name, urn, datastore, MIN_VM_PROPS)) return false;
@@ -259,6 +306,7 @@ bool CFusionComputeWrapper::CheckDatastoreThinSupport(const std::string& name, c
 }
 
 bool CFusionComputeWrapper::AddNicToVM(const SVMInfoLib& vm, SVMNetworkCardInfoLib& nic) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     SVMInfoLib target = vm;
     if (vm.uri.empty() && !GetVMInfo(vm.name, vm.urn, vm.uuid, target, MIN_VM_PROPS)) return false;
@@ -269,6 +317,7 @@ bool CFusionComputeWrapper::AddNicToVM(const SVMInfoLib& vm, SVMNetworkCardInfoL
 }
 
 bool CFusionComputeWrapper::CheckMACAddress(const std::string& mac, bool& inUse) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     std::vector<SVMInfoLib> vms;
     if (!queries->GetVMInfoListForMACAddress(GetSite(), mac, vms, MIN_VM_PROPS)) return _CopyQueriesError();
@@ -278,6 +327,7 @@ bool CFusionComputeWrapper::CheckMACAddress(const std::string& mac, bool& inUse)
 
 bool CFusionComputeWrapper::CreateDataStore(const std::string& name, const std::string& hostUrn,
                                             const std::string& storageUnitUrn, int useType, bool format) {
+    const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     return operations->CreateDataStore(GetSite(), name, hostUrn, storageUnitUrn, useType, format) ||
            _CopyOperationsError();

@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -29,9 +30,11 @@ struct FcctlResult {
 };
 
 /// Runs `program` with `args`. The child gets this process's environment with `env` applied: a value
-/// sets the variable, std::nullopt removes it. Standard input is /dev/null.
+/// sets the variable, std::nullopt removes it. Standard input is /dev/null. `started`, when given, learns
+/// the child's process id (to send it a signal from another thread).
 inline FcctlResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                              const std::map<std::string, std::optional<std::string>>& env) {
+                              const std::map<std::string, std::optional<std::string>>& env,
+                              const std::function<void(pid_t)>& started = nullptr) {
     FcctlResult result;
     std::vector<std::string> envStrings;
     for (char** e = environ; *e != nullptr; ++e) {
@@ -69,6 +72,7 @@ inline FcctlResult RunProgram(const std::string& program, const std::vector<std:
         result.err = std::string("cannot start ") + program + ": " + std::strerror(spawned);
         return result;
     }
+    if (started) started(pid);
     // Read both pipes together so that a child filling one of them never blocks.
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};

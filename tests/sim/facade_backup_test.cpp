@@ -7,11 +7,14 @@
 
 #include <boost/json.hpp>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FacadeSimFixture.h"
@@ -421,6 +424,77 @@ TEST_F(FacadeBackupTest, FailedPageLeavesTheBitmapAndSaysWhatFailed) {
     EXPECT_FALSE(wrapper().QueryDiskCBT(Disk().urn, "u", "", "t", bitmap, sectorOfBlock));
     EXPECT_EQ(bitmap, "untouched");
     EXPECT_EQ(wrapper().GetLastError(), "Could not read the VRM's answer to [" + CbtLink() + "]");
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Cancel from a second thread
+// ---------------------------------------------------------------------------------------------------
+
+TEST_F(FacadeBackupTest, CancelDuringTheSnapshotTaskWaitEndsTheCallAndDeletesTheSnapshot) {
+    const size_t snapshotsBefore = vm_.snapshots.size();
+    // The first pause of the wait holds the call until the second thread has cancelled it.
+    std::promise<void> paused, cancelled;
+    std::shared_future<void> cancelledFuture = cancelled.get_future().share();
+    std::once_flag first;
+    clock().OnPause([&](unsigned int) {
+        std::call_once(first, [&] {
+            paused.set_value();
+            cancelledFuture.wait();
+        });
+    });
+    SSnapshotInfoLib snapshot;
+    bool result = true;
+    std::thread call([&] {
+        result = wrapper().CreateVMSnapshot(vm_, "cancelled", "", false, true, true, true, snapshot);
+    });
+    paused.get_future().wait();
+    std::thread canceller([&] { wrapper().Cancel(); });
+    canceller.join();
+    cancelled.set_value();
+    call.join();
+    clock().OnPause(nullptr);
+
+    EXPECT_FALSE(result);
+    EXPECT_THAT(wrapper().GetLastError(),
+                ::testing::StartsWith("Cancelled; the new snapshot " + snapshot.urn + " was deleted again"));
+    ASSERT_FALSE(snapshot.urn.empty()) << "the record names what the VRM created";
+    EXPECT_EQ(Sent("DELETE", snapshot.uri).size(), 1u);
+    {
+        std::lock_guard<std::mutex> lock(server().sim().model().Mutex());
+        EXPECT_EQ(server().sim().model().FindVm(vm_.urn)->snapshots.size(), snapshotsBefore);
+    }
+    // The cancel ended that call only.
+    SVMInfoLib again;
+    EXPECT_TRUE(wrapper().GetVMInfo("", vm_.urn, "", again, fc::MIN_VM_PROPS)) << wrapper().GetLastError();
+}
+
+TEST_F(FacadeBackupTest, CancelDuringASlowChangedBlockPageAbortsTheTransfer) {
+    vrmsim::Fault stall;
+    stall.kind = vrmsim::FaultKind::Stall;
+    stall.method = "POST";
+    stall.path = CbtLink();
+    stall.ms = 60000;
+    server().AddFault(stall);
+    std::string bitmap = "untouched";
+    int sectorOfBlock = 0;
+    bool result = true;
+    const auto started = std::chrono::steady_clock::now();
+    std::thread call([&] {
+        result = wrapper().QueryDiskAllocatedBlocks(Disk().urn, Snapshot(0).urn, bitmap, sectorOfBlock);
+    });
+    // Cancel once the page is on its way (the simulator has recorded the request).
+    while (Sent("POST", CbtLink()).empty()) std::this_thread::yield();
+    std::thread([&] { wrapper().Cancel(); }).join();
+    call.join();
+    const auto tookMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
+            .count();
+
+    EXPECT_FALSE(result);
+    EXPECT_EQ(wrapper().GetLastError(), "Cancelled");
+    EXPECT_EQ(bitmap, "untouched");
+    EXPECT_LT(tookMs, 5000) << "the stalled page was not aborted";
+    EXPECT_TRUE(clock().Pauses().empty());
 }
 
 TEST_F(FacadeBackupTest, AllocatedBlocksAskWithAnEmptyChangeIdOfTheSnapshotItself) {

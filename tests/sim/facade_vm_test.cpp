@@ -9,11 +9,15 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "FacadeSimFixture.h"
 #include "LogCapture.h"
+#include "Model.h"
 
 namespace {
 
@@ -517,7 +521,9 @@ TEST_F(FacadeDiskTest, AddDiskToVMDeletesTheVolumeItCreatedWhenAttachingFails) {
 
     EXPECT_FALSE(wrapper().AddDiskToVM(vm_, disk, true));
 
-    EXPECT_EQ(wrapper().GetLastError(), "The slot is occupied.");
+    EXPECT_EQ(wrapper().GetLastError(),
+              "The slot is occupied.; the new volume " + volume_.urn + " was deleted again");
+    EXPECT_EQ(wrapper().GetLastErrorCode(), 10420003);
     std::vector<vrmsim::RecordedRequest> deletes = Sent("DELETE", volume_.uri);
     ASSERT_EQ(deletes.size(), 1u);
     EXPECT_EQ(deletes.front().body, "");
@@ -698,5 +704,133 @@ TEST_F(FacadeVMTest, ReconnectingTheCardsOfAVMThatStillExistsGivesThemNewAddress
         EXPECT_FALSE(BodyOf(request).contains("mac")) << request.body;
     }
 }
+
+// ---------------------------------------------------------------------------------------------------
+// Undo: a creation the VRM accepted is deleted again when a later step of the same call fails
+// ---------------------------------------------------------------------------------------------------
+
+enum class Created { Snapshot, Volume, VM };
+enum class Break { PollDropped, TimedOut, ReadBackFails };
+
+class FacadeUndoTest : public FacadeVMTest, public ::testing::WithParamInterface<std::tuple<Created, Break>> {
+  protected:
+    void SetUp() override {
+        FacadeVMTest::SetUp();
+        // A short task time-out, read by a wrapper built afterwards.
+        server().SetConfigValue("VirtualServer/nOperationTimeout", "1");
+        fresh_ = std::make_unique<fc::CFusionComputeWrapper>();
+        ASSERT_TRUE(fresh_->Connect(server().host(), server().user(), server().password()));
+        vm_ = SeededVM("vm-0001");
+        datastoreUrn_ = Datastore("datastore01").urn;
+    }
+    void TearDown() override { server().SetConfigValue("VirtualServer/nOperationTimeout", ""); }
+
+    // What exists on the simulator that a creation could add to.
+    std::tuple<size_t, size_t, size_t> Objects() {
+        vrmsim::Model& model = server().sim().model();
+        std::lock_guard<std::mutex> lock(model.Mutex());
+        const vrmsim::Vm* vm = model.FindVm(vm_.urn);
+        return {vm != nullptr ? vm->snapshots.size() : 0, model.volumes.size(), model.vms.size()};
+    }
+
+    // Runs the creation; returns its result.
+    bool Create(Created kind) {
+        switch (kind) {
+            case Created::Snapshot: {
+                fc::SSnapshotInfoLib snapshot;
+                return fresh_->CreateVMSnapshot(vm_, "undo", "", false, true, true, true, snapshot);
+            }
+            case Created::Volume: {
+                SDiskInfoLib disk;
+                disk.name = "undo-disk";
+                disk.quantityGB = 1;
+                disk.datastoreUrn = datastoreUrn_;
+                return fresh_->CreateDisk(disk, false);
+            }
+            case Created::VM: {
+                SVMInfoLib vm;
+                vm.name = "undo-vm";
+                vm.hostName = "CNA01";
+                return fresh_->CreateVM(vm);
+            }
+        }
+        return false;
+    }
+
+    std::string CreationPath(Created kind) const {
+        switch (kind) {
+            case Created::Snapshot:
+                return vm_.uri + "/snapshots";
+            case Created::Volume:
+                return SiteUri() + "/volumes";
+            case Created::VM:
+                return SiteUri() + "/vms";
+        }
+        return std::string();
+    }
+
+    std::unique_ptr<fc::CFusionComputeWrapper> fresh_;
+    SVMInfoLib vm_;
+    std::string datastoreUrn_;
+};
+
+TEST_P(FacadeUndoTest, NothingRemainsOnTheVrmAndTheErrorSaysWhatWasUndone) {
+    const auto [kind, fault] = GetParam();
+    const auto before = Objects();
+    switch (fault) {
+        case Break::PollDropped: {
+            vrmsim::Fault drop;
+            drop.kind = vrmsim::FaultKind::Drop;
+            drop.method = "GET";
+            drop.path = SiteUri() + "/tasks/";
+            server().AddFault(drop);
+            break;
+        }
+        case Break::TimedOut: {
+            // Still running when the wait of a minute gives up; ends while the undo waits for it.
+            vrmsim::OutcomeRule rule;
+            rule.method = "POST";
+            rule.path = CreationPath(kind);
+            rule.polls = 20;
+            std::lock_guard<std::mutex> lock(server().sim().model().Mutex());
+            server().sim().model().outcomeRules.push_back(rule);
+            break;
+        }
+        case Break::ReadBackFails:
+            // The first read after the creation task: the new snapshot, the new volume, the VM search.
+            Fail("GET",
+                 kind == Created::Snapshot ? vm_.uri + "/snapshots/"
+                                           : SiteUri() + (kind == Created::Volume ? "/volumes/" : "/vms"),
+                 1, "10000009", "Simulated read failure");
+            break;
+    }
+
+    EXPECT_FALSE(Create(kind));
+
+    const std::string error = fresh_->GetLastError();
+    EXPECT_THAT(error, HasSubstr(" was deleted again")) << error;
+    if (fault == Break::ReadBackFails) {
+        EXPECT_THAT(error, ::testing::StartsWith("Simulated read failure; the new "));
+        EXPECT_EQ(fresh_->GetLastErrorCode(), 10000009);
+    }
+    if (fault == Break::TimedOut) {
+        EXPECT_THAT(error, ::testing::StartsWith("Timeout waiting for status"));
+    }
+    EXPECT_EQ(Objects(), before) << "an object was left behind";
+    EXPECT_EQ(server().sim().PendingFaults(), 0u);
+}
+
+std::string UndoCaseName(const ::testing::TestParamInfo<std::tuple<Created, Break>>& info) {
+    static const char* const kKinds[] = {"Snapshot", "Volume", "VM"};
+    static const char* const kFaults[] = {"PollDropped", "TimedOut", "ReadBackFails"};
+    return std::string(kKinds[static_cast<int>(std::get<0>(info.param))]) +
+           kFaults[static_cast<int>(std::get<1>(info.param))];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AfterAcceptedCreation, FacadeUndoTest,
+    ::testing::Combine(::testing::Values(Created::Snapshot, Created::Volume, Created::VM),
+                       ::testing::Values(Break::PollDropped, Break::TimedOut, Break::ReadBackFails)),
+    UndoCaseName);
 
 }  // namespace

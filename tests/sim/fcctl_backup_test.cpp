@@ -5,9 +5,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <signal.h>
+
+#include <algorithm>
+#include <atomic>
 #include <boost/json.hpp>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
+#include <sstream>
+#include <thread>
 
 #include "FcctlRunner.h"
 #include "Model.h"
@@ -35,14 +42,16 @@ class FcctlRealBackupTest : public fcsdk_test::SimTest {
 
     void TearDown() override { std::filesystem::remove_all(dir_); }
 
-    FcctlResult Run(const std::vector<std::string>& args) {
+    FcctlResult Run(const std::vector<std::string>& args,
+                    const std::function<void(pid_t)>& started = nullptr) {
         std::vector<std::string> full{"--host", server().host(), "--user", server().user()};
         full.insert(full.end(), args.begin(), args.end());
         return fcsdk_test::RunProgram(FCCTL_PATH, full,
                                       {{"FCSDK_CONFIG", server().configPath()},
                                        {"FCCTL_PASSWORD", server().password()},
                                        {"FCCTL_HOST", std::nullopt},
-                                       {"FCCTL_USER", std::nullopt}});
+                                       {"FCCTL_USER", std::nullopt}},
+                                      started);
     }
 
     json::value RunJson(const std::vector<std::string>& args) {
@@ -149,6 +158,60 @@ TEST_F(FcctlRealBackupTest, FullOptionReadsEverythingAgain) {
     EXPECT_GE(again.at("disks").at(1).at("blocks").as_int64(),
               first.at("disks").at(1).at("blocks").as_int64());
     EXPECT_EQ(again.at("disks").at(1).at("extents").at(0).at("start").as_int64(), 0);
+}
+
+TEST_F(FcctlRealBackupTest, SigintCancelsTheBackupAndLeavesNothingBehind) {
+    const std::string state = dir_ + "/vm-0003.state";
+    const json::value full = RunJson({"--json", "backup", "vm-0003", "--state", state, "--quiet"});
+    std::string volumeUri =
+        "/service/" + std::string(full.at("disks").at(0).at("volumeUrn").as_string()).substr(4);
+    std::replace(volumeUri.begin(), volumeUri.end(), ':', '/');
+    std::ifstream before(state);
+    std::stringstream stateBefore;
+    stateBefore << before.rdbuf();
+    ASSERT_FALSE(stateBefore.str().empty());
+    server().ClearRequests();
+    // The changed-block page of the next backup stalls; fcctl gets SIGINT while it waits for it.
+    vrmsim::Fault stall;
+    stall.kind = vrmsim::FaultKind::Stall;
+    stall.method = "POST";
+    stall.path = volumeUri + "/getcbt";
+    stall.ms = 60000;
+    server().AddFault(stall);
+    std::atomic<pid_t> child{0};
+    FcctlResult result;
+    std::thread run([&] {
+        result = Run({"backup", "vm-0003", "--state", state, "--quiet"}, [&](pid_t pid) { child = pid; });
+    });
+    while (child == 0 || server().Requests(volumeUri + "/getcbt").empty()) std::this_thread::yield();
+    ::kill(child, SIGINT);
+    run.join();
+
+    EXPECT_EQ(result.exitCode, 130) << result.err;
+    EXPECT_NE(result.err.find("interrupted by SIGINT"), std::string::npos) << result.err;
+    {
+        std::lock_guard<std::mutex> lock(server().sim().model().Mutex());
+        vrmsim::Model& model = server().sim().model();
+        for (const auto& vm : model.vms) {
+            for (const auto& snapshot : vm.second.snapshots) {
+                EXPECT_NE(snapshot.second.name.rfind("fcctl-backup-", 0), 0u)
+                    << "backup snapshot left on " << vm.second.name;
+            }
+        }
+        for (const auto& resource : model.backupResources) {
+            EXPECT_GE(resource.second.releaseReads, 0) << "disk access left open: " << resource.first;
+        }
+    }
+    // The state file is as the last complete backup left it, and the session was given back.
+    std::ifstream after(state);
+    std::stringstream stateAfter;
+    stateAfter << after.rdbuf();
+    EXPECT_EQ(stateAfter.str(), stateBefore.str());
+    std::size_t logouts = 0;
+    for (const vrmsim::RecordedRequest& request : server().Requests("/service/session")) {
+        logouts += request.method == "DELETE" ? 1 : 0;
+    }
+    EXPECT_EQ(logouts, 1u);
 }
 
 }  // namespace

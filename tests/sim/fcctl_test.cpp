@@ -335,7 +335,8 @@ TEST_F(FcctlCbtTest, BitmapThatIsNotHexIsAFailure) {
 TEST_F(FcctlTest, MissingPasswordIsAClearErrorAndNothingIsSent) {
     const FcctlResult result = Run({"vms"}, {{"FCCTL_PASSWORD", std::nullopt}});
     EXPECT_EXIT_CODE(result, 2);
-    EXPECT_NE(result.err.find("no password: give --password-file FILE or set FCCTL_PASSWORD"),
+    EXPECT_NE(result.err.find(
+                  "no password: give --password-file FILE (- for standard input) or set FCCTL_PASSWORD"),
               std::string::npos)
         << result.err;
     EXPECT_TRUE(result.out.empty());
@@ -347,7 +348,20 @@ TEST_F(FcctlTest, MissingPasswordIsAClearErrorAndNothingIsSent) {
 
 TEST_F(FcctlTest, PasswordFileIsReadAndChecked) {
     const std::string good = TempFile("password", server().password() + "\n");
-    EXPECT_EXIT_CODE(Run({"--password-file", good, "versions"}, {{"FCCTL_PASSWORD", std::nullopt}}), 0);
+    std::filesystem::permissions(good,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    const FcctlResult own = Run({"--password-file", good, "versions"}, {{"FCCTL_PASSWORD", std::nullopt}});
+    EXPECT_EXIT_CODE(own, 0);
+    EXPECT_EQ(own.err.find("warning"), std::string::npos) << own.err;
+    std::filesystem::permissions(good, std::filesystem::perms::group_read,
+                                 std::filesystem::perm_options::add);
+    const FcctlResult shared = Run({"--password-file", good, "versions"}, {{"FCCTL_PASSWORD", std::nullopt}});
+    EXPECT_EXIT_CODE(shared, 0);
+    EXPECT_NE(shared.err.find("warning: the password file " + good + " may be read by group or others"),
+              std::string::npos)
+        << shared.err;
+    // "-" reads standard input (here /dev/null: nothing).
+    EXPECT_EXIT_CODE(Run({"--password-file", "-", "versions"}), 2);
     // The file wins over the environment.
     EXPECT_EXIT_CODE(Run({"--password-file", good, "versions"}, {{"FCCTL_PASSWORD", "wrong"}}), 0);
 
@@ -410,6 +424,12 @@ TEST_F(FcctlTest, VrmErrorsPrintTheMessageAndCode) {
     const FcctlResult missing = Run({"vm", "show", "no-such-vm"});
     EXPECT_EXIT_CODE(missing, 1);
     EXPECT_NE(missing.err.find("cannot read the VM \"no-such-vm\""), std::string::npos) << missing.err;
+
+    // A VRM's text can neither move the cursor nor forge a line of its own.
+    server().FailNext("GET", server().siteUri() + "/vms", 500, "10300099", "bad\x1b[2J\rfcctl: forged\nline");
+    const FcctlResult hostile = Run({"vms"});
+    EXPECT_EXIT_CODE(hostile, 1);
+    EXPECT_NE(hostile.err.find("bad [2J fcctl: forged line"), std::string::npos) << hostile.err;
 }
 
 TEST_F(FcctlTest, UsageErrorsExitWithTwoBeforeConnecting) {

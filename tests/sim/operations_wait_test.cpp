@@ -273,7 +273,7 @@ TEST_F(OperationsWaitTest, ResultIsTheCreatedObjectOfThePostAnswerAfterThePollsR
     EXPECT_EQ(uri, SiteUri() + "/volumes/900");
 }
 
-TEST_F(OperationsWaitTest, ResultIsUntouchedWhenTheTaskFails) {
+TEST_F(OperationsWaitTest, ResultNamesTheAcceptedObjectAlsoWhenTheTaskFails) {
     const std::string link = SiteUri() + "/volumes";
     AnswerTaskStart("POST", link, kTask, SiteUrn() + ":volumes:900", SiteUri() + "/volumes/900");
     Answer("GET", TaskUri(kTask), boost::json::serialize(TaskObject(kTask, "failed", 0, "No space left.")));
@@ -282,9 +282,20 @@ TEST_F(OperationsWaitTest, ResultIsUntouchedWhenTheTaskFails) {
 
     EXPECT_FALSE(ops().PostObjectToLinkAndGetResult(link, "{}", urn, uri));
 
-    EXPECT_EQ(urn, "old urn");
-    EXPECT_EQ(uri, "old uri");
+    // The caller must learn what the VRM accepted to create, to undo it.
+    EXPECT_EQ(urn, SiteUrn() + ":volumes:900");
+    EXPECT_EQ(uri, SiteUri() + "/volumes/900");
     EXPECT_EQ(ops().GetLastError(), "No space left.");
+    STaskInfoLib created;
+    EXPECT_TRUE(ops().GetLastCreation(created));
+    EXPECT_EQ(created.status, "failed");
+
+    // A refused request leaves the strings as they were.
+    server().FailNext("POST", link, 409, "10000001", "Refused.");
+    urn = "old urn";
+    EXPECT_FALSE(ops().PostObjectToLinkAndGetResult(link, "{}", urn, uri));
+    EXPECT_EQ(urn, "old urn");
+    EXPECT_FALSE(ops().GetLastCreation(created));
 }
 
 TEST_F(OperationsWaitTest, RefusedRequestTakesTheLastErrorFromTheAnswerBody) {

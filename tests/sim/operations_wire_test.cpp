@@ -145,7 +145,7 @@ TEST_F(OperationsWireTest, CreateVmWithoutLocationSendsNothing) {
     EXPECT_EQ(vm.urn, "earlier urn");
 }
 
-TEST_F(OperationsWireTest, FailedCreationKeepsTheRecordsIdentity) {
+TEST_F(OperationsWireTest, FailedCreationNamesWhatTheVrmAccepted) {
     SSiteInfoLib site;
     site.uri = SiteUri();
     AnswerTaskStart("POST", SiteUri() + "/vms", kTask, SiteUrn() + ":vms:i-0000B001", SiteUri() + "/vms/x");
@@ -157,8 +157,9 @@ TEST_F(OperationsWireTest, FailedCreationKeepsTheRecordsIdentity) {
 
     EXPECT_FALSE(ops().CreateVM(site, vm));
 
-    EXPECT_EQ(vm.urn, "earlier urn");
-    EXPECT_EQ(vm.uri, "earlier uri");
+    // The caller needs the identity of what the VRM accepted to create, to undo it.
+    EXPECT_EQ(vm.urn, SiteUrn() + ":vms:i-0000B001");
+    EXPECT_EQ(vm.uri, SiteUri() + "/vms/x");
     EXPECT_EQ(ops().GetLastError(), "Insufficient memory.");
 }
 
@@ -862,7 +863,7 @@ TEST_F(BackupResourceWireTest, ResourceNotReadyWithinAMinuteIsReleasedAndTheTime
     EXPECT_EQ(state_.message, "Timeout waiting for status []");
 }
 
-TEST_F(BackupResourceWireTest, FailedReleaseAfterTheTimeOutKeepsTheTimeOutAsTheError) {
+TEST_F(BackupResourceWireTest, FailedReleaseAfterTheTimeOutKeepsTheTimeOutAndNamesTheResource) {
     AnswerTaskStart("POST", Collection(), 12);
     Answer("GET", ResourceUri(12), ResourceAnswer("running"), -1);
     server().FailNext("DELETE", ResourceUri(12), 500, "10420009", "Release failed.");
@@ -872,7 +873,8 @@ TEST_F(BackupResourceWireTest, FailedReleaseAfterTheTimeOutKeepsTheTimeOutAsTheE
     EXPECT_FALSE(ops().PrepareBackupResource(Disk(), "urn:snap", "10.1.1.1", false, false, resource));
 
     EXPECT_THAT(Sent("DELETE", ResourceUri(12)), SizeIs(1));
-    EXPECT_EQ(state_.message, "Timeout waiting for status []");
+    EXPECT_EQ(state_.message, "Timeout waiting for status []; backup resource " + ResourceUri(12) +
+                                  " may remain on the VRM (releasing it failed: Release failed.)");
     EXPECT_EQ(state_.code, 7);
 }
 

@@ -360,6 +360,14 @@ TEST_F(VrmsimSession, EveryOtherRequestNeedsALiveToken) {
     ASSERT_TRUE(client.LogIn(server()));
     client.SetToken(first);
     EXPECT_EQ(client.Get(sites).status, 200);
+    // A logout ends that session only.
+    ASSERT_TRUE(client.LogIn(server()));
+    const std::string other = client.token();
+    client.SetToken(first);
+    EXPECT_EQ(client.Send("DELETE", "/service/session").status, 200);
+    EXPECT_EQ(client.Get(sites).status, 401);
+    client.SetToken(other);
+    EXPECT_EQ(client.Get(sites).status, 200);
 }
 
 TEST(VrmsimTokens, TokensExpireAfterTheirLifetime) {
@@ -1154,6 +1162,12 @@ TEST_F(VrmsimFaults, ExpireTokenFaultRefusesTheRequestItHits) {
     EXPECT_EQ(client_->Get(Sites()).status, 200);
 }
 
+TEST_F(VrmsimInventory, ABodyAboveSixtyFourMegabytesIsRefusedUnread) {
+    const std::string huge(64u * 1024 * 1024 + 1, ' ');
+    EXPECT_EQ(client_->Send("POST", server().siteUri() + "/vms", huge, {}, 60000).status, 413);
+    EXPECT_TRUE(server().Requests(server().siteUri() + "/vms").empty()) << "the body reached the handler";
+}
+
 TEST_F(VrmsimFaults, FaultsCanBeGivenAsJson) {
     std::string error;
     EXPECT_TRUE(server().sim().AddFaultJson(
@@ -1162,8 +1176,10 @@ TEST_F(VrmsimFaults, FaultsCanBeGivenAsJson) {
         &error))
         << error;
     EXPECT_EQ(server().sim().PendingFaults(), 2u);
-    for (const char* bad : {R"({"kind": "explode"})", R"({"kind": "status", "count": 0})",
-                            R"({"kind": "status", "status": "500"})", "[1]", "not json"}) {
+    for (const char* bad :
+         {R"({"kind": "explode"})", R"({"kind": "status", "count": 0})",
+          R"({"kind": "status", "status": "500"})", R"({"kind": "status", "status": 99})",
+          R"({"kind": "html", "status": 600})", R"({"kind": "body", "status": -1})", "[1]", "not json"}) {
         EXPECT_FALSE(server().sim().AddFaultJson(bad, &error)) << bad;
         EXPECT_FALSE(error.empty()) << bad;
     }

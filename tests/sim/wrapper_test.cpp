@@ -259,6 +259,56 @@ TEST_F(WrapperSimTest, ConnectStopsWhenTheLoginIsRefusedAndSaysWhy) {
     EXPECT_TRUE(log.HasNoSecret("wrong password"));
 }
 
+TEST_F(WrapperSimTest, SecondConnectEndsTheOldSessionAndSendsAWrongPasswordOnce) {
+    CFusionComputeWrapper wrapper;
+    Connect(wrapper);
+    const std::string oldToken = server().Requests("/service/sites").back().Header("X-Auth-Token");
+    ASSERT_FALSE(oldToken.empty());
+    server().ClearRequests();
+
+    EXPECT_FALSE(wrapper.Connect(server().host(), server().user(), "wrong password"));
+
+    // The old session is given back, then the new one starts from nothing: no token and no version of
+    // the old session travel with the version list or the login, and the refused login is not repeated.
+    const std::vector<vrmsim::RecordedRequest> sent = server().Requests();
+    std::vector<std::string> lines;
+    for (const vrmsim::RecordedRequest& request : sent) lines.push_back(request.method + " " + request.path);
+    EXPECT_THAT(lines, ::testing::ElementsAre("DELETE /service/session", "GET /service/versions",
+                                              "POST /service/session"));
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(sent[0].Header("X-Auth-Token"), oldToken);
+    EXPECT_EQ(sent[1].Header("X-Auth-Token"), "");
+    EXPECT_EQ(sent[1].Header("Accept"), "application/json;charset=UTF8");
+    EXPECT_EQ(sent[2].Header("X-Auth-Token"), "");
+    EXPECT_EQ(sent[2].status, 401);
+    EXPECT_EQ(server().Stats().loginFailures, 1u);
+    // Unconnected now: nothing is sent with a session that no longer exists.
+    server().ClearRequests();
+    std::vector<fc::SVMInfoLib> vms;
+    EXPECT_FALSE(wrapper.GetVMInfoList(vms, 0));
+    EXPECT_EQ(wrapper.GetLastError(), "Not connected to a VRM site");
+    EXPECT_TRUE(server().Requests().empty());
+}
+
+TEST_F(WrapperSimTest, LogoutEndsTheSessionOnTheVrm) {
+    CFusionComputeWrapper wrapper;
+    Connect(wrapper);
+    const std::string token = server().Requests("/service/sites").back().Header("X-Auth-Token");
+    server().ClearRequests();
+
+    ASSERT_TRUE(wrapper.Logout()) << wrapper.GetLastError();
+    EXPECT_TRUE(wrapper.Logout()) << "a second logout has no session to end";
+
+    const std::vector<vrmsim::RecordedRequest> sent = server().Requests();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].method, "DELETE");
+    EXPECT_EQ(sent[0].path, "/service/session");
+    EXPECT_EQ(sent[0].Header("X-Auth-Token"), token);
+    std::vector<fc::SVMInfoLib> vms;
+    EXPECT_FALSE(wrapper.GetVMInfoList(vms, 0));
+    EXPECT_EQ(wrapper.GetLastError(), "Not connected to a VRM site");
+}
+
 TEST_F(WrapperSimTest, ConnectFailsWhenTheVersionListCannotBeReadAndSaysWhy) {
     Fail("GET", "/service/versions", "", 1, "10000321", "versions unavailable");
     CFusionComputeWrapper wrapper;

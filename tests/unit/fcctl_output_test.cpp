@@ -232,20 +232,31 @@ TEST_F(BackupStateTest, SaveReplacesTheFileAndLeavesNoTemporaryFile) {
     EXPECT_EQ(loaded.vmUrn, "second");
 }
 
-TEST_F(BackupStateTest, FailedSaveKeepsTheOldState) {
+TEST_F(BackupStateTest, PlantedTemporaryFilesAreNeitherFollowedNorOverwritten) {
     fcctl::BackupState state;
     state.vmUrn = "kept";
     std::string error;
     ASSERT_TRUE(fcctl::SaveBackupState(path_, state, error)) << error;
-    // A directory in the way of the temporary file makes the save fail before the rename.
-    std::filesystem::create_directory(path_ + ".tmp." + std::to_string(::getpid()));
+    const std::string temp = path_ + ".tmp." + std::to_string(::getpid()) + ".";
+    // A symbolic link planted under the first temporary name must not lead the write elsewhere.
+    const std::string victim = path_ + ".victim";
+    std::ofstream(victim) << "precious";
+    std::filesystem::create_symlink(victim, temp + "0");
+    state.vmUrn = "saved";
+    ASSERT_TRUE(fcctl::SaveBackupState(path_, state, error)) << error;
+    std::ifstream in(victim);
+    std::string text;
+    std::getline(in, text);
+    EXPECT_EQ(text, "precious");
+    // With every temporary name taken the save fails before the rename, and the old state stays.
+    for (int i = 1; i < 100; ++i) std::filesystem::create_directory(temp + std::to_string(i));
     state.vmUrn = "lost";
     EXPECT_FALSE(fcctl::SaveBackupState(path_, state, error));
     EXPECT_NE(error.find("cannot create"), std::string::npos) << error;
     fcctl::BackupState loaded;
     bool exists = false;
     ASSERT_TRUE(fcctl::LoadBackupState(path_, loaded, exists, error)) << error;
-    EXPECT_EQ(loaded.vmUrn, "kept");
+    EXPECT_EQ(loaded.vmUrn, "saved");
 }
 
 TEST_F(BackupStateTest, OtherFilesAreRejected) {

@@ -51,8 +51,8 @@ std::string UtcNow(const char* format) {
     return text;
 }
 
-// Runs a backup and cleans up after a failure: an open disk access is released and the snapshot
-// deleted, so a failed run leaves nothing behind on the VRM (and the state file untouched).
+// Runs a backup and cleans up after a failure or a SIGINT/SIGTERM: an open disk access is released and the
+// snapshot deleted, so a failed run leaves nothing behind on the VRM (and the state file untouched).
 class BackupRun {
   public:
     BackupRun(Session& session, const BackupOptions& options) : session_(session), o_(options) {}
@@ -64,6 +64,8 @@ class BackupRun {
         try {
             TakeSnapshot();
             for (std::size_t i = 0; i < vm_.disks.size(); ++i) results_.push_back(BackupDisk(i));
+            // A run interrupted by a signal keeps the tokens of the last complete backup.
+            session_.CheckInterrupted();
             SaveState();
         } catch (const CommandError&) {
             CleanUp();
@@ -108,6 +110,7 @@ class BackupRun {
     }
 
     DiskResult BackupDisk(std::size_t index) {
+        session_.CheckInterrupted();
         DiskResult result;
         result.disk = vm_.disks[index];
         const std::string& volume = result.disk.urn;
@@ -118,6 +121,7 @@ class BackupRun {
             progress.Done();
         }
         ReadBlocks(index, result);
+        session_.CheckInterrupted();
         {
             Progress progress(Label(index, "open disk access"), !o_.quiet);
             session_.Check(
@@ -205,9 +209,9 @@ class BackupRun {
         for (const DiskResult& result : results_) total += result.summary.bytes;
         if (session_.Json()) return ReportJson(total);
         std::ostream& out = session_.Out();
-        out << "Backup of " << vm_.name << " (" << vm_.urn << "): " << Mode() << ", snapshot "
-            << snapshot_.name << (snapshotDeleted_ ? " (deleted)" : " (kept: " + snapshot_.urn + ")")
-            << "\n\n";
+        out << "Backup of " << CellText(vm_.name) << " (" << CellText(vm_.urn) << "): " << Mode()
+            << ", snapshot " << CellText(snapshot_.name)
+            << (snapshotDeleted_ ? " (deleted)" : " (kept: " + CellText(snapshot_.urn) + ")") << "\n\n";
         Table table(
             {"DISK", "MODE", ">SIZE GB", ">BLOCK SIZE", ">BLOCKS", ">EXTENTS", ">BYTES", "ACCESS", "VOLUME"});
         for (const DiskResult& r : results_) {

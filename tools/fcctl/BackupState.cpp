@@ -159,8 +159,15 @@ bool LoadBackupState(const std::string& path, BackupState& state, bool& exists, 
 
 bool WriteFileAtomically(const std::string& path, const std::string& content, std::string& error,
                          unsigned mode) {
-    const std::string temp = path + ".tmp." + std::to_string(::getpid());
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    // The temporary file must be new and our own: a file or symbolic link planted under its name is
+    // neither followed nor truncated, another name is tried instead.
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(attempt);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd < 0 && errno != EEXIST) break;
+    }
     if (fd < 0) {
         error = SystemError("cannot create", temp);
         return false;

@@ -22,7 +22,7 @@ void PrintDiskResult(Session& session, const SDiskInfoLib& disk, const std::stri
         w.Finish();
         return;
     }
-    session.Out() << what << "\n\n";
+    session.Out() << CellText(what) << "\n\n";
     PrintDisk(session.Out(), disk);
 }
 

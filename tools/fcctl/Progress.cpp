@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "Table.h"
+
 namespace fcctl {
 
 namespace {
@@ -17,7 +19,7 @@ std::string FormatSeconds(double seconds) {
 }  // namespace
 
 Progress::Progress(std::string label, bool enabled)
-    : label_(std::move(label)), enabled_(enabled), start_(std::chrono::steady_clock::now()) {
+    : label_(CellText(label)), enabled_(enabled), start_(std::chrono::steady_clock::now()) {
     if (!enabled_) return;
     tty_ = ::isatty(STDERR_FILENO) == 1;
     if (tty_) {
@@ -34,7 +36,7 @@ Progress::~Progress() {
 }
 
 void Progress::Done(const std::string& note) {
-    Finish(note.empty() ? "done" : "done, " + note);
+    Finish(note.empty() ? "done" : "done, " + CellText(note));
 }
 
 double Progress::Seconds() const {

@@ -50,26 +50,43 @@ struct GlobalOptions {
 /// Name of the environment variable that may hold the password.
 constexpr const char* kPasswordEnv = "FCCTL_PASSWORD";
 
-/// Finds the password: the first line of `passwordFile` when given (a trailing newline is dropped),
-/// else the environment variable FCCTL_PASSWORD.
+/// Finds the password: the first line of `passwordFile` when given (read up to 4 KB; "-" reads standard
+/// input; a warning goes to standard error when group or others may read the file), else the environment
+/// variable FCCTL_PASSWORD, else a prompt without echo when standard input is a terminal.
 /// @param passwordFile the --password-file value, or empty
 /// @param password receives the password
 /// @param error receives a message when there is none or the file cannot be read
 /// @return false when no password could be found
 bool ReadPassword(const std::string& passwordFile, std::string& password, std::string& error);
 
+/// Installs the handlers of SIGINT and SIGTERM. The first signal cancels the library call in progress
+/// (the command then cleans up and fails); a second one is ignored so that the clean-up can finish; a
+/// third ends fcctl at once.
+void InstallSignalHandlers();
+/// The signal that interrupted this run, or 0.
+int InterruptSignal();
+/// The exit code of a run ended by `signal`: 128 + the signal's number (130 for SIGINT, 143 for SIGTERM).
+inline int InterruptExitCode(int signal) {
+    return 128 + signal;
+}
+
 /// The connection and output of one fcctl run.
 class Session {
   public:
     explicit Session(GlobalOptions& options) : options_(options) {}
+    /// Ends the VRM session (logout) when one was opened.
     ~Session();
 
     /// The connected wrapper: the first call checks the options, reads the password and connects.
     /// Throws CommandError when that fails.
     fc::CFusionComputeWrapper& Wrapper();
 
-    /// Throws the library's last failure as a CommandError (exit code 1): "<what>: <last error>
-    /// (error code N)".
+    /// Throws CommandError when a signal interrupted the run (exit code 130 or 143); a command calls it
+    /// between steps that it would otherwise go on with.
+    void CheckInterrupted();
+
+    /// Throws the library's last failure as a CommandError (exit code 1, or 130/143 after a signal):
+    /// "<what>: <last error> (error code N)".
     [[noreturn]] void Fail(const std::string& what);
     /// Checks a library result: returns when `ok`, otherwise Fail(what).
     void Check(bool ok, const std::string& what) {

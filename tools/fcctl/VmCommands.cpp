@@ -21,7 +21,7 @@ void PrintVmResult(Session& session, const SVMInfoLib& vm, const std::string& wh
         w.Finish();
         return;
     }
-    session.Out() << what << "\n\n";
+    session.Out() << CellText(what) << "\n\n";
     PrintVm(session.Out(), vm);
 }
 
@@ -269,7 +269,8 @@ void CreateVolumesLike(Session& session, const ImportOptions& o, const SVMInfoLi
         session.Check(session.Wrapper().CreateDisk(disk, false),
                       "cannot create a volume like " + oldDisk.urn);
         created.push_back(disk);
-        if (!session.Json()) session.Out() << "created volume " << disk.name << " (" << disk.urn << ")\n";
+        if (!session.Json())
+            session.Out() << "created volume " << CellText(disk.name) << " (" << CellText(disk.urn) << ")\n";
         disk.pciType = oldDisk.pciType;
         disk.sequenceNum = oldDisk.sequenceNum;
         vm.disks.push_back(disk);
@@ -373,8 +374,8 @@ void RegisterReconnect(CLI::App& vm, Session& session) {
             w.Finish();
             return;
         }
-        session.Out() << "added " << added << " of " << old.nics.size() << " network cards to " << after.name
-                      << "\n\n";
+        session.Out() << "added " << added << " of " << old.nics.size() << " network cards to "
+                      << CellText(after.name) << "\n\n";
         PrintVmList(session.Out(), {after}, VmSections{false, true, false});
     });
 }

@@ -7,11 +7,12 @@
 #include "Commands.h"
 #include "Details.h"
 #include "Session.h"
+#include "Table.h"
 
 namespace {
 
-const char kFooter[] = R"(Password: --password-file FILE (first line of the file) or the environment variable
-FCCTL_PASSWORD; there is no option that takes the password itself.
+const char kFooter[] = R"(Password: --password-file FILE (first line of the file; - for standard input) or the
+environment variable FCCTL_PASSWORD, else a prompt on a terminal; no option takes the password itself.
 
 Transport: the library reads the INI file named by the environment variable FCSDK_CONFIG.
   [Transport]
@@ -21,7 +22,9 @@ Transport: the library reads the INI file named by the environment variable FCSD
   sFile, nLevel                         log file and level (--debug sets level 2)
 
 Exit codes: 0 success, 1 the VRM or the library reported a failure (the message and the VRM's
-error code go to standard error), 2 bad command line, missing password or unreadable input file.
+error code go to standard error), 2 bad command line, missing password or unreadable input file,
+130/143 interrupted by SIGINT/SIGTERM (the call in progress is cancelled and what the command had
+made on the VRM is removed; the session is logged out).
 Every command has --help.)";
 
 void AddGlobalOptions(CLI::App& app, fcctl::GlobalOptions& options) {
@@ -32,7 +35,7 @@ void AddGlobalOptions(CLI::App& app, fcctl::GlobalOptions& options) {
         ->envname("FCCTL_USER")
         ->type_name("NAME");
     app.add_option("--password-file", options.passwordFile,
-                   "File whose first line is the password (else FCCTL_PASSWORD)")
+                   "File whose first line is the password; - reads standard input (else FCCTL_PASSWORD)")
         ->type_name("FILE");
     app.add_flag("--json", options.json, "Machine-readable JSON output on standard output");
     app.add_option("--details", options.details, fcctl::DetailsHelp())->type_name("LIST");
@@ -75,17 +78,21 @@ int main(int argc, char** argv) {
         std::cerr << app.help();
         return fcctl::kExitUsage;
     }
+    fcctl::InstallSignalHandlers();
     try {
         session.action();
     } catch (const fcctl::CommandError& e) {
         std::cout.flush();
-        std::cerr << "fcctl: " << e.what() << '\n';
+        // Messages carry the VRM's texts: no control character may reach the terminal.
+        std::cerr << "fcctl: " << fcctl::CellText(e.what()) << '\n';
         return e.exitCode();
     } catch (const std::exception& e) {
         std::cout.flush();
-        std::cerr << "fcctl: " << e.what() << '\n';
+        std::cerr << "fcctl: " << fcctl::CellText(e.what()) << '\n';
         return fcctl::kExitFailed;
     }
     std::cout.flush();
+    // A signal that came when no library call ran still ends the run as interrupted.
+    if (fcctl::InterruptSignal() != 0) return fcctl::InterruptExitCode(fcctl::InterruptSignal());
     return std::cout ? fcctl::kExitOk : fcctl::kExitFailed;
 }

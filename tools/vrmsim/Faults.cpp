@@ -166,6 +166,11 @@ bool FaultFromJson(const json::object& object, Fault& fault, std::string& error)
         !ReadInt(object, "megabytes", fault.megabytes, error)) {
         return false;
     }
+    // 0 stands for the kind's default status; anything else must be a status an HTTP answer can carry.
+    if (fault.status != 0 && (fault.status < 100 || fault.status > 599)) {
+        error = "\"status\" must be between 100 and 599";
+        return false;
+    }
     if (auto it = object.find("patch"); it != object.end()) {
         if (!it->value().is_object()) {
             error = "\"patch\" must be an object";

@@ -17,6 +17,9 @@ namespace vrmsim {
 
 namespace {
 
+/// Largest request body the simulator reads.
+constexpr std::size_t kMaxRequestBodyBytes = 64u * 1024 * 1024;
+
 /// Pseudo headers cpp-httplib adds to every request; they were not sent by the client.
 bool IsPseudoHeader(const std::string& name) {
     return name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT";
@@ -176,6 +179,8 @@ bool HttpsServer::Start(std::string& error) {
     server.set_keep_alive_timeout(s.keepAliveSeconds);
     server.set_read_timeout(30);
     server.set_write_timeout(30);
+    // No VRM request comes near this; a larger body is answered 413 and skipped, never held in memory.
+    server.set_payload_max_length(kMaxRequestBodyBytes);
     Impl* impl = impl_.get();
     auto handler = [impl](const httplib::Request& req, httplib::Response& res) { impl->Serve(req, res); };
     server.Get(".*", handler);
