@@ -155,8 +155,9 @@ unsigned long g_mainThread = 0;
 //
 // On the main thread the call runs on a helper thread while the main thread keeps running Python's signal
 // handlers every 50 ms: a handler must not wait until a long call (a snapshot, a backup resource) has
-// ended. An exception a handler raises (KeyboardInterrupt) is raised once the call has returned; the call
-// itself is not abandoned, since it works on the wrapper and on this frame's variables.
+// ended, and may cancel it. An exception a handler raises (KeyboardInterrupt) cancels the call and is
+// raised once the call has returned; the call is not abandoned, since it works on the wrapper and on this
+// frame's variables.
 template <typename Op>
 auto Invoke(Session& s, Op&& op) {
     using Result = decltype(op(s.wrapper));
@@ -197,6 +198,7 @@ auto Invoke(Session& s, Op&& op) {
                         PyErr_Clear();
                     } else {
                         fromHandler.emplace();
+                        s.wrapper.Cancel();
                     }
                 }
             }
@@ -637,6 +639,14 @@ void BindWrapper(py::module_& m) {
         "is_create_vm_snapshot_error_retryable",
         [](Session& s) { return Run(s, [](W& x) { return x.IsCreateVMSnapshotErrorRetryable(); }); },
         "Whether creating a snapshot may succeed later after the last VRM error.");
+
+    w.def(
+        "cancel", [](Session& s) { s.wrapper.Cancel(); },
+        "Asks the call in progress on this wrapper to stop: it raises Error('Cancelled') within about a "
+        "second. Takes no lock, so another thread or a signal handler may call it.");
+    w.def(
+        "logout", [](Session& s) { Check(s, "Logout", [](W& x) { return x.Logout(); }); },
+        "Ends the session on the VRM; connect() opens a new one.");
 
     // Inventory.
     w.def(
