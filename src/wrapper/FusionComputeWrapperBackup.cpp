@@ -282,18 +282,20 @@ bool CFusionComputeWrapper::QueryDiskCBT(const std::string& volumeUrn, const std
         // claims, or whose blocks are of another size than the first page's, would shift or drop blocks
         // in the joined bitmap: the caller would back up the wrong blocks and report success.
         std::string fault;
-        if (page.sectorOfBlock <= 0 || page.bitNum <= 0) {
-            fault = "sectorOfBlock " + std::to_string(page.sectorOfBlock) + ", bitNum " +
-                    std::to_string(page.bitNum);
-        } else if (firstSectorOfBlock != 0 && page.sectorOfBlock != firstSectorOfBlock) {
-            fault = "sectorOfBlock " + std::to_string(page.sectorOfBlock) + " after " +
-                    std::to_string(firstSectorOfBlock) + " on the earlier pages";
-        } else if (!joined.Append(page.bitMap, static_cast<uint64_t>(page.bitNum), fault)) {
-            fault += " for bitNum " + std::to_string(page.bitNum);
+        bool invalid = page.sectorOfBlock <= 0 || page.bitNum <= 0;
+        if (!invalid && firstSectorOfBlock != 0 && page.sectorOfBlock != firstSectorOfBlock) {
+            fault = " after sectorOfBlock " + std::to_string(firstSectorOfBlock) + " on the earlier pages";
+            invalid = true;
         }
-        if (!fault.empty()) {
+        if (!invalid && !joined.Append(page.bitMap, static_cast<uint64_t>(page.bitNum), fault)) {
+            fault = ", " + fault;
+            invalid = true;
+        }
+        if (invalid) {
             const std::string message = "Invalid changed-block page at block " + std::to_string(startBlock) +
-                                        " of volume [" + volumeUrn + "]: " + fault;
+                                        " of volume [" + volumeUrn + "]: sectorOfBlock " +
+                                        std::to_string(page.sectorOfBlock) + ", bitNum " +
+                                        std::to_string(page.bitNum) + fault;
             Error(__PRETTY_FUNCTION__, "%s", message.c_str());
             return _Fail(message);
         }

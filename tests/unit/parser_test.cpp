@@ -984,6 +984,17 @@ TEST(ParserFailureTest, TypeErrorInAnObjectIsLoggedWithTheWholeBody) {
                                 ExpectedFunction("ParseObject", "const std::string&, T&", "SHostInfoLib") +
                                 " - Exception parsing json object - value type is 4 not 0\n" + body));
     EXPECT_EQ(line.substr(line.size() - body.size()), body);
+
+    // A large body: its first 16 KB and its size, not the whole answer in the error log.
+    const std::string large =
+        body.substr(0, body.size() - 1) + ", \"padding\": \"" + std::string(100000, 'x') + "\"}";
+    log.Clear();
+    EXPECT_FALSE(parser.ParseObject(large, host));
+    ASSERT_EQ(log.Lines(EvDebugLevel::Error).size(), 1u);
+    const std::string cut = log.Lines().at(0);
+    EXPECT_THAT(cut,
+                HasSubstr(large.substr(0, 16 * 1024) + "... (" + std::to_string(large.size()) + " bytes)"));
+    EXPECT_LT(cut.size(), 17u * 1024);
 }
 
 TEST(ParserFailureTest, TypeErrorInAListKeepsEarlierRecordsAndLogsTheKey) {
