@@ -126,10 +126,12 @@ bool IsWellFormedHost(const std::string& host) {
                inet_pton(AF_INET6, address.c_str(), bytes) == 1;
     }
     if (host.size() > kMaxHostNameLength) return false;
+    // A fully qualified name may end in the root's dot.
+    const size_t end = host.back() == '.' ? host.size() - 1 : host.size();
     std::vector<std::string> labels;
     std::string label;
-    for (size_t i = 0; i <= host.size(); ++i) {
-        if (i == host.size() || host[i] == '.') {
+    for (size_t i = 0; i <= end; ++i) {
+        if (i == end || host[i] == '.') {
             labels.push_back(label);
             label.clear();
         } else {

@@ -401,8 +401,7 @@ bool CFusionComputeQueries::GetListFromLink(const std::string& path, const std::
                 continue;
             }
         }
-        if (!ended && total != 0 && received + page.size() < static_cast<uint64_t>(total) && page.empty())
-            ended = true;
+        if (!ended && page.empty() && received < static_cast<uint64_t>(total)) ended = true;
         if (ended) {
             const std::string message =
                 FXString::Format("List [%s] ended after %zu of %lld objects", path.c_str(), list.size(),
@@ -414,7 +413,8 @@ bool CFusionComputeQueries::GetListFromLink(const std::string& path, const std::
         expected = total;
         received += page.size();
         for (T& record : page) {
-            if (!record.urn.empty()) seen.insert(record.urn);
+            // Each object once, also when a page names it twice.
+            if (!record.urn.empty() && !seen.insert(record.urn).second) continue;
             list.push_back(std::move(record));
         }
         if (total == 0 || received >= static_cast<uint64_t>(total)) return true;

@@ -159,6 +159,9 @@ bool CFusionComputeWrapper::DeleteVMSnapshot(const SVMInfoLib& /*vm*/, const SSn
         if (target.urn.empty()) return _Fail("snapshot urn was not specified");
         if (!queries->GetVMSnapshotInfo(target)) return _Fail("Could not find snapshot");
     }
+    // A link that is refused now is refused on every attempt: no pauses for it.
+    if (!IsLinkOfKind(target.uri, LinkKind::Snapshot, GetSite().uri))
+        return _Fail(LinkRefusal(target.uri, LinkKind::Snapshot));
 
     // A snapshot stays busy for a while after the backup that used it; give the VRM time between tries.
     for (int attempt = 1; attempt <= kSnapshotDeleteAttempts; ++attempt) {

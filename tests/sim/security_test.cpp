@@ -9,6 +9,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -232,8 +233,14 @@ struct CallerValueCase {
     const char* value;
 };
 
+std::string VolumeUri(const fc::SVMInfoLib& vm) {
+    std::string uri = "/service/" + vm.disks.front().urn.substr(4);
+    std::replace(uri.begin(), uri.end(), ':', '/');
+    return uri;
+}
+
 std::string Resource(const fc::SVMInfoLib& vm) {
-    return vm.disks.front().uri + "/backupresources/7";
+    return VolumeUri(vm) + "/backupresources/7";
 }
 
 const CallerValueCase kCallerValues[] = {
@@ -247,7 +254,7 @@ const CallerValueCase kCallerValues[] = {
     {"LinkWithTraversalDeletesNothing",
      [](fc::CFusionComputeWrapper& w, const fc::SVMInfoLib& vm, const std::string&) {
          fc::SDiskInfoLib disk;
-         disk.uri = vm.disks.front().uri + "/../../vms/" + vm.uri.substr(vm.uri.rfind('/') + 1);
+         disk.uri = VolumeUri(vm) + "/../../vms/" + vm.uri.substr(vm.uri.rfind('/') + 1);
          return w.DeleteDisk(disk);
      },
      "", ""},
@@ -353,6 +360,7 @@ TEST_P(CallerValueTest, NeverChangesTheRequest) {
         EXPECT_FALSE(result);
         EXPECT_THAT(wrapper.GetLastError(), ::testing::Not(::testing::IsEmpty()));
         EXPECT_THAT(wrapper.GetLastError(), ::testing::Not(HasSubstr("\n")));
+        EXPECT_THAT(clock.Pauses(), ::testing::IsEmpty()) << "a refused request is not tried again";
         for (const vrmsim::RecordedRequest& request : sent)
             ADD_FAILURE() << request.method << " " << request.target;
     } else {
