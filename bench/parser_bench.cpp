@@ -103,7 +103,7 @@ void BM_ParsePagedListOfVms(benchmark::State& state) {
     CFusionComputeParser parser;
     for (auto _ : state) {
         std::vector<SVMInfoLib> vms;
-        unsigned int total = 0;
+        int64_t total = 0;
         if (!parser.ParsePagedList(body, "vms", vms, total) || vms.size() != kVmsPerPage ||
             vms.back().disks.size() != 2) {
             state.SkipWithError("the page did not convert");

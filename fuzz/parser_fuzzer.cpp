@@ -48,7 +48,7 @@ void Run(CFusionComputeParser& parser, Entry entry, const std::string& key, cons
     // answer and on the records appended.
     std::vector<T> listed(1);
     std::vector<T> paged(1);
-    unsigned int total = 12345;
+    int64_t total = 12345;
     const bool listOk = parser.ParseList(body, key, listed);
     const bool pagedOk = parser.ParsePagedList(body, key, paged, total);
     if (listOk != pagedOk || listed.size() != paged.size() || listed.empty()) __builtin_trap();

@@ -63,8 +63,15 @@ bool CFusionComputeConnection::login(const string& userName, const string& userP
 bool CFusionComputeConnection::_login() {
     loginRequest = true;
     string response;
-    const bool loggedIn = post(kSessionPath, "", response, nullptr);
+    bool loggedIn = post(kSessionPath, "", response, nullptr);
     loginRequest = false;
+    // A login answer without a session token opens no session: every later request would be refused.
+    // (A re-login has cleared the old token before it posts, so an empty token here is this answer's.)
+    loginLackedToken = loggedIn && tokenHeader.empty();
+    if (loginLackedToken) {
+        debug.Error(kLoginFunction, "The login answer carried no X-Auth-Token header");
+        loggedIn = false;
+    }
     // Only a refusal is kept: it is the VRM's error body, which says why the login was refused.
     lastLoginAnswer = loggedIn ? string() : response;
     return loggedIn;

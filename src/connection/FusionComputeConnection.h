@@ -79,9 +79,13 @@ class FCSDK_EXPORT CFusionComputeConnection : public MLSRestApiConnection {
     /// @brief The answer body of the last login that failed (the VRM's error body, if it sent one).
     /// @return the body; empty after a successful login or a login that got no answer
     const string& GetLastLoginAnswer() const { return lastLoginAnswer; }
+    /// @brief Whether the last login was answered with success but without a session token.
+    /// @return true when the token was missing
+    bool LoginLackedToken() const { return loginLackedToken; }
 
   protected:
     string lastLoginAnswer;
+    bool loginLackedToken = false;
     string user;
     string password;
     string tokenHeader;

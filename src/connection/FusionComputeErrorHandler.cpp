@@ -54,14 +54,18 @@ void CFusionComputeErrorHandler::SetLastErrorFromFailedRequest(const std::string
     if (!state) return;
     SErrorInfoLib info;
     if (!response.empty() && parser) parser->ParseObject<SErrorInfoLib>(response, info);
+    const std::string account =
+        transportError.empty() ? std::string("The request failed without an answer") : transportError;
     if (!info.errorDes.empty()) {
         StoreErrorBody(info);
         return;
     }
     // No VRM error to pass on: what the transport saw is the only account of this failure, and it
-    // must replace whatever an earlier failure left behind.
-    state->message =
-        transportError.empty() ? std::string("The request failed without an answer") : transportError;
+    // must replace whatever an earlier failure left behind, the code included (a stale code would
+    // make IsCreateVMSnapshotErrorRetryable answer for an older, unrelated error). A body with a
+    // code but no description still tells the code.
+    state->message = account;
+    state->code = static_cast<int64_t>(static_cast<uint32_t>(info.errorCode));
 }
 
 std::string CFusionComputeErrorHandler::UnreadableAnswerMessage(const std::string& path) {

@@ -172,8 +172,20 @@ bool CFusionComputeOperations::WaitForTask(STaskInfoLib& task) {
     return WaitForTask(task, static_cast<int>(operationTimeout));
 }
 
+bool CFusionComputeOperations::CheckTarget(const std::string& link, LinkKind kind) {
+    if (IsLinkOfKind(link, kind, siteUri)) return true;
+    const std::string message = LinkRefusal(link, kind);
+    debug.Error(__PRETTY_FUNCTION__, "%s", message.c_str());
+    SetLastError(message);
+    return false;
+}
+
 template <typename T>
 bool CFusionComputeOperations::Poll(const std::string& link, T& record) {
+    if (!IsWellFormedLink(link)) {
+        SetLastError("Refused to poll the malformed link [" + PrintableText(link) + "]");
+        return false;
+    }
     std::string response;
     if (!connection->get(link, response, nullptr)) {
         SetLastErrorFromFailedRequest(response, connection->GetLastTransportError());
@@ -189,7 +201,7 @@ bool CFusionComputeOperations::Poll(const std::string& link, T& record) {
 bool CFusionComputeOperations::WaitForTask(STaskInfoLib& task, int timeoutMinutes) {
     // The answers may rewrite taskUri; every poll goes to the link the task was started with.
     const std::string link = task.taskUri;
-    const time_t start = fcsdk_platform::WallClockSeconds();
+    const time_t start = fcsdk_platform::MonotonicSeconds();
     time_t lastReport = start;
     for (;;) {
         if (!Poll(link, task)) return false;
@@ -199,10 +211,13 @@ bool CFusionComputeOperations::WaitForTask(STaskInfoLib& task, int timeoutMinute
         if (task.status == "failed") {
             debug.Error(__PRETTY_FUNCTION__, "Task [%s] Type [%s] has failed [%s]", task.taskUrn.c_str(),
                         task.type.c_str(), task.reasonDes.c_str());
-            SetLastError(task.reasonDes);
+            // A failure without a reason must still say what failed.
+            SetLastError(!task.reasonDes.empty() ? task.reasonDes
+                                                 : "Task [" + task.taskUrn + "] of type [" + task.type +
+                                                       "] failed without a reason");
             return false;
         }
-        const time_t now = fcsdk_platform::WallClockSeconds();
+        const time_t now = fcsdk_platform::MonotonicSeconds();
         if (TimedOut(start, now, timeoutMinutes)) {
             const std::string message = "Timeout waiting for status [" + task.taskUrn + "]";
             debug.Error(__PRETTY_FUNCTION__, "%s", message.c_str());
@@ -223,7 +238,7 @@ bool CFusionComputeOperations::WaitForTask(STaskInfoLib& task, int timeoutMinute
 template <typename T>
 bool CFusionComputeOperations::WaitForStatus(T& object, int timeoutMinutes) {
     const std::string link = object.uri;
-    const time_t start = fcsdk_platform::WallClockSeconds();
+    const time_t start = fcsdk_platform::MonotonicSeconds();
     time_t lastReport = start;
     for (;;) {
         if (!Poll(link, object)) return false;
@@ -233,10 +248,11 @@ bool CFusionComputeOperations::WaitForStatus(T& object, int timeoutMinutes) {
         if (object.status == "failed") {
             debug.Error(__PRETTY_FUNCTION__, "Operation [%s] failed [%s]", object.urn.c_str(),
                         object.reasonDes.c_str());
-            SetLastError(object.reasonDes);
+            SetLastError(!object.reasonDes.empty() ? object.reasonDes
+                                                   : "Operation [" + link + "] failed without a reason");
             return false;
         }
-        const time_t now = fcsdk_platform::WallClockSeconds();
+        const time_t now = fcsdk_platform::MonotonicSeconds();
         if (TimedOut(start, now, timeoutMinutes)) {
             const std::string message = "Timeout waiting for status [" + object.urn + "]";
             debug.Error(__PRETTY_FUNCTION__, "%s", message.c_str());

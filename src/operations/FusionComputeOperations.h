@@ -9,6 +9,7 @@
 #include "FusionComputeExport.h"
 #include "FusionComputeRecords.h"
 #include "connection/FusionComputeErrorHandler.h"
+#include "connection/FusionComputeLinks.h"
 #include "platform/json_spirit.h"
 
 namespace FusionComputeSDKWrapper {
@@ -254,8 +255,15 @@ class FCSDK_EXPORT CFusionComputeOperations : public CFusionComputeErrorHandler 
     bool CreateDataStore(const SSiteInfoLib& site, const std::string& name, const std::string& hostUrn,
                          const std::string& storageUnitUrn, int useType, bool format);
 
+    /// @brief Sets the site this session works in: state-changing requests then go only to links below it.
+    /// @param siteUri the site's URI, or "" to accept links below any site
+    void SetSiteUri(const std::string& siteUri) { this->siteUri = siteUri; }
+
   private:
     enum class Verb { Post, Put, Delete };
+    /// True when `link` is a well-formed link of `kind` below the session's site; otherwise the request
+    /// is not sent, and the last error says why.
+    bool CheckTarget(const std::string& link, LinkKind kind);
     bool SendAndGetTask(Verb verb, const std::string& link, const std::string& body, STaskInfoLib& task);
     bool SendWithoutTask(Verb verb, const std::string& link, const std::string& body, std::string& response);
     /// One poll of a wait: GET `link` and read the answer into `record`; on failure the last error says why.
@@ -273,6 +281,7 @@ class FCSDK_EXPORT CFusionComputeOperations : public CFusionComputeErrorHandler 
     uint32_t operationTimeout;
     STaskInfoLib lastCreation;
     bool lastCreationAccepted = false;
+    std::string siteUri;
 };
 
 }  // namespace FusionComputeSDKWrapper

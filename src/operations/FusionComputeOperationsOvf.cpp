@@ -55,6 +55,7 @@ bool CFusionComputeOperations::GenerateOVFDescriptor(const SVMInfoLib& vm, std::
     body["name"] = vm.name;
     body["fileItems"] = fileItems;
 
+    if (!CheckTarget(vm.uri, LinkKind::Vm)) return false;
     const std::string link = vm.uri + "/action/createdescriptor";
     std::string response;
     if (!SendWithoutTask(Verb::Post, link, MlJson::Serialize(body), response)) {
@@ -79,6 +80,7 @@ bool CFusionComputeOperations::GenerateOVFDescriptor(const SVMInfoLib& vm, std::
 
 bool CFusionComputeOperations::ParseOVFDescriptor(const SSiteInfoLib& site, const std::string& descriptor,
                                                   json_spirit::mObject& body) {
+    if (!CheckTarget(site.uri, LinkKind::Site)) return false;
     json_spirit::mObject request;
     request["ovfDescriptor"] = descriptor;
     std::string response;

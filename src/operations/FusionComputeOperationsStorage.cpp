@@ -36,6 +36,7 @@ bool CFusionComputeOperations::CreateVMSnapshot(const SVMInfoLib& vm, const std:
                                                 const std::string& description, bool needMemoryShot,
                                                 bool isConsistent, bool forBackup, bool useCBT,
                                                 SSnapshotInfoLib& snapshot) {
+    if (!CheckTarget(vm.uri, LinkKind::Vm)) return false;
     json_spirit::mObject body;
     body["name"] = name;
     body["description"] = description;
@@ -51,10 +52,12 @@ bool CFusionComputeOperations::DeleteVMSnapshot(const SSnapshotInfoLib& snapshot
         SetLastError("Snapshot URI is not specified");
         return false;
     }
+    if (!CheckTarget(snapshot.uri, LinkKind::Snapshot)) return false;
     return DeleteObjectFromLinkAndWaitForTask(snapshot.uri, "");
 }
 
 bool CFusionComputeOperations::CreateDisk(const SSiteInfoLib& site, SDiskInfoLib& disk, bool omitVolType) {
+    if (!CheckTarget(site.uri, LinkKind::Site)) return false;
     json_spirit::mObject body;
     body["name"] = disk.name;
     body["quantityGB"] = disk.quantityGB;
@@ -77,6 +80,7 @@ bool CFusionComputeOperations::DeleteDisk(const SDiskInfoLib& disk) {
         SetLastError("Disk URI is not specified");
         return false;
     }
+    if (!CheckTarget(disk.uri, LinkKind::Volume)) return false;
     return DeleteObjectFromLinkAndWaitForTask(disk.uri, "");
 }
 
@@ -85,6 +89,7 @@ bool CFusionComputeOperations::ModifyDiskAttributes(const SDiskInfoLib& disk) {
         SetLastError("Disk URI is not specified");
         return false;
     }
+    if (!CheckTarget(disk.uri, LinkKind::Volume)) return false;
     json_spirit::mObject body;
     body["name"] = disk.name;
     body["indepDisk"] = disk.indepDisk;
@@ -94,6 +99,7 @@ bool CFusionComputeOperations::ModifyDiskAttributes(const SDiskInfoLib& disk) {
 }
 
 bool CFusionComputeOperations::AttachDiskToVM(const SVMInfoLib& vm, const SDiskInfoLib& disk) {
+    if (!CheckTarget(vm.uri, LinkKind::Vm)) return false;
     json_spirit::mObject body;
     body["volUrn"] = disk.urn;
     if (!disk.pciType.empty()) {
@@ -106,12 +112,14 @@ bool CFusionComputeOperations::AttachDiskToVM(const SVMInfoLib& vm, const SDiskI
 }
 
 bool CFusionComputeOperations::DetachDiskFromVM(const SVMInfoLib& vm, const SDiskInfoLib& disk) {
+    if (!CheckTarget(vm.uri, LinkKind::Vm)) return false;
     json_spirit::mObject body;
     body["volUrn"] = disk.urn;
     return PostObjectToLinkAndWaitForTask(vm.uri + "/action/detachvol", MlJson::Serialize(body));
 }
 
 bool CFusionComputeOperations::AddNicToVM(const SVMInfoLib& vm, const SVMNetworkCardInfoLib& nic) {
+    if (!CheckTarget(vm.uri, LinkKind::Vm)) return false;
     json_spirit::mObject body;
     if (!nic.name.empty()) {
         body["name"] = nic.name;
@@ -129,6 +137,7 @@ bool CFusionComputeOperations::AddNicToVM(const SVMInfoLib& vm, const SVMNetwork
 bool CFusionComputeOperations::PrepareBackupResource(const SDiskInfoLib& disk, const std::string& snapUrn,
                                                      const std::string& ip, bool restore, bool ssl,
                                                      SBackupResourceInfoLib& resource) {
+    if (!CheckTarget(disk.uri, LinkKind::Volume)) return false;
     const std::string link = disk.uri + "/backupresources";
     json_spirit::mObject body;
     body["delay"] = kBackupResourceDelay;
@@ -178,11 +187,13 @@ bool CFusionComputeOperations::PrepareBackupResource(const SDiskInfoLib& disk, c
 }
 
 bool CFusionComputeOperations::ReleaseBackupResource(const SBackupResourceInfoLib& resource) {
+    if (!CheckTarget(resource.uri, LinkKind::BackupResource)) return false;
     std::string response;
     return SendWithoutTask(Verb::Delete, resource.uri, "", response);
 }
 
 bool CFusionComputeOperations::ModifyBackupResource(const SBackupResourceInfoLib& resource, int delay) {
+    if (!CheckTarget(resource.uri, LinkKind::BackupResource)) return false;
     json_spirit::mObject body;
     body["delay"] = delay;
     std::string response;
@@ -192,6 +203,7 @@ bool CFusionComputeOperations::ModifyBackupResource(const SBackupResourceInfoLib
 bool CFusionComputeOperations::CreateDataStore(const SSiteInfoLib& site, const std::string& name,
                                                const std::string& hostUrn, const std::string& storageUnitUrn,
                                                int useType, bool format) {
+    if (!CheckTarget(site.uri, LinkKind::Site)) return false;
     json_spirit::mObject body;
     body["name"] = name;
     body["hostUrn"] = hostUrn;

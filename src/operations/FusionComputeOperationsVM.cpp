@@ -15,6 +15,7 @@ constexpr int kCreatedOsVersion = 3;
 }  // namespace
 
 bool CFusionComputeOperations::ChangeVMPowerState(const SVMInfoLib& vm, bool powerOn, bool force) {
+    if (!CheckTarget(vm.uri, LinkKind::Vm)) return false;
     std::string link = vm.uri;
     std::string body;
     if (powerOn) {
@@ -53,7 +54,7 @@ bool CFusionComputeOperations::CreateVM(const SSiteInfoLib& site, SVMInfoLib& vm
 
 bool CFusionComputeOperations::_CreateVM(const SSiteInfoLib& site, SVMInfoLib& vm,
                                          json_spirit::mObject& body) {
-    if (!UpdateCreateVM(vm, body)) {
+    if (!UpdateCreateVM(vm, body) || !CheckTarget(site.uri, LinkKind::Site)) {
         return false;
     }
     return PostObjectToLinkAndGetResult(site.uri + "/vms", MlJson::Serialize(body), vm.urn, vm.uri);
@@ -83,6 +84,7 @@ bool CFusionComputeOperations::DeleteVM(const SVMInfoLib& vm, bool deleteDisks) 
         SetLastError("VM URI is not specified");
         return false;
     }
+    if (!CheckTarget(vm.uri, LinkKind::Vm)) return false;
     json_spirit::mObject body;
     // The VRM asks whether to keep the disks, as a number.
     body["isReserveDisks"] = deleteDisks ? 0 : 1;
@@ -116,6 +118,7 @@ bool CFusionComputeOperations::ModifyVM(const SVMInfoLib& current, SVMInfoLib& w
     if (body.empty()) {
         return true;
     }
+    if (!CheckTarget(current.uri, LinkKind::Vm)) return false;
     return PutObjectToLinkAndWaitForTask(current.uri, MlJson::Serialize(body));
 }
 

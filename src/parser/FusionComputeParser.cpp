@@ -42,6 +42,13 @@ int32_t LeadingInteger(const std::string& text) {
 
 CFusionComputeParser::CFusionComputeParser() = default;
 
+std::string CFusionComputeParser::LoggableBody(const std::string& body) {
+    // A listing can be a hundred megabytes; the error log needs only its beginning to show what broke.
+    constexpr size_t kLoggedBodyLimit = 16 * 1024;
+    if (body.size() <= kLoggedBodyLimit) return body;
+    return body.substr(0, kLoggedBodyLimit) + "... (" + std::to_string(body.size()) + " bytes)";
+}
+
 CFusionComputeParser::~CFusionComputeParser() = default;
 
 const mArray* CFusionComputeParser::FindArray(const mObject& object, const std::string& key) {

@@ -45,11 +45,12 @@ class FCSDK_EXPORT CFusionComputeParser : public MLSJsonParser {
     /// @param body answer body of one page
     /// @param key key of the array in the top-level object
     /// @param records vector the records are appended to
-    /// @param total set from "total" (0 when absent) once the array is found; untouched otherwise
+    /// @param total set from "total" (0 when absent), read as a 64-bit number, once the array is found;
+    /// untouched otherwise
     /// @return true when the body parses and `key` holds an array
     template <typename T>
     bool ParsePagedList(const std::string& body, const std::string& key, std::vector<T>& records,
-                        unsigned int& total);
+                        int64_t& total);
 
     /// @brief Appends one record per element of `values` that is a JSON object; other elements are
     /// skipped.
@@ -112,6 +113,11 @@ class FCSDK_EXPORT CFusionComputeParser : public MLSJsonParser {
     bool Convert(const json_spirit::mObject& object, SOVFFileItemInfoLib& record);
     /// @}
 
+    /// @brief The body as a log line shows it: whole up to 16 KB, else its first 16 KB and its size.
+    /// @param body answer body
+    /// @return the text to log
+    static std::string LoggableBody(const std::string& body);
+
   private:
     // Lookups with the meaning of MlJson::FindArrayValue / FindObjectValue that refer to the value in
     // place instead of copying it out: a page of 100 VMs would otherwise be copied once per level.
@@ -128,7 +134,8 @@ bool CFusionComputeParser::ParseObject(const std::string& body, T& record) {
         }
         return Convert(object, record);
     } catch (const std::runtime_error& e) {
-        debug.Error(__PRETTY_FUNCTION__, "Exception parsing json object - %s\n%s", e.what(), body.c_str());
+        debug.Error(__PRETTY_FUNCTION__, "Exception parsing json object - %s\n%s", e.what(),
+                    LoggableBody(body).c_str());
         return false;
     }
 }
@@ -148,14 +155,14 @@ bool CFusionComputeParser::ParseList(const std::string& body, const std::string&
         return ConvertList(*values, records);
     } catch (const std::runtime_error& e) {
         debug.Error(__PRETTY_FUNCTION__, "Exception parsing json list [%s] - %s\n%s", key.c_str(), e.what(),
-                    body.c_str());
+                    LoggableBody(body).c_str());
         return false;
     }
 }
 
 template <typename T>
 bool CFusionComputeParser::ParsePagedList(const std::string& body, const std::string& key,
-                                          std::vector<T>& records, unsigned int& total) {
+                                          std::vector<T>& records, int64_t& total) {
     try {
         json_spirit::mObject object;
         if (!MlJson::Unserialize(body, object)) {
@@ -165,11 +172,11 @@ bool CFusionComputeParser::ParsePagedList(const std::string& body, const std::st
         if (values == nullptr) {
             return false;
         }
-        total = static_cast<unsigned int>(MlJson::GetIntValue(object, "total"));
+        total = MlJson::GetInt64Value(object, "total");
         return ConvertList(*values, records);
     } catch (const std::runtime_error& e) {
         debug.Error(__PRETTY_FUNCTION__, "Exception parsing json list [%s] - %s\n%s", key.c_str(), e.what(),
-                    body.c_str());
+                    LoggableBody(body).c_str());
         return false;
     }
 }

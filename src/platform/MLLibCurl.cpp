@@ -55,6 +55,7 @@ MLLibCurlSettings MLLibCurlSettings::FromConfiguration() {
     settings.connectTimeout = configuredNumber("nConnectTimeout", settings.connectTimeout);
     settings.lowSpeedTime = configuredNumber("nLowSpeedTime", settings.lowSpeedTime);
     settings.maxResponseMB = configuredNumber("nMaxResponseMB", settings.maxResponseMB);
+    settings.requestTimeout = configuredNumber("nRequestTimeout", settings.requestTimeout);
     return settings;
 }
 
@@ -121,6 +122,11 @@ struct MLLibCurl::Impl {
             curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, settings.lowSpeedTime);
         }
         curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(bodyLimit));
+        // The low-speed check does not end an answer that trickles in just fast enough; this caps one
+        // request from start to end.
+        if (settings.requestTimeout > 0) curl_easy_setopt(handle, CURLOPT_TIMEOUT, settings.requestTimeout);
+        // Older protocol versions are refused whatever the system's OpenSSL policy still allows.
+        curl_easy_setopt(handle, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
         if (!settings.caFile.empty()) curl_easy_setopt(handle, CURLOPT_CAINFO, settings.caFile.c_str());
         if (settings.verifyPeer) {
             curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
@@ -141,11 +147,17 @@ struct MLLibCurl::Impl {
     static size_t onBody(char* data, size_t size, size_t count, void* user) {
         auto* self = static_cast<Impl*>(user);
         const size_t length = size * count;
-        if (self->body->size() + length > self->bodyLimit) {
+        std::string& body = *self->body;
+        if (body.size() + length > self->bodyLimit) {
             self->bodyOverLimit = true;
             return 0;  // makes curl abort the transfer
         }
-        self->body->append(data, length);
+        // The string would double its capacity past the limit; growth is capped there so that an
+        // answer just under the limit holds about the limit in memory, not twice it.
+        if (body.size() + length > body.capacity()) {
+            body.reserve(std::min(self->bodyLimit, std::max(body.size() + length, 2 * body.capacity())));
+        }
+        body.append(data, length);
         return length;
     }
 
@@ -254,6 +266,10 @@ struct MLLibCurl::Impl {
             text = std::string("curl error ") + std::to_string(static_cast<int>(code)) + " (" +
                    curl_easy_strerror(code) + ")";
             if (errorBuffer[0] != '\0') text += std::string(": ") + errorBuffer;
+            if (code == CURLE_OPERATION_TIMEDOUT && settings.requestTimeout > 0) {
+                text += " (a request may take " + std::to_string(settings.requestTimeout) +
+                        " s, Transport/nRequestTimeout)";
+            }
         }
         return text + " on " + methodName(type) + " " + url;
     }

@@ -15,12 +15,13 @@ enum class MLLibCurlResult { Ok, HttpError, TransportError };
 
 /// Settings of the transport, read from the "Transport" section of the configuration.
 struct MLLibCurlSettings {
-    std::string caFile;        // sCAFile: PEM file of trusted CAs; empty = system store
-    bool verifyPeer = true;    // nVerifyPeer
-    std::string connectTo;     // sConnectTo: HOST:PORT:CONNECT-TO-HOST:CONNECT-TO-PORT
-    long connectTimeout = 30;  // nConnectTimeout, seconds
-    long lowSpeedTime = 120;   // nLowSpeedTime, seconds below 1 byte/s
-    long maxResponseMB = 256;  // nMaxResponseMB
+    std::string caFile;         // sCAFile: PEM file of trusted CAs; empty = system store
+    bool verifyPeer = true;     // nVerifyPeer
+    std::string connectTo;      // sConnectTo: HOST:PORT:CONNECT-TO-HOST:CONNECT-TO-PORT
+    long connectTimeout = 30;   // nConnectTimeout, seconds
+    long lowSpeedTime = 120;    // nLowSpeedTime, seconds below 1 byte/s
+    long maxResponseMB = 256;   // nMaxResponseMB
+    long requestTimeout = 600;  // nRequestTimeout: seconds for one request from start to end; 0 = none
     /// Reads the settings from the configuration (defaults where absent).
     static MLLibCurlSettings FromConfiguration();
 };

@@ -82,6 +82,18 @@ time_t WallClockSeconds() {
     return hook ? hook() : time(nullptr);
 }
 
+time_t MonotonicSeconds() {
+    std::function<time_t()> hook;
+    {
+        std::lock_guard<std::mutex> lock(hookMutex());
+        hook = clockHook();
+    }
+    if (hook) return hook();
+    return static_cast<time_t>(
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+}
+
 void SetClockHook(std::function<time_t()> clock) {
     std::lock_guard<std::mutex> lock(hookMutex());
     clockHook() = std::move(clock);

@@ -23,7 +23,11 @@ bool SleepUnlessCancelled(unsigned int milliseconds, const std::atomic<bool>& ca
 
 /// The wall clock in whole seconds, as time(nullptr) gives it, unless a test clock is installed.
 time_t WallClockSeconds();
-/// Replaces the wall clock for the whole process. An empty function restores the real one.
+/// A clock in whole seconds that a change of the system time does not move (the time since an
+/// unspecified start), for measuring waits; the test clock of SetClockHook replaces it too.
+time_t MonotonicSeconds();
+/// Replaces the wall clock (and the monotonic clock) for the whole process. An empty function restores
+/// the real ones.
 void SetClockHook(std::function<time_t()> clock);
 
 }  // namespace fcsdk_platform

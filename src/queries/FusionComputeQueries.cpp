@@ -2,6 +2,8 @@
 
 #include <boost/algorithm/string/replace.hpp>
 
+#include "connection/FusionComputeLinks.h"
+
 namespace FusionComputeSDKWrapper {
 
 namespace {
@@ -24,6 +26,8 @@ CFusionComputeQueries::~CFusionComputeQueries() {
 std::string CFusionComputeQueries::ConvertUrnToUri(const std::string& urn) {
     const std::string::size_type start = urn.find("urn:");
     if (start == std::string::npos) return std::string();
+    // A URN with a "..", "/", "?" or "%" in it would make a path that leads somewhere else.
+    if (!IsWellFormedUrn(urn.substr(start))) return std::string();
     std::string uri = "/service/" + urn.substr(start + 4);
     boost::algorithm::replace_all(uri, ":", "/");
     return uri;
@@ -55,6 +59,14 @@ bool CFusionComputeQueries::FindSearchedName(const std::string& query, std::stri
     return true;
 }
 
+bool CFusionComputeQueries::CheckLink(const std::string& link) {
+    if (IsWellFormedLink(link)) return true;
+    const std::string message = "Refused to use the malformed link [" + PrintableText(link) + "]";
+    debug.Error(__PRETTY_FUNCTION__, "%s", message.c_str());
+    SetLastError(message);
+    return false;
+}
+
 bool CFusionComputeQueries::NameMatches(const std::string& name, const std::string& searchedName) {
     return FXString::CompareNoCase(UrlEncode(name), searchedName) == 0;
 }
@@ -84,11 +96,12 @@ bool CFusionComputeQueries::GetSiteInfo(const std::string& name, const std::stri
                                         UINT64 /*flags*/) {
     std::string query;
     if (!urn.empty()) {
-        query = FXString::Format("urn=%s", urn.c_str());
+        query = FXString::Format("urn=%s", EncodeQueryValue(urn).c_str());
     } else if (!name.empty()) {
         query = FXString::Format("name=%s", UrlEncode(name).c_str());
     } else {
         debug.Error(__PRETTY_FUNCTION__, "Could not find site [%s/%s]", name.c_str(), urn.c_str());
+        SetLastError(FXString::Format("Could not find site [%s/%s]", name.c_str(), urn.c_str()));
         return false;
     }
     // The site list is not below any site: an empty site URI leaves the path as it is.
@@ -100,11 +113,12 @@ bool CFusionComputeQueries::GetClusterInfo(const SSiteInfoLib& site, const std::
                                            UINT64 /*flags*/) {
     std::string query;
     if (!urn.empty()) {
-        query = FXString::Format("clusterUrns=%s", urn.c_str());
+        query = FXString::Format("clusterUrns=%s", EncodeQueryValue(urn).c_str());
     } else if (!name.empty()) {
         query = FXString::Format("name=%s", UrlEncode(name).c_str());
     } else {
         debug.Error(__PRETTY_FUNCTION__, "Could not find cluster [%s/%s]", name.c_str(), urn.c_str());
+        SetLastError(FXString::Format("Could not find cluster [%s/%s]", name.c_str(), urn.c_str()));
         return false;
     }
     return GetOneObjectFromLink<SClusterInfoLib>(site, "/clusters", query, "clusters", cluster);
@@ -114,6 +128,7 @@ bool CFusionComputeQueries::GetHostInfo(const SSiteInfoLib& site, const std::str
                                         const std::string& urn, SHostInfoLib& host, UINT64 /*flags*/) {
     if (name.empty()) {
         debug.Error(__PRETTY_FUNCTION__, "Could not find host [%s/%s]", name.c_str(), urn.c_str());
+        SetLastError(FXString::Format("Could not find host [%s/%s]", name.c_str(), urn.c_str()));
         return false;
     }
     const std::string query = FXString::Format("name=%s", UrlEncode(name).c_str());
@@ -125,14 +140,16 @@ bool CFusionComputeQueries::GetVMInfo(const SSiteInfoLib& site, const std::strin
                                       UINT64 flags) {
     std::string query;
     if (!uuid.empty()) {
-        query = FXString::Format("uuid=%s", uuid.c_str());
+        query = FXString::Format("uuid=%s", EncodeQueryValue(uuid).c_str());
     } else if (!urn.empty()) {
-        query = FXString::Format("vmurns=%s", urn.c_str());
+        query = FXString::Format("vmurns=%s", EncodeQueryValue(urn).c_str());
     } else if (!name.empty()) {
         query = FXString::Format("name=%s", UrlEncode(name).c_str());
     } else {
         debug.Error(__PRETTY_FUNCTION__, "Could not find vm [%s/%s/%s]", name.c_str(), urn.c_str(),
                     uuid.c_str());
+        SetLastError(
+            FXString::Format("Could not find vm [%s/%s/%s]", name.c_str(), urn.c_str(), uuid.c_str()));
         return false;
     }
     AdjustVMDetailQuery(query, flags);
@@ -144,6 +161,7 @@ bool CFusionComputeQueries::GetDataStoreInfo(const SSiteInfoLib& site, const std
                                              UINT64 /*flags*/) {
     if (name.empty()) {
         debug.Error(__PRETTY_FUNCTION__, "Could not find DataStore [%s/%s]", name.c_str(), urn.c_str());
+        SetLastError(FXString::Format("Could not find DataStore [%s/%s]", name.c_str(), urn.c_str()));
         return false;
     }
     const std::string query = FXString::Format("name=%s", UrlEncode(name).c_str());
@@ -165,8 +183,8 @@ bool CFusionComputeQueries::GetClusterInfoListForFolder(const SSiteInfoLib& site
                                                         const std::string& folderUrn,
                                                         std::vector<SClusterInfoLib>& clusters,
                                                         UINT64 /*flags*/) {
-    const std::string query =
-        FXString::Format("parentObjUrn=%s", folderUrn.empty() ? "default" : folderUrn.c_str());
+    const std::string query = FXString::Format(
+        "parentObjUrn=%s", folderUrn.empty() ? "default" : EncodeQueryValue(folderUrn).c_str());
     return GetListFromLink<SClusterInfoLib>(site, "/clusters", query, "clusters", clusters);
 }
 
@@ -177,7 +195,7 @@ bool CFusionComputeQueries::GetHostInfoList(const SSiteInfoLib& site, std::vecto
 
 bool CFusionComputeQueries::GetHostInfoListForObject(const SSiteInfoLib& site, const SBaseInfoLib& object,
                                                      std::vector<SHostInfoLib>& hosts, UINT64 /*flags*/) {
-    const std::string query = FXString::Format("scope=%s", object.urn.c_str());
+    const std::string query = FXString::Format("scope=%s", EncodeQueryValue(object.urn).c_str());
     return GetListFromLink<SHostInfoLib>(site, "/hosts", query, "hosts", hosts);
 }
 
@@ -191,14 +209,14 @@ bool CFusionComputeQueries::GetVMInfoList(const SSiteInfoLib& site, std::vector<
 bool CFusionComputeQueries::GetVMInfoListForObject(const SSiteInfoLib& site, const SBaseInfoLib& object,
                                                    std::vector<SVMInfoLib>& vms, UINT64 flags) {
     std::string query;
-    if (!object.urn.empty()) query = FXString::Format("scope=%s", object.urn.c_str());
+    if (!object.urn.empty()) query = FXString::Format("scope=%s", EncodeQueryValue(object.urn).c_str());
     AdjustVMDetailQuery(query, flags);
     return GetListFromLink<SVMInfoLib>(site, "/vms", query, "vms", vms);
 }
 
 bool CFusionComputeQueries::GetVMInfoListForMACAddress(const SSiteInfoLib& site, const std::string& mac,
                                                        std::vector<SVMInfoLib>& vms, UINT64 flags) {
-    std::string query = FXString::Format("mac=%s", mac.c_str());
+    std::string query = FXString::Format("mac=%s", EncodeQueryValue(mac).c_str());
     AdjustVMDetailQuery(query, flags);
     return GetListFromLink<SVMInfoLib>(site, "/vms", query, "vms", vms);
 }
@@ -220,7 +238,7 @@ bool CFusionComputeQueries::GetDataStoreInfoListForObject(const SSiteInfoLib& si
                                                           const SBaseInfoLib& object,
                                                           std::vector<SDataStoreInfoLib>& datastores,
                                                           UINT64 /*flags*/) {
-    const std::string query = FXString::Format("scope=%s", object.urn.c_str());
+    const std::string query = FXString::Format("scope=%s", EncodeQueryValue(object.urn).c_str());
     return GetListFromLink<SDataStoreInfoLib>(site, "/datastores", query, "datastores", datastores);
 }
 
@@ -228,7 +246,8 @@ bool CFusionComputeQueries::GetStorageDeviceInfoListForHost(const SSiteInfoLib& 
                                                             const SHostInfoLib& host,
                                                             std::vector<SStorageDeviceInfoLib>& devices,
                                                             UINT64 /*flags*/) {
-    const std::string query = FXString::Format("hostUrn=%s&useState=all&deviceType=0", host.urn.c_str());
+    const std::string query =
+        FXString::Format("hostUrn=%s&useState=all&deviceType=0", EncodeQueryValue(host.urn).c_str());
     return GetListFromLink<SStorageDeviceInfoLib>(site, "/storageunits", query, "storageUnits", devices);
 }
 
@@ -237,7 +256,8 @@ bool CFusionComputeQueries::GetStorageResourceInfoList(const SSiteInfoLib& site,
                                                        std::vector<SStorageResourceInfoLib>& resources,
                                                        UINT64 /*flags*/) {
     std::string query = "limit=100&offset=0";
-    if (!storageType.empty()) query += FXString::Format("&storageType=%s", storageType.c_str());
+    if (!storageType.empty())
+        query += FXString::Format("&storageType=%s", EncodeQueryValue(storageType).c_str());
     return GetListFromLink<SStorageResourceInfoLib>(site, "/storageresources", query, "storageResources",
                                                     resources);
 }
@@ -250,13 +270,14 @@ bool CFusionComputeQueries::GetNetworkInfoList(const SSiteInfoLib& site,
 bool CFusionComputeQueries::GetNetworkInfoListForObject(const SSiteInfoLib& site, const SBaseInfoLib& object,
                                                         std::vector<SNetworkInfoLib>& networks,
                                                         UINT64 /*flags*/) {
-    const std::string query = FXString::Format("location=%s", object.urn.c_str());
+    const std::string query = FXString::Format("location=%s", EncodeQueryValue(object.urn).c_str());
     return GetListFromLink<SNetworkInfoLib>(site, "/dvswitchs", query, "dvSwitchs", networks);
 }
 
 bool CFusionComputeQueries::GetNetworkPortGroups(const SNetworkInfoLib& network,
                                                  std::vector<SPortGroupInfoLib>& portGroups,
                                                  UINT64 /*flags*/) {
+    if (!CheckLink(network.uri)) return false;
     return GetListFromLink<SPortGroupInfoLib>(network.uri + "/portgroups", "portGroups", portGroups);
 }
 
@@ -264,7 +285,8 @@ bool CFusionComputeQueries::GetFolderInfoList(const SSiteInfoLib& site, int type
                                               const std::string& parentUrn,
                                               std::vector<SFolderInfoLib>& folders) {
     std::string query = FXString::Format("type=%d", type);
-    if (!parentUrn.empty()) query += FXString::Format("&parentObjUrn=%s", parentUrn.c_str());
+    if (!parentUrn.empty())
+        query += FXString::Format("&parentObjUrn=%s", EncodeQueryValue(parentUrn).c_str());
     return GetListFromLink<SFolderInfoLib>(site, "/folder", query, "folders", folders);
 }
 
@@ -275,6 +297,7 @@ bool CFusionComputeQueries::GetFolderInfo(const SSiteInfoLib& /*site*/) {
 // ---- Single objects read from their URI ----------------------------------------------------------
 
 bool CFusionComputeQueries::GetVMSnapshotTree(const SVMInfoLib& vm, SSnapshotTreeInfoLib& tree) {
+    if (!CheckLink(vm.uri)) return false;
     return GetObjectFromLink<SSnapshotTreeInfoLib>(vm.uri + "/snapshots", tree);
 }
 
@@ -303,7 +326,11 @@ bool CFusionComputeQueries::GetTaskInfo(STaskInfoLib& task) {
 }
 
 bool CFusionComputeQueries::GetBackupResourceInfo(SBackupResourceInfoLib& resource) {
-    if (resource.uri.empty()) return false;
+    if (resource.uri.empty()) {
+        SetLastError("No backup resource URI given");
+        return false;
+    }
+    if (!CheckLink(resource.uri)) return false;
     const std::string link = resource.uri;
     return GetObjectFromLink<SBackupResourceInfoLib>(link, resource);
 }

@@ -2,6 +2,8 @@
 #define FCSDK_QUERIES_FUSIONCOMPUTEQUERIES_H
 
 #include <cstddef>
+#include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "FusionComputeRecords.h"
 #include "connection/FusionComputeConnection.h"
 #include "connection/FusionComputeErrorHandler.h"
+#include "connection/FusionComputeLinks.h"
 #include "parser/FusionComputeParser.h"
 #include "platform/FXString.h"
 
@@ -334,11 +337,21 @@ class FCSDK_EXPORT CFusionComputeQueries : public CFusionComputeErrorHandler {
     /// Sets the page offset of a list request: replaces an "offset" argument already in the query
     /// string, otherwise appends one.
     void SetPageOffset(std::string& path, std::size_t offset);
+    /// True when an object of `page` was already read in this pass, or appears twice on the page.
+    template <typename T>
+    static bool HasRepeatedUrn(const std::vector<T>& page, const std::set<std::string>& seen);
+    /// True when `link` is a well-formed link; otherwise logs and records why it is refused.
+    bool CheckLink(const std::string& link);
     /// True when the URL-encoded `name` equals `searchedName`, ignoring ASCII case.
     bool NameMatches(const std::string& name, const std::string& searchedName);
     /// Reads a record from `uri`, first deriving `uri` from `urn` when it is empty.
     template <typename T>
     bool GetObjectFromOwnLink(std::string& uri, const std::string& urn, T& object);
+
+    /// More objects than any VRM holds in one list: a "total" beyond it is a broken answer.
+    static constexpr int64_t kMaxListObjects = 1000000;
+    /// Times a list read starts over because the list changed while its pages were read.
+    static constexpr int kMaxListRestarts = 3;
 
     EvDebug debug;
     CFusionComputeConnection* connection;
@@ -351,31 +364,71 @@ template <typename T>
 bool CFusionComputeQueries::GetListFromLink(const std::string& path, const std::string& listKey,
                                             std::vector<T>& list) {
     list.clear();
+    std::set<std::string> seen;  // URNs of the objects kept in this pass
+    std::size_t received = 0;    // entries received in this pass: the offset of the next page
+    int64_t expected = -1;       // the total of this pass's first page
+    int restarts = 0;
     for (;;) {
         std::string pagePath = path;
-        if (!list.empty()) SetPageOffset(pagePath, list.size());
+        if (received > 0) SetPageOffset(pagePath, received);
         std::string answer;
         if (!connection->get(pagePath, answer, nullptr)) {
             SetLastErrorFromFailedRequest(answer, connection->GetLastTransportError());
             return false;
         }
-        const std::size_t before = list.size();
-        unsigned int total = 0;
-        if (!parser->ParsePagedList<T>(answer, listKey, list, total)) {
+        std::vector<T> page;
+        int64_t total = 0;
+        if (!parser->ParsePagedList<T>(answer, listKey, page, total)) {
             SetLastError(UnreadableAnswerMessage(pagePath));
             return false;
         }
-        if (total == 0 || list.size() >= total) return true;
-        if (list.size() == before) {
-            // The VRM promised more objects than it delivers; asking again would only repeat the
-            // same page, and handing out the shorter list as complete would hide the loss.
+        // A count no VRM can hold, a page that adds nothing while objects are missing, or a list that
+        // keeps changing under us: asking on would never end, and handing out what was read as the
+        // whole list would hide the loss.
+        bool ended = total < 0 || total > kMaxListObjects;
+        if (!ended && received > 0 && (total != expected || HasRepeatedUrn(page, seen))) {
+            // Objects were created or deleted while the pages were read (or the VRM served a page
+            // again): the offsets no longer line up, so the read starts over.
+            ended = restarts >= kMaxListRestarts;
+            if (!ended) {
+                debug.Debug(__PRETTY_FUNCTION__, "List [%s] changed while it was read; reading it again",
+                            path.c_str());
+                ++restarts;
+                list.clear();
+                seen.clear();
+                received = 0;
+                expected = -1;
+                continue;
+            }
+        }
+        if (!ended && page.empty() && received < static_cast<uint64_t>(total)) ended = true;
+        if (ended) {
             const std::string message =
-                FXString::Format("List [%s] ended after %zu of %u objects", path.c_str(), list.size(), total);
+                FXString::Format("List [%s] ended after %zu of %lld objects", path.c_str(), list.size(),
+                                 static_cast<long long>(total));
             debug.Error(__PRETTY_FUNCTION__, "%s", message.c_str());
             SetLastError(message);
             return false;
         }
+        expected = total;
+        received += page.size();
+        for (T& record : page) {
+            // Each object once, also when a page names it twice.
+            if (!record.urn.empty() && !seen.insert(record.urn).second) continue;
+            list.push_back(std::move(record));
+        }
+        if (total == 0 || received >= static_cast<uint64_t>(total)) return true;
     }
+}
+
+template <typename T>
+bool CFusionComputeQueries::HasRepeatedUrn(const std::vector<T>& page, const std::set<std::string>& seen) {
+    std::set<std::string> onPage;
+    for (const T& record : page) {
+        if (record.urn.empty()) continue;
+        if (seen.count(record.urn) != 0 || !onPage.insert(record.urn).second) return true;
+    }
+    return false;
 }
 
 template <typename T>
@@ -458,9 +511,19 @@ bool CFusionComputeQueries::GetObjectFromLink(const SSiteInfoLib& site, const st
 template <typename T>
 bool CFusionComputeQueries::GetObjectFromOwnLink(std::string& uri, const std::string& urn, T& object) {
     if (uri.empty()) {
-        if (urn.empty()) return false;
+        if (urn.empty()) {
+            SetLastError("No URI or URN of the object given");
+            return false;
+        }
         uri = ConvertUrnToUri(urn);
+        if (uri.empty()) {
+            const std::string message = "Refused to use the malformed URN [" + PrintableText(urn) + "]";
+            debug.Error(__PRETTY_FUNCTION__, "%s", message.c_str());
+            SetLastError(message);
+            return false;
+        }
     }
+    if (!CheckLink(uri)) return false;
     // The parser overwrites the record's identifiers from the answer, so the link is taken first.
     const std::string link = uri;
     return GetObjectFromLink<T>(link, object);

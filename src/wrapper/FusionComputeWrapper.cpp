@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "connection/FusionComputeConnection.h"
+#include "connection/FusionComputeLinks.h"
 #include "operations/FusionComputeOperations.h"
 #include "parser/FusionComputeParser.h"
 #include "platform/CObString.h"
@@ -88,6 +89,12 @@ bool CFusionComputeWrapper::Connect(const std::string& host, const std::string& 
     const ConnectionCall call(connection);
     std::string body;
     if (host.empty()) return _Fail("No host name given");
+    // The host goes into the URL as it is: a scheme, port, path or user info would change where the
+    // requests (and the password's hash) go.
+    if (!IsWellFormedHost(host)) {
+        return _Fail("Invalid host [" + PrintableText(host) +
+                     "]: give a host name, an IPv4 address or a bracketed IPv6 address");
+    }
     // A second Connect starts from nothing: the earlier session is ended, and no site, version or
     // template list of it is kept.
     if (connection->hasSession()) Logout();
@@ -131,12 +138,21 @@ bool CFusionComputeWrapper::Connect(const std::string& host, const std::string& 
           managementVersion.version.c_str(), user.c_str(), note.c_str());
 
     bool haveSites = false;
+    bool transportFailed = false;
     for (int attempt = 0; attempt < kSiteListAttempts && !haveSites; ++attempt) {
         haveSites = GetSiteInfoList(sites, MIN_VM_PROPS);
-        if (!haveSites && !fcsdk_platform::SleepUnlessCancelled(kSiteListPauseMs, connection->CancelFlag())) {
+        if (haveSites) break;
+        // A VRM that answers may be busy and is asked again; one that cannot be reached twice in a row
+        // (refused, stalled, timed out) would cost every further attempt its full transport time-out.
+        const bool noAnswer = connection->GetLastResult() == MLLibCurlResult::TransportError;
+        if (noAnswer && transportFailed) break;
+        transportFailed = noAnswer;
+        if (!fcsdk_platform::SleepUnlessCancelled(kSiteListPauseMs, connection->CancelFlag())) {
             return _Fail(kCancelledMessage);
         }
     }
+    // State-changing requests go only to links below the site this session works in.
+    operations->SetSiteUri(haveSites && !sites.empty() ? sites.front().uri : std::string());
     return haveSites;
 }
 
@@ -221,6 +237,10 @@ bool CFusionComputeWrapper::_FailLogin() {
     // status); neither carries the password, its hash or a session token.
     operations->SetLastErrorFromFailedRequest(connection->GetLastLoginAnswer(),
                                               connection->GetLastTransportError());
+    if (connection->LoginLackedToken()) {
+        operations->SetErrorCode(0);
+        return _Fail("Login failed: the VRM's answer carried no session token (X-Auth-Token)");
+    }
     const char* prefix = connection->GetHttpErrorCode() != 0 ? "Login refused: " : "Login failed: ";
     operations->SetLastError(prefix + operations->GetLastError());
     return _CopyOperationsError();

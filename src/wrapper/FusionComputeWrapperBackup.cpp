@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "FusionComputeWrapper.h"
 #include "connection/FusionComputeConnection.h"
+#include "connection/FusionComputeLinks.h"
 #include "operations/FusionComputeOperations.h"
 #include "parser/FusionComputeParser.h"
 #include "platform/MLSRestApiConnection.h"
@@ -36,6 +38,84 @@ constexpr uint64_t kSectorsPerGB = 2097152;
 // The most room reserved ahead for a changed-block bitmap (a 4 TB disk in 64 KB blocks); a larger one
 // grows as its pages arrive.
 constexpr uint64_t kBitmapReserveLimit = 16 * 1024 * 1024;
+
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The changed-block pages joined into one bitmap of the whole disk, in the VRM's encoding: two hex
+// digits per byte (high nibble first), byte k for blocks 8k to 8k + 7 with the least significant bit for
+// block 8k, and a last byte of 1 to 4 blocks written as one digit (its low nibble). A page that ends
+// inside a byte would, joined as text, shift every later block; the pages are therefore joined bit by
+// bit, and only the whole bitmap is written out in that encoding.
+class ChangedBlockBitmap {
+  public:
+    // Appends a page of `bitNum` blocks. False, with the reason in `fault`, when its text does not hold
+    // exactly ceil(bitNum / 4) hexadecimal digits.
+    bool Append(const std::string& hex, uint64_t bitNum, std::string& fault) {
+        const uint64_t digits = (bitNum + 3) / 4;
+        if (hex.size() != digits) {
+            fault = "the bitmap has " + std::to_string(hex.size()) + " digits instead of " +
+                    std::to_string(digits);
+            return false;
+        }
+        for (uint64_t k = 0; 2 * k < digits; ++k) {
+            const bool single = 2 * k + 1 == digits;  // a last byte of at most 4 blocks
+            const int high = single ? 0 : HexDigitValue(hex[2 * k]);
+            const int low = HexDigitValue(hex[single ? 2 * k : 2 * k + 1]);
+            if (high < 0 || low < 0) {
+                fault = "the bitmap holds a character that is not a hexadecimal digit";
+                return false;
+            }
+            const uint64_t count = std::min<uint64_t>(8, bitNum - 8 * k);
+            // Bits beyond the page's blocks are not blocks of this disk.
+            const unsigned value = static_cast<unsigned>((high << 4) | low) & ((1u << count) - 1u);
+            AddBits(value, static_cast<unsigned>(count));
+        }
+        return true;
+    }
+
+    std::string Text() const {
+        static constexpr char kDigits[] = "0123456789abcdef";
+        std::string text;
+        text.reserve(static_cast<size_t>((bits_ + 3) / 4));
+        const uint64_t fullBytes = bits_ / 8;
+        for (uint64_t k = 0; k < fullBytes; ++k) {
+            text += kDigits[bytes_[k] >> 4];
+            text += kDigits[bytes_[k] & 0x0F];
+        }
+        const uint64_t rest = bits_ % 8;
+        if (rest > 4) {
+            text += kDigits[bytes_[fullBytes] >> 4];
+            text += kDigits[bytes_[fullBytes] & 0x0F];
+        } else if (rest > 0) {
+            text += kDigits[bytes_[fullBytes] & 0x0F];
+        }
+        return text;
+    }
+
+    // Makes room for `bytes` bytes of blocks ahead of the pages.
+    void Reserve(uint64_t bytes) { bytes_.reserve(static_cast<size_t>(bytes)); }
+
+  private:
+    // Appends the low `count` bits of `value` (1 to 8), block order from the least significant bit.
+    void AddBits(unsigned value, unsigned count) {
+        const unsigned used = static_cast<unsigned>(bits_ % 8);
+        if (used == 0) {
+            bytes_.push_back(static_cast<uint8_t>(value));
+        } else {
+            bytes_.back() = static_cast<uint8_t>(bytes_.back() | (value << used));
+            if (used + count > 8) bytes_.push_back(static_cast<uint8_t>(value >> (8 - used)));
+        }
+        bits_ += count;
+    }
+
+    std::vector<uint8_t> bytes_;
+    uint64_t bits_ = 0;
+};
 
 }  // namespace
 
@@ -84,6 +164,9 @@ bool CFusionComputeWrapper::DeleteVMSnapshot(const SVMInfoLib& /*vm*/, const SSn
         if (target.urn.empty()) return _Fail("snapshot urn was not specified");
         if (!queries->GetVMSnapshotInfo(target)) return _Fail("Could not find snapshot");
     }
+    // A link that is refused now is refused on every attempt: no pauses for it.
+    if (!IsLinkOfKind(target.uri, LinkKind::Snapshot, GetSite().uri))
+        return _Fail(LinkRefusal(target.uri, LinkKind::Snapshot));
 
     return _DeleteSnapshotWithRetries(target) || _CopyOperationsError();
 }
@@ -134,7 +217,7 @@ bool CFusionComputeWrapper::GetDiskChangeToken(const std::string& volumeUrn, con
 bool CFusionComputeWrapper::ParseDiskChangeToken(const std::string& changeToken, std::string& chgID,
                                                  std::string& volCBTCreateTime) {
     SDiskSnapshotInfoLib token;
-    if (!parser->ParseObject(changeToken, token)) return false;
+    if (!parser->ParseObject(changeToken, token)) return _Fail("Could not read the change token");
     chgID = token.chgID;
     volCBTCreateTime = token.volCBTCreateTime;
     return true;
@@ -174,6 +257,8 @@ bool CFusionComputeWrapper::QueryDiskCBT(const std::string& volumeUrn, const std
     SDiskInfoLib disk;
     disk.urn = volumeUrn;
     if (!queries->GetDiskInfo(disk)) return _CopyQueriesError();
+    if (!IsLinkOfKind(disk.uri, LinkKind::Volume, GetSite().uri))
+        return _Fail(LinkRefusal(disk.uri, LinkKind::Volume));
     const uint64_t totalSectors =
         static_cast<uint64_t>(static_cast<uint32_t>(disk.quantityGB)) * kSectorsPerGB;
     const std::string link = disk.uri + "/getcbt";
@@ -190,7 +275,8 @@ bool CFusionComputeWrapper::QueryDiskCBT(const std::string& volumeUrn, const std
 
     // 64 bits: a large disk with small blocks has more blocks than a 32-bit counter can reach.
     uint64_t startBlock = 0;
-    std::string accumulated;
+    ChangedBlockBitmap joined;
+    int firstSectorOfBlock = 0;
     for (;;) {
         body["startBlock"] = startBlock;
         body["blockNum"] = kBlocksPerPage;
@@ -201,27 +287,38 @@ bool CFusionComputeWrapper::QueryDiskCBT(const std::string& volumeUrn, const std
         if (!parser->ParseObject(response, page)) return _FailUnreadable(link);
 
         // Without a block size no block count can be formed, and a page that covers no blocks would
-        // ask for the same page again forever.
-        if (page.sectorOfBlock <= 0 || page.bitNum <= 0) {
+        // ask for the same page again forever. A page whose bitmap does not hold exactly the blocks it
+        // claims, or whose blocks are of another size than the first page's, would shift or drop blocks
+        // in the joined bitmap: the caller would back up the wrong blocks and report success.
+        std::string fault;
+        bool invalid = page.sectorOfBlock <= 0 || page.bitNum <= 0;
+        if (!invalid && firstSectorOfBlock != 0 && page.sectorOfBlock != firstSectorOfBlock) {
+            fault = " after sectorOfBlock " + std::to_string(firstSectorOfBlock) + " on the earlier pages";
+            invalid = true;
+        }
+        if (!invalid && !joined.Append(page.bitMap, static_cast<uint64_t>(page.bitNum), fault)) {
+            fault = ", " + fault;
+            invalid = true;
+        }
+        if (invalid) {
             const std::string message = "Invalid changed-block page at block " + std::to_string(startBlock) +
                                         " of volume [" + volumeUrn + "]: sectorOfBlock " +
                                         std::to_string(page.sectorOfBlock) + ", bitNum " +
-                                        std::to_string(page.bitNum);
+                                        std::to_string(page.bitNum) + fault;
             Error(__PRETTY_FUNCTION__, "%s", message.c_str());
             return _Fail(message);
         }
         const uint64_t totalBlocks = totalSectors / static_cast<uint64_t>(page.sectorOfBlock);
-        // Room for the whole bitmap (one hex digit per 4 blocks) at once, up to a bound: the disk size
-        // comes from the VRM.
-        if (accumulated.empty())
-            accumulated.reserve(std::min<uint64_t>(totalBlocks / 4 + 1, kBitmapReserveLimit));
-        accumulated += page.bitMap;
+        // Room for the whole bitmap at once, up to a bound: the disk size comes from the VRM.
+        if (firstSectorOfBlock == 0)
+            joined.Reserve(std::min<uint64_t>(totalBlocks / 8 + 1, kBitmapReserveLimit));
+        firstSectorOfBlock = page.sectorOfBlock;
         sectorOfBlock = page.sectorOfBlock;
         startBlock += static_cast<uint64_t>(page.bitNum);
 
         if (startBlock >= totalBlocks) break;
     }
-    bitmap = std::move(accumulated);
+    bitmap = joined.Text();
     return true;
 }
 
@@ -250,6 +347,8 @@ bool CFusionComputeWrapper::PrepareDiskAccess(const std::string& volumeUrn, cons
 bool CFusionComputeWrapper::ReleaseDiskAccess(const std::string& resourceUri) {
     const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
+    if (!IsLinkOfKind(resourceUri, LinkKind::BackupResource, GetSite().uri))
+        return _Fail(LinkRefusal(resourceUri, LinkKind::BackupResource));
     SBackupResourceInfoLib resource;
     resource.uri = resourceUri;
     if (!queries->GetBackupResourceInfo(resource)) return _CopyQueriesError();
@@ -271,6 +370,8 @@ bool CFusionComputeWrapper::ReleaseDiskAccess(const std::string& resourceUri) {
 bool CFusionComputeWrapper::ValidateDiskAccess(const std::string& resourceUri) {
     const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
+    if (!IsLinkOfKind(resourceUri, LinkKind::BackupResource, GetSite().uri))
+        return _Fail(LinkRefusal(resourceUri, LinkKind::BackupResource));
     SBackupResourceInfoLib resource;
     resource.uri = resourceUri;
     return queries->GetBackupResourceInfo(resource) || _CopyQueriesError();
@@ -279,6 +380,8 @@ bool CFusionComputeWrapper::ValidateDiskAccess(const std::string& resourceUri) {
 bool CFusionComputeWrapper::ExtendDiskAccess(const std::string& resourceUri, int delay) {
     const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
+    if (!IsLinkOfKind(resourceUri, LinkKind::BackupResource, GetSite().uri))
+        return _Fail(LinkRefusal(resourceUri, LinkKind::BackupResource));
     SBackupResourceInfoLib resource;
     resource.uri = resourceUri;
     if (!queries->GetBackupResourceInfo(resource)) return _CopyQueriesError();

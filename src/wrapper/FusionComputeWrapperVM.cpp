@@ -8,6 +8,7 @@
 
 #include "FusionComputeWrapper.h"
 #include "connection/FusionComputeConnection.h"
+#include "connection/FusionComputeLinks.h"
 #include "operations/FusionComputeOperations.h"
 #include "parser/FusionComputeParser.h"
 #include "platform/MLSRestApiConnection.h"
@@ -173,6 +174,7 @@ bool CFusionComputeWrapper::GetJSONDescriptorForVM(const SVMInfoLib& vm, std::st
     if (!_CheckConnected()) return false;
     // Without a link the request would read the VRM's root instead of a VM.
     if (vm.uri.empty()) return _Fail("VM URI is not specified");
+    if (!IsLinkOfKind(vm.uri, LinkKind::Vm, GetSite().uri)) return _Fail(LinkRefusal(vm.uri, LinkKind::Vm));
     return connection->get(vm.uri, descriptor, nullptr) || _FailRequest(descriptor);
 }
 
@@ -223,9 +225,14 @@ bool CFusionComputeWrapper::DeleteDisk(const SDiskInfoLib& disk) {
     if (!_CheckConnected()) return false;
     SDiskInfoLib target = disk;
     if (disk.uri.empty()) {
+        if (disk.urn.empty()) return _Fail("Disk URN is not specified");
+        // Only a volume is read (and then deleted), whatever the URN names.
+        const std::string link = queries->ConvertUrnToUri(disk.urn);
+        if (!IsLinkOfKind(link, LinkKind::Volume, GetSite().uri))
+            return _Fail(LinkRefusal(link.empty() ? disk.urn : link, LinkKind::Volume));
         target = SDiskInfoLib();
         target.urn = disk.urn;
-        if (!queries->GetDiskInfo(target)) return false;
+        if (!queries->GetDiskInfo(target)) return _CopyQueriesError();
     }
     return operations->DeleteDisk(target) || _CopyOperationsError();
 }
@@ -234,7 +241,7 @@ bool CFusionComputeWrapper::ModifyDisk(SDiskInfoLib& disk) {
     const ConnectionCall call(connection);
     if (!_CheckConnected()) return false;
     SDiskInfoLib current = disk;
-    if (!queries->GetDiskInfo(current)) return false;
+    if (!queries->GetDiskInfo(current)) return _CopyQueriesError();
 
     const bool renamed = !disk.name.empty() && disk.name != current.name;
     if (renamed || disk.persistentDisk != current.persistentDisk || disk.indepDisk != current.indepDisk) {

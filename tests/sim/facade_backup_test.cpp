@@ -373,6 +373,7 @@ struct BadPageCase {
     int goodPages;  // pages of 10000 blocks of 128 sectors before the bad one
     int sectorOfBlock;
     int bitNum;
+    std::string bitMap = "ff";
 };
 
 class FacadeCbtBadPageTest : public FacadeBackupTest, public ::testing::WithParamInterface<BadPageCase> {};
@@ -382,7 +383,7 @@ TEST_P(FacadeCbtBadPageTest, FailsNamingThePageInsteadOfLooping) {
     Patch(DiskUri(), json::object{{"quantityGB", 4}});
     for (int i = 0; i < c.goodPages; ++i) Answer("POST", CbtLink(), Page(128, 10000, std::string(2500, 'a')));
     // Repeated, so a loop that does not stop at the bad page would keep getting it.
-    Answer("POST", CbtLink(), Page(c.sectorOfBlock, c.bitNum, "ff"), 5);
+    Answer("POST", CbtLink(), Page(c.sectorOfBlock, c.bitNum, c.bitMap), 5);
 
     std::string bitmap = "untouched";
     int sectorOfBlock = 0;
@@ -402,14 +403,19 @@ INSTANTIATE_TEST_SUITE_P(Pages, FacadeCbtBadPageTest,
                                            BadPageCase{"NegativeBlockSize", 0, -128, 10000},
                                            BadPageCase{"NoBlocksCovered", 0, 128, 0},
                                            BadPageCase{"NegativeBlocksCovered", 0, 128, -10000},
-                                           BadPageCase{"NoBlocksCoveredOnSecondPage", 1, 128, 0}),
+                                           BadPageCase{"NoBlocksCoveredOnSecondPage", 1, 128, 0},
+                                           // Joined as they are, these would shift or drop blocks.
+                                           BadPageCase{"BitmapShorterThanItsBlocks", 1, 128, 10000},
+                                           BadPageCase{"BitmapLongerThanItsBlocks", 0, 128, 4},
+                                           BadPageCase{"NotHexadecimal", 0, 128, 8, "fg"},
+                                           BadPageCase{"OtherBlockSizeOnSecondPage", 1, 256, 8}),
                          [](const ::testing::TestParamInfo<BadPageCase>& info) {
                              return std::string(info.param.label);
                          });
 
 TEST_F(FacadeBackupTest, FailedPageLeavesTheBitmapAndSaysWhatFailed) {
     SetKnownLastError();
-    Answer("POST", CbtLink(), Page(128, 10000, "ab"));
+    Answer("POST", CbtLink(), Page(128, 8, "ab"));
     Fail("POST", CbtLink(), 1, "10300200", "CBT unavailable");
 
     std::string bitmap = "untouched";
@@ -499,7 +505,7 @@ TEST_F(FacadeBackupTest, CancelDuringASlowChangedBlockPageAbortsTheTransfer) {
 
 TEST_F(FacadeBackupTest, AllocatedBlocksAskWithAnEmptyChangeIdOfTheSnapshotItself) {
     Patch(DiskUri(), json::object{{"quantityGB", 0}});
-    Answer("POST", CbtLink(), Page(128, 10000, "ff00"));
+    Answer("POST", CbtLink(), Page(128, 16, "ff00"));
     const fc::SDiskSnapshotInfoLib current = DiskSnapshot(1);
 
     std::string bitmap;
@@ -518,7 +524,7 @@ TEST_F(FacadeBackupTest, ChangedBlocksCompareTheCurrentDiskSnapshotWithTheToken)
     std::string token;
     ASSERT_TRUE(wrapper().GetDiskChangeToken(Disk().urn, Snapshot(0).urn, token));
     Patch(DiskUri(), json::object{{"quantityGB", 0}});
-    Answer("POST", CbtLink(), Page(128, 10000, "0f"));
+    Answer("POST", CbtLink(), Page(128, 8, "0f"));
     server().ClearRequests();
 
     std::string bitmap;

@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -52,6 +53,12 @@ enum class Column {
     TaskNeverEnds,
     ResourceFails,
     ResourceNeverReady,
+    Drip,
+    LoginWithoutToken,
+    ListChangedBetweenPages,
+    RepeatedPageBadTotal,
+    ShortBitmap,
+    OddCbtPages,
 };
 
 const std::vector<std::pair<Column, const char*>>& Columns() {
@@ -71,6 +78,12 @@ const std::vector<std::pair<Column, const char*>>& Columns() {
         {Column::TaskNeverEnds, "task never ends"},
         {Column::ResourceFails, "backup resource fails"},
         {Column::ResourceNeverReady, "backup resource never ready"},
+        {Column::Drip, "answer drips past nRequestTimeout"},
+        {Column::LoginWithoutToken, "login answer without token"},
+        {Column::ListChangedBetweenPages, "list changed between pages"},
+        {Column::RepeatedPageBadTotal, "repeated page, bad total"},
+        {Column::ShortBitmap, "short changed-block bitmap"},
+        {Column::OddCbtPages, "4100-block pages"},
     };
     return columns;
 }
@@ -79,6 +92,8 @@ constexpr char k4xxDes[] = "Simulated refusal of the request";
 constexpr char k5xxDes[] = "Simulated internal failure";
 constexpr char kTaskReason[] = "Simulated task failure";
 constexpr int kListPageSize = 5;
+// Blocks in a changed-block page of a VRM that does not page by whole bytes.
+constexpr int kOddBlocksPerPage = 4100;
 // Put in place as the last error before the faulted call: a failure must replace it.
 constexpr char kEarlierError[] = "an earlier, unrelated failure";
 
@@ -90,13 +105,15 @@ constexpr char kEarlierError[] = "an earlier, unrelated failure";
 struct Cell {
     fcsdk_test::SimServer* server = nullptr;
     fc::CFusionComputeWrapper* wrapper = nullptr;
-    fc::SVMInfoLib vm;              // vm-0001 with every detail (disks, snapshots, NICs)
-    fc::SVMInfoLib stoppedVm;       // vm-0003, stopped
-    fc::SSnapshotInfoLib snapshot;  // the first snapshot of vm-0001
-    std::string resourceUri;        // a ready backup resource (disk-access rows that need one)
-    std::string datastoreUrn;       // datastore01
-    std::string vmUrnToDelete;      // a VM created for DeleteVM
-    std::string ovf;                // an OVF descriptor of vm-0001
+    fc::SVMInfoLib vm;                // vm-0001 with every detail (disks, snapshots, NICs)
+    fc::SVMInfoLib stoppedVm;         // vm-0003, stopped
+    fc::SSnapshotInfoLib snapshot;    // the first snapshot of vm-0001
+    std::string resourceUri;          // a ready backup resource (disk-access rows that need one)
+    std::string datastoreUrn;         // datastore01
+    std::string vmUrnToDelete;        // a VM created for DeleteVM
+    std::string ovf;                  // an OVF descriptor of vm-0001
+    std::vector<std::string> listed;  // URNs of the objects a list row read
+    std::string bitmap;               // the bitmap a changed-block row read
     std::string volumeUrn() const { return vm.disks.empty() ? std::string() : vm.disks.front().urn; }
 };
 
@@ -119,6 +136,9 @@ struct Operation {
     bool releasesResource = false;   // releases a backup resource that did not become ready
     bool ignoresAnswerBody = false;  // needs only the status of its answer (a broken body is no failure)
     bool fixedMessage = false;       // reports its own fixed message instead of the VRM's
+    bool login = false;              // logs in (a login answer can be spoiled)
+    bool changedBlocks = false;      // reads changed-block pages at the target
+    bool dripRow = false;            // runs the drip column (it costs a real second)
     // A stalled answer costs a real second or two (the low-speed time-out cannot be faked), so that
     // column runs one operation of each family.
     bool stallRow = false;
@@ -129,6 +149,15 @@ Operation Named(const char* name, const char* family) {
     op.name = name;
     op.family = family;
     return op;
+}
+
+// The URNs of the simulator's VMs and templates, sorted.
+std::vector<std::string> HeldVms(fcsdk_test::SimServer& server) {
+    std::vector<std::string> urns;
+    std::lock_guard<std::mutex> lock(server.sim().model().Mutex());
+    for (const auto& entry : server.sim().model().vms) urns.push_back(entry.second.urn);
+    std::sort(urns.begin(), urns.end());
+    return urns;
 }
 
 std::string UriOf(const std::string& urn) {
@@ -180,6 +209,7 @@ const std::vector<Operation>& Operations() {
             return c.wrapper->Connect(c.server->host(), c.server->user(), c.server->password());
         };
         connect.stallRow = true;
+        connect.login = true;
         ops.push_back(connect);
 
         Operation vmList = Named("GetVMInfoList", "inventory list");
@@ -187,12 +217,18 @@ const std::vector<Operation>& Operations() {
         vmList.run = [](Cell& c) {
             std::vector<SVMInfoLib> vms;
             const bool listed = c.wrapper->GetVMInfoList(vms, fc::MIN_VM_PROPS);
-            if (listed && vms.size() != 22)
-                ADD_FAILURE() << "listed " << vms.size() << " VMs and templates, not 22";
-            return listed && vms.size() == 22;
+            for (const SVMInfoLib& vm : vms) c.listed.push_back(vm.urn);
+            // Exact: every VM and template the simulator holds now, each once.
+            const std::vector<std::string> held = HeldVms(*c.server);
+            std::vector<std::string> got = c.listed;
+            std::sort(got.begin(), got.end());
+            if (listed && got != held)
+                ADD_FAILURE() << "listed " << got.size() << " VMs, not the " << held.size();
+            return listed && got == held;
         };
         vmList.pagedList = true;
         vmList.stallRow = true;
+        vmList.dripRow = true;
         ops.push_back(vmList);
 
         Operation hostList = Named("GetHostInfoList", "inventory list");
@@ -276,9 +312,12 @@ const std::vector<Operation>& Operations() {
         bitmap.run = [](Cell& c) {
             std::string text;
             int sectorOfBlock = 0;
-            return c.wrapper->QueryDiskAllocatedBlocks(c.volumeUrn(), c.snapshot.urn, text, sectorOfBlock) &&
-                   !text.empty();
+            const bool read =
+                c.wrapper->QueryDiskAllocatedBlocks(c.volumeUrn(), c.snapshot.urn, text, sectorOfBlock);
+            c.bitmap = text;
+            return read && !text.empty();
         };
+        bitmap.changedBlocks = true;
         ops.push_back(bitmap);
 
         Operation prepareAccess = Named("PrepareDiskAccess", "disk access");
@@ -441,6 +480,16 @@ bool Applies(const Operation& op, Column column) {
         case Column::ResourceFails:
         case Column::ResourceNeverReady:
             return op.resource;
+        case Column::Drip:
+            return op.dripRow;
+        case Column::LoginWithoutToken:
+            return op.login;
+        case Column::ListChangedBetweenPages:
+        case Column::RepeatedPageBadTotal:
+            return op.pagedList;
+        case Column::ShortBitmap:
+        case Column::OddCbtPages:
+            return op.changedBlocks;
         default:
             return true;
     }
@@ -448,6 +497,7 @@ bool Applies(const Operation& op, Column column) {
 
 bool ExpectsSuccess(const Operation& op, Column column) {
     return column == Column::ExpiryInList || column == Column::ExpiryInTaskWait ||
+           column == Column::ListChangedBetweenPages || column == Column::OddCbtPages ||
            (op.documentedTrue && column != Column::Refused);
 }
 
@@ -574,6 +624,7 @@ void FaultMatrix::RunCell(const Operation& op, Column column, fcsdk_test::SimSer
     server.Reset();
     server.SetConfigValue("Transport/nLowSpeedTime", column == Column::Stalled ? "1" : "");
     server.SetConfigValue("Transport/nMaxResponseMB", column == Column::Oversize ? "1" : "");
+    server.SetConfigValue("Transport/nRequestTimeout", column == Column::Drip ? "1" : "");
 
     fcsdk_test::FakeClock clock;
     fcsdk_test::LogCapture log(1);
@@ -594,6 +645,15 @@ void FaultMatrix::RunCell(const Operation& op, Column column, fcsdk_test::SimSer
     log.Clear();
     clock.ClearPauses();
     fc::CFusionComputeWrapperTestPeer::SetLastError(wrapper, kEarlierError);
+    // What the same read gives on pages of whole bytes: the odd pages must join into exactly this.
+    std::string wholeBytePagesBitmap;
+    if (column == Column::OddCbtPages) {
+        ASSERT_TRUE(op.run(cell)) << wrapper.GetLastError();
+        wholeBytePagesBitmap = cell.bitmap;
+        std::lock_guard<std::mutex> lock(server.sim().model().Mutex());
+        server.sim().model().backupSettings.maxBlocksPerPage = kOddBlocksPerPage;
+    }
+    server.ClearRequests();
 
     switch (column) {
         case Column::Refused:
@@ -669,6 +729,45 @@ void FaultMatrix::RunCell(const Operation& op, Column column, fcsdk_test::SimSer
         case Column::ResourceNeverReady:
             AddOutcomeRule(server, "backupresource", {"", ""}, false, true);
             break;
+        case Column::Drip: {
+            // 10 bytes a second passes the low-speed check; only the request time-out ends it.
+            vrmsim::Fault fault = FaultAt(vrmsim::FaultKind::Drip, target);
+            fault.ms = 100;
+            server.AddFault(fault);
+            break;
+        }
+        case Column::LoginWithoutToken:
+            server.AddFault(FaultAt(vrmsim::FaultKind::NoToken, {"POST", "/service/session"}));
+            break;
+        case Column::ListChangedBetweenPages: {
+            vrmsim::RuntimeConfig config = server.sim().Config();
+            config.pageSize = kListPageSize;
+            server.sim().SetConfig(config);
+            // Before the second page the first VM is deleted: every later page shifts by one.
+            vrmsim::Fault fault = FaultAt(vrmsim::FaultKind::ListChange, target);
+            fault.count = 1;
+            fault.skip = 1;
+            fault.objects = -1;
+            server.AddFault(fault);
+            break;
+        }
+        case Column::RepeatedPageBadTotal: {
+            // A VRM that ignores "offset" and promises far more objects than it has.
+            vrmsim::Fault fault = FaultAt(vrmsim::FaultKind::Body, target);
+            fault.body = R"({"total": 1000, "vms": [{"name": "a", "urn": "urn:sites:1:vms:i-1"},)"
+                         R"({"name": "b", "urn": "urn:sites:1:vms:i-2"}]})";
+            server.AddFault(fault);
+            break;
+        }
+        case Column::ShortBitmap: {
+            vrmsim::Fault fault = FaultAt(vrmsim::FaultKind::WrongTypes, target);
+            fault.skip = 1;  // the second page
+            fault.patchJson = R"({"bitMap": "01"})";
+            server.AddFault(fault);
+            break;
+        }
+        case Column::OddCbtPages:
+            break;
     }
 
     const auto started = std::chrono::steady_clock::now();
@@ -683,7 +782,14 @@ void FaultMatrix::RunCell(const Operation& op, Column column, fcsdk_test::SimSer
 
     if (expectSuccess) {
         EXPECT_TRUE(result) << lastError;
-        if (column == Column::ExpiryInList || column == Column::ExpiryInTaskWait) {
+        if (column == Column::OddCbtPages) {
+            EXPECT_EQ(cell.bitmap, wholeBytePagesBitmap) << "the pages were not joined bit by bit";
+            shown = result && cell.bitmap == wholeBytePagesBitmap ? "ok (joined bit by bit)"
+                                                                  : "FAILED: " + lastError;
+        } else if (column == Column::ListChangedBetweenPages) {
+            EXPECT_EQ(server.sim().PendingFaults(), 0u) << "the list never changed";
+            shown = result ? "ok (read again, exact)" : "FAILED: " + lastError;
+        } else if (column == Column::ExpiryInList || column == Column::ExpiryInTaskWait) {
             EXPECT_EQ(server.sim().PendingFaults(), 0u) << "the token was never expired";
             EXPECT_GT(server.Stats().logins, loginsBefore) << "no re-login";
             shown = result ? "ok (re-login)" : "FAILED: " + lastError;
@@ -710,6 +816,20 @@ void FaultMatrix::RunCell(const Operation& op, Column column, fcsdk_test::SimSer
             shown = "FAILED: last error left over from earlier";
         } else {
             shown = "false: " + OneLine(lastError);
+        }
+        // The hostile answers are named for what they are.
+        const std::map<Column, const char*> named = {
+            {Column::Drip, "Transport/nRequestTimeout"},
+            {Column::LoginWithoutToken, "X-Auth-Token"},
+            {Column::RepeatedPageBadTotal, "ended after 2 of 1000 objects"},
+            {Column::ShortBitmap, "Invalid changed-block page at block 10000"},
+        };
+        if (named.count(column) != 0) {
+            EXPECT_THAT(lastError, ::testing::HasSubstr(named.at(column)));
+        }
+        if (column == Column::RepeatedPageBadTotal) {
+            // Read again from the start at most three times, then given up: never an endless loop.
+            EXPECT_LE(server.Requests(target.path).size(), 8u);
         }
         // A message given for a VRM error body must be the VRM's (an empty one is a gap shown above).
         if (!op.fixedMessage && !lastError.empty() &&
@@ -807,6 +927,24 @@ TEST_F(FaultMatrix, BackupResourceFails) {
 }
 TEST_F(FaultMatrix, BackupResourceNeverReady) {
     RunColumn(Column::ResourceNeverReady);
+}
+TEST_F(FaultMatrix, DrippingAnswerHitsRequestTimeout) {
+    RunColumn(Column::Drip);
+}
+TEST_F(FaultMatrix, LoginAnswerWithoutToken) {
+    RunColumn(Column::LoginWithoutToken);
+}
+TEST_F(FaultMatrix, ListChangedBetweenPagesIsReadAgain) {
+    RunColumn(Column::ListChangedBetweenPages);
+}
+TEST_F(FaultMatrix, RepeatedPageWithBadTotalEnds) {
+    RunColumn(Column::RepeatedPageBadTotal);
+}
+TEST_F(FaultMatrix, ShortChangedBlockBitmap) {
+    RunColumn(Column::ShortBitmap);
+}
+TEST_F(FaultMatrix, ChangedBlockPagesEndingInsideAByte) {
+    RunColumn(Column::OddCbtPages);
 }
 
 }  // namespace

@@ -329,7 +329,8 @@ TEST_F(FcctlCbtTest, BitmapThatIsNotHexIsAFailure) {
     AnswerPage(8388608, 10, "c1z");
     const FcctlResult result = Run(Args("allocated"));
     EXPECT_EXIT_CODE(result, 1);
-    EXPECT_NE(result.err.find("cannot decode the bitmap"), std::string::npos) << result.err;
+    // The library refuses the page before fcctl would have to decode it.
+    EXPECT_NE(result.err.find("not a hexadecimal digit"), std::string::npos) << result.err;
 }
 
 TEST_F(FcctlTest, MissingPasswordIsAClearErrorAndNothingIsSent) {

@@ -222,6 +222,22 @@ TEST_F(QueriesTest, FirstPageWithoutEntriesBelowItsTotalFails) {
     EXPECT_EQ(queries.GetLastError(), "List [" + site.uri + "/datastores] ended after 0 of 5 objects");
 }
 
+TEST_F(QueriesTest, NegativeOrAbsurdTotalEndsTheReadAtOnce) {
+    // Read into 32 bits, 5000000000 would become a count the VRM seems to deliver page after page.
+    for (const char* total : {"-1", "5000000000"}) {
+        SCOPED_TRACE(total);
+        server().Reset();
+        AnswerWith(site.uri + "/hosts", "",
+                   std::string(R"({"total": )") + total +
+                       R"(, "hosts": [{"name": "h1", "urn": "urn:sites:1:hosts:1"}]})");
+        std::vector<SHostInfoLib> hosts;
+        EXPECT_FALSE(queries.GetHostInfoList(site, hosts, 0));
+        EXPECT_EQ(server().Requests().size(), 1u);
+        EXPECT_EQ(queries.GetLastError(),
+                  "List [" + site.uri + "/hosts] ended after 0 of " + std::string(total) + " objects");
+    }
+}
+
 TEST_F(QueriesTest, StorageResourcePagesReplaceTheirOwnOffset) {
     std::vector<SStorageResourceInfoLib> resources;
     ASSERT_TRUE(queries.GetStorageResourceInfoList(site, "", resources, 0));
@@ -351,13 +367,13 @@ struct MissingArgumentsCase {
 class MissingSearchArgumentsTest : public QueriesTest,
                                    public ::testing::WithParamInterface<MissingArgumentsCase> {};
 
-TEST_P(MissingSearchArgumentsTest, FailWithoutRequestAndKeepTheLastError) {
+TEST_P(MissingSearchArgumentsTest, FailWithoutRequestAndSayWhy) {
     LogCapture log(0);
     state.message = "earlier failure";
     state.code = 10300025;
     EXPECT_FALSE(GetParam().call(queries, site));
     EXPECT_TRUE(server().Requests().empty());
-    EXPECT_EQ(queries.GetLastError(), "earlier failure");
+    EXPECT_EQ(queries.GetLastError(), GetParam().message);
     EXPECT_EQ(queries.GetErrorCode(), 10300025);
     EXPECT_TRUE(HasLine(log, {GetParam().function, std::string(" - ") + GetParam().message}));
 }
@@ -518,8 +534,15 @@ TEST(ConvertUrnToUri, TurnsUrnsIntoServicePaths) {
         {"sites:1", ""},
         {"", ""},
         {"URN:sites:1", ""},
-        {"urn:", "/service/"},
         {"urn:sites:1:volumes:7:urn:x", "/service/sites/1/volumes/7/urn/x"},
+        // Only what URNs are made of: a URN that would make another path has no URI.
+        {"urn:", ""},
+        {"urn:sites:1:volumes:5/../../vms/i-3", ""},
+        {"urn:sites:1:volumes:..:vms:i-3", ""},
+        {"urn:sites:1:volumes:5?x=1", ""},
+        {"urn:sites:1:volumes:5%2F..", ""},
+        {"urn:sites:1:volumes:5 ", ""},
+        {"urn:sites:1::volumes", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(queries.ConvertUrnToUri(c.first), c.second) << c.first;
 }
@@ -565,7 +588,7 @@ TEST_F(QueriesTest, FailedSearchAndObjectReadsTakeTheErrorFromTheirBodies) {
     EXPECT_EQ(queries.GetErrorCode(), 4294967295LL);
 }
 
-TEST_F(QueriesTest, HtmlErrorPageGivesTheHttpStatusAndKeepsTheCode) {
+TEST_F(QueriesTest, HtmlErrorPageGivesTheHttpStatusAndCodeZero) {
     vrmsim::Fault fault;
     fault.kind = vrmsim::FaultKind::Html;
     fault.method = "GET";
@@ -578,7 +601,7 @@ TEST_F(QueriesTest, HtmlErrorPageGivesTheHttpStatusAndKeepsTheCode) {
     EXPECT_THAT(queries.GetLastError(), ::testing::StartsWith("HTTP status 5"));
     EXPECT_THAT(queries.GetLastError(), ::testing::HasSubstr("GET https://"));
     EXPECT_THAT(queries.GetLastError(), ::testing::HasSubstr(site.uri + "/hosts"));
-    EXPECT_EQ(queries.GetErrorCode(), 5);
+    EXPECT_EQ(queries.GetErrorCode(), 0) << "the earlier code would answer for this failure";
 }
 
 TEST_F(QueriesTest, AnswerThatDoesNotParseNamesTheRequest) {
@@ -608,7 +631,7 @@ TEST_F(QueriesTest, ObjectReadWithoutAnswerGivesTheTransportReason) {
     EXPECT_THAT(queries.GetLastError(), ::testing::StartsWith("curl error "));
     EXPECT_THAT(queries.GetLastError(), ::testing::HasSubstr(" on GET https://"));
     EXPECT_THAT(queries.GetLastError(), ::testing::HasSubstr(site.uri + "/vms/osversions"));
-    EXPECT_EQ(queries.GetErrorCode(), 5);
+    EXPECT_EQ(queries.GetErrorCode(), 0);
 }
 
 TEST_F(QueriesTest, UnreadableObjectAnswerNamesTheRequest) {
@@ -833,12 +856,18 @@ TEST_F(QueriesTest, ReadsByUriWithoutIdentifiersSendNothing) {
     STaskInfoLib task;
     state.message = "earlier";
     EXPECT_FALSE(queries.GetVMSnapshotInfo(snapshot));
+    EXPECT_EQ(queries.GetLastError(), "No URI or URN of the object given");
     EXPECT_FALSE(queries.GetDiskInfo(disk));
     EXPECT_FALSE(queries.GetNetworkInfo(network));
     EXPECT_FALSE(queries.GetPortGroupInfo(portGroup));
     EXPECT_FALSE(queries.GetTaskInfo(task));
+    SBackupResourceInfoLib resource;
+    EXPECT_FALSE(queries.GetBackupResourceInfo(resource));
+    EXPECT_EQ(queries.GetLastError(), "No backup resource URI given");
+    task.taskUrn = "urn:sites:1:tasks:..";
+    EXPECT_FALSE(queries.GetTaskInfo(task));
+    EXPECT_EQ(queries.GetLastError(), "Refused to use the malformed URN [urn:sites:1:tasks:..]");
     EXPECT_TRUE(server().Requests().empty());
-    EXPECT_EQ(queries.GetLastError(), "earlier");
 }
 
 TEST_F(QueriesTest, DerivedUriStaysWhenTheReadFails) {

@@ -9,9 +9,11 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -214,6 +216,165 @@ TEST_P(SecretLogTest, NoSecretAtThisLevelWithEnableDebug) {
 INSTANTIATE_TEST_SUITE_P(Levels, SecretLogTest, ::testing::Values(0, 1, 2),
                          [](const ::testing::TestParamInfo<int>& info) {
                              return "Level" + std::to_string(info.param);
+                         });
+
+// ------------------------------------------------------------------------------------------------------
+// Caller values and links: a value never changes the request's shape, and a request goes only to a link
+// of the kind its operation means
+// ------------------------------------------------------------------------------------------------------
+
+struct CallerValueCase {
+    const char* name;
+    // Runs the call on a connected wrapper; `vm` is vm-0001 with disks and snapshots, `site` the site URI.
+    std::function<bool(fc::CFusionComputeWrapper&, const fc::SVMInfoLib& vm, const std::string& site)> call;
+    // Empty: the call is refused and nothing is sent. Otherwise the one GET sent carries exactly this
+    // query argument with the caller's whole value (and no argument the value smuggled in).
+    const char* argument;
+    const char* value;
+};
+
+std::string VolumeUri(const fc::SVMInfoLib& vm) {
+    std::string uri = "/service/" + vm.disks.front().urn.substr(4);
+    std::replace(uri.begin(), uri.end(), ':', '/');
+    return uri;
+}
+
+std::string Resource(const fc::SVMInfoLib& vm) {
+    return VolumeUri(vm) + "/backupresources/7";
+}
+
+const CallerValueCase kCallerValues[] = {
+    {"UrnWithTraversalDeletesNothing",
+     [](fc::CFusionComputeWrapper& w, const fc::SVMInfoLib& vm, const std::string&) {
+         fc::SDiskInfoLib disk;
+         disk.urn = vm.disks.front().urn + "/../../vms:" + vm.urn.substr(vm.urn.rfind(':') + 1);
+         return w.DeleteDisk(disk);
+     },
+     "", ""},
+    {"LinkWithTraversalDeletesNothing",
+     [](fc::CFusionComputeWrapper& w, const fc::SVMInfoLib& vm, const std::string&) {
+         fc::SDiskInfoLib disk;
+         disk.uri = VolumeUri(vm) + "/../../vms/" + vm.uri.substr(vm.uri.rfind('/') + 1);
+         return w.DeleteDisk(disk);
+     },
+     "", ""},
+    {"VmUrnHandedToDeleteDisk",
+     [](fc::CFusionComputeWrapper& w, const fc::SVMInfoLib& vm, const std::string&) {
+         fc::SDiskInfoLib disk;
+         disk.urn = vm.urn;
+         return w.DeleteDisk(disk);
+     },
+     "", ""},
+    {"SnapshotLinkHandedToReleaseDiskAccess",
+     [](fc::CFusionComputeWrapper& w, const fc::SVMInfoLib& vm, const std::string&) {
+         return w.ReleaseDiskAccess(vm.snapshots.front().uri);
+     },
+     "", ""},
+    {"ResourceLinkWithQuery",
+     [](fc::CFusionComputeWrapper& w, const fc::SVMInfoLib& vm, const std::string&) {
+         return w.ExtendDiskAccess(Resource(vm) + "?delay=1", 600);
+     },
+     "", ""},
+    {"ResourceLinkWithFragment",
+     [](fc::CFusionComputeWrapper& w, const fc::SVMInfoLib& vm, const std::string&) {
+         return w.ValidateDiskAccess(Resource(vm) + "#x");
+     },
+     "", ""},
+    {"ResourceLinkOfAnotherSite",
+     [](fc::CFusionComputeWrapper& w, const fc::SVMInfoLib& vm, const std::string& site) {
+         std::string link = Resource(vm);
+         return w.ReleaseDiskAccess("/service/sites/OTHER" + link.substr(site.size()));
+     },
+     "", ""},
+    {"SnapshotLinkWithEscapedDots",
+     [](fc::CFusionComputeWrapper& w, const fc::SVMInfoLib& vm, const std::string&) {
+         fc::SSnapshotInfoLib snapshot = vm.snapshots.front();
+         snapshot.uri += "/%2e%2e/%2e%2e";
+         return w.DeleteVMSnapshot(vm, snapshot);
+     },
+     "", ""},
+    {"SnapshotUrnWithCrLf",
+     [](fc::CFusionComputeWrapper& w, const fc::SVMInfoLib& vm, const std::string&) {
+         std::string token;
+         return w.GetDiskChangeToken(vm.disks.front().urn, vm.snapshots.front().urn + "\r\nX-Evil: 1", token);
+     },
+     "", ""},
+    {"VmLinkWithSpace",
+     [](fc::CFusionComputeWrapper& w, const fc::SVMInfoLib& vm, const std::string&) {
+         fc::SVMInfoLib target = vm;
+         target.uri += " /x";
+         return w.DeleteVM(target, false);
+     },
+     "", ""},
+    {"HostWithPort",
+     [](fc::CFusionComputeWrapper& w, const fc::SVMInfoLib&, const std::string&) {
+         return w.Connect("vrm.local:8443", "admin", "x");
+     },
+     "", ""},
+    {"HostWithUserInfoAndPath",
+     [](fc::CFusionComputeWrapper& w, const fc::SVMInfoLib&, const std::string&) {
+         return w.Connect("evil@vrm.local/x", "admin", "x");
+     },
+     "", ""},
+    {"UuidWithAmpersand",
+     [](fc::CFusionComputeWrapper& w, const fc::SVMInfoLib&, const std::string&) {
+         fc::SVMInfoLib found;
+         return w.GetVMInfo("", "", "x&name=evil", found, fc::MIN_VM_PROPS);
+     },
+     "uuid", "x&name=evil"},
+    {"MacWithHash",
+     [](fc::CFusionComputeWrapper& w, const fc::SVMInfoLib&, const std::string&) {
+         bool inUse = true;
+         return w.CheckMACAddress("28:6e:d4:88:c6:2b#&detail=2", inUse);
+     },
+     "mac", "28:6e:d4:88:c6:2b#&detail=2"},
+};
+
+class CallerValueTest : public ::testing::TestWithParam<CallerValueCase> {
+  protected:
+    static void SetUpTestSuite() { server = new fcsdk_test::SimServer(vrmsim::Options()); }
+    static void TearDownTestSuite() {
+        delete server;
+        server = nullptr;
+    }
+    static fcsdk_test::SimServer* server;
+};
+
+fcsdk_test::SimServer* CallerValueTest::server = nullptr;
+
+TEST_P(CallerValueTest, NeverChangesTheRequest) {
+    ASSERT_TRUE(server->ok()) << server->error();
+    server->Reset();
+    fcsdk_test::FakeClock clock;
+    fc::CFusionComputeWrapper wrapper;
+    ASSERT_TRUE(wrapper.Connect(server->host(), server->user(), server->password()));
+    fc::SVMInfoLib vm;
+    ASSERT_TRUE(wrapper.GetVMInfo("vm-0001", "", "", vm, fc::VM_PROP_ALL)) << wrapper.GetLastError();
+    ASSERT_FALSE(vm.disks.empty());
+    ASSERT_FALSE(vm.snapshots.empty());
+    server->ClearRequests();
+
+    const bool result = GetParam().call(wrapper, vm, server->siteUri());
+    const std::vector<vrmsim::RecordedRequest> sent = server->Requests();
+    if (std::string(GetParam().argument).empty()) {
+        EXPECT_FALSE(result);
+        EXPECT_THAT(wrapper.GetLastError(), ::testing::Not(::testing::IsEmpty()));
+        EXPECT_THAT(wrapper.GetLastError(), ::testing::Not(HasSubstr("\n")));
+        EXPECT_THAT(clock.Pauses(), ::testing::IsEmpty()) << "a refused request is not tried again";
+        for (const vrmsim::RecordedRequest& request : sent)
+            ADD_FAILURE() << request.method << " " << request.target;
+    } else {
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(sent[0].method, "GET");
+        EXPECT_THAT(sent[0].QueryValues(GetParam().argument), ::testing::ElementsAre(GetParam().value));
+        EXPECT_THAT(sent[0].QueryValues("name"), ::testing::IsEmpty());
+        EXPECT_THAT(sent[0].QueryValues("detail"), ::testing::ElementsAre("0"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CallerValueTest, ::testing::ValuesIn(kCallerValues),
+                         [](const ::testing::TestParamInfo<CallerValueCase>& info) {
+                             return info.param.name;
                          });
 
 // ------------------------------------------------------------------------------------------------------

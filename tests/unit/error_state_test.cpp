@@ -107,7 +107,7 @@ struct FailedRequestCase {
     const char* label;
     std::string body;
     std::string message;  // expected message
-    int64_t code;         // expected code (77 = the earlier code, untouched)
+    int64_t code;         // expected code (the earlier one is 77)
 };
 
 class FailedRequestTest : public ErrorStateTest, public ::testing::WithParamInterface<FailedRequestCase> {};
@@ -128,15 +128,16 @@ INSTANTIATE_TEST_SUITE_P(
         FailedRequestCase{"VrmBodyMinusOne", R"({"errorCode": "-1", "errorDes": "neg"})", "neg",
                           4294967295LL},
         FailedRequestCase{"VrmTextWithoutCode", R"({"errorDes": "only a text"})", "only a text", 0},
-        FailedRequestCase{"NoAnswer", "", "HTTP status 502 on GET https://vrm/x", 77},
+        // Not a VRM error body: the earlier code must not survive either (it would answer for this one).
+        FailedRequestCase{"NoAnswer", "", "HTTP status 502 on GET https://vrm/x", 0},
         FailedRequestCase{"HtmlPage", "<html><body>502 Bad Gateway</body></html>",
-                          "HTTP status 502 on GET https://vrm/x", 77},
+                          "HTTP status 502 on GET https://vrm/x", 0},
         FailedRequestCase{"CodeWithoutText", R"({"errorCode": "10300025"})",
-                          "HTTP status 502 on GET https://vrm/x", 77},
+                          "HTTP status 502 on GET https://vrm/x", 10300025},
         FailedRequestCase{"EmptyText", R"({"errorCode": "5", "errorDes": ""})",
-                          "HTTP status 502 on GET https://vrm/x", 77},
+                          "HTTP status 502 on GET https://vrm/x", 5},
         FailedRequestCase{"Truncated", R"({"errorCode": "1", "errorDes": "cut)",
-                          "HTTP status 502 on GET https://vrm/x", 77}),
+                          "HTTP status 502 on GET https://vrm/x", 0}),
     [](const ::testing::TestParamInfo<FailedRequestCase>& info) { return std::string(info.param.label); });
 
 TEST_F(ErrorStateTest, FailedRequestWithoutAnyAccountStillReplacesTheEarlierError) {

@@ -869,10 +869,10 @@ TEST(ParserListTest, BodyShapes) {
         EXPECT_THAT(log.Lines(), IsEmpty());  // none of these is a type error
 
         std::vector<SSiteInfoLib> paged(1);
-        unsigned int total = 77;
+        int64_t total = 77;
         EXPECT_EQ(parser.ParsePagedList(c.body, "sites", paged, total), c.result);
         EXPECT_EQ(paged.size(), 1 + c.appended);
-        EXPECT_EQ(total, c.result ? c.appended : 77u);
+        EXPECT_EQ(total, static_cast<int64_t>(c.result ? c.appended : 77u));
     }
 }
 
@@ -892,10 +892,10 @@ TEST(ParserListTest, ObjectBodyShapes) {
 TEST(ParserListTest, AppendsAcrossCalls) {
     CFusionComputeParser parser;
     std::vector<SHostInfoLib> hosts;
-    unsigned int total = 0;
+    int64_t total = 0;
     ASSERT_TRUE(
         parser.ParsePagedList(R"({"total":3,"hosts":[{"name":"h1"},{"name":"h2"}]})", "hosts", hosts, total));
-    EXPECT_EQ(total, 3u);
+    EXPECT_EQ(total, 3);
     ASSERT_TRUE(parser.ParsePagedList(R"({"total":3,"hosts":[{"name":"h3"}]})", "hosts", hosts, total));
     ASSERT_TRUE(parser.ParseList(R"({"hosts":[{"name":"h4"}]})", "hosts", hosts));
     ASSERT_EQ(hosts.size(), 4u);
@@ -906,18 +906,19 @@ TEST(ParserListTest, AppendsAcrossCalls) {
 
 struct TotalCase {
     const char* total;  // JSON text of "total", or nullptr for a missing key
-    unsigned int expected;
+    int64_t expected;
 };
 
 TEST(ParserListTest, PagedTotal) {
     const std::vector<TotalCase> cases = {
-        {"250", 250u}, {nullptr, 0u}, {R"("250")", 250u}, {"null", 0u}, {"{}", 0u}, {"12.9", 12u},
+        {"250", 250}, {nullptr, 0}, {R"("250")", 250},          {"null", 0},
+        {"{}", 0},    {"12.9", 12}, {"5000000000", 5000000000}, {"-1", -1},
     };
     CFusionComputeParser parser;
     for (const TotalCase& c : cases) {
         SCOPED_TRACE(c.total ? c.total : "missing");
         std::vector<SVMInfoLib> vms;
-        unsigned int total = 99;
+        int64_t total = 99;
         std::string body = R"({"vms":[{"name":"a","vmConfig":null}])";
         if (c.total != nullptr) body += std::string(R"(,"total":)") + c.total;
         body += "}";
@@ -958,13 +959,14 @@ TEST(ParserListTest, NestedTemplatesReportMissingOrWrongTypes) {
 
 // NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 std::string ExpectedFunction(const std::string& name, const std::string& parameters,
-                             const std::string& record) {
+                             const std::string& record, const std::string& typedefs = std::string()) {
 #if defined(__GNUC__) && !defined(__clang__)
     return "bool FusionComputeSDKWrapper::CFusionComputeParser::" + name + "(" + parameters +
            ") [with T = FusionComputeSDKWrapper::" + record +
-           "; std::string = std::__cxx11::basic_string<char>]";
+           "; std::string = std::__cxx11::basic_string<char>" + typedefs + "]";
 #else
     (void)parameters;
+    (void)typedefs;
     return "FusionComputeSDKWrapper::CFusionComputeParser::" + name;
 #endif
 }
@@ -982,6 +984,17 @@ TEST(ParserFailureTest, TypeErrorInAnObjectIsLoggedWithTheWholeBody) {
                                 ExpectedFunction("ParseObject", "const std::string&, T&", "SHostInfoLib") +
                                 " - Exception parsing json object - value type is 4 not 0\n" + body));
     EXPECT_EQ(line.substr(line.size() - body.size()), body);
+
+    // A large body: its first 16 KB and its size, not the whole answer in the error log.
+    const std::string large =
+        body.substr(0, body.size() - 1) + ", \"padding\": \"" + std::string(100000, 'x') + "\"}";
+    log.Clear();
+    EXPECT_FALSE(parser.ParseObject(large, host));
+    ASSERT_EQ(log.Lines(EvDebugLevel::Error).size(), 1u);
+    const std::string cut = log.Lines().at(0);
+    EXPECT_THAT(cut,
+                HasSubstr(large.substr(0, 16 * 1024) + "... (" + std::to_string(large.size()) + " bytes)"));
+    EXPECT_LT(cut.size(), 17u * 1024);
 }
 
 TEST(ParserFailureTest, TypeErrorInAListKeepsEarlierRecordsAndLogsTheKey) {
@@ -992,26 +1005,30 @@ TEST(ParserFailureTest, TypeErrorInAListKeepsEarlierRecordsAndLogsTheKey) {
         bool paged;
         const char* function;
         const char* parameters;
+        const char* typedefs;
     } entries[] = {
-        {false, "ParseList", "const std::string&, const std::string&, std::vector<T>&"},
-        {true, "ParsePagedList", "const std::string&, const std::string&, std::vector<T>&, unsigned int&"},
+        {false, "ParseList", "const std::string&, const std::string&, std::vector<T>&", ""},
+        {true, "ParsePagedList", "const std::string&, const std::string&, std::vector<T>&, int64_t&",
+         "; int64_t = long int"},
     };
     for (const auto& entry : entries) {
         SCOPED_TRACE(entry.function);
         fcsdk_test::LogCapture log;
         CFusionComputeParser parser;
         std::vector<SVMInfoLib> vms;
-        unsigned int total = 0;
+        int64_t total = 0;
         const bool result =
             entry.paged ? parser.ParsePagedList(body, "vms", vms, total) : parser.ParseList(body, "vms", vms);
         EXPECT_FALSE(result);
         ASSERT_EQ(vms.size(), 2u);
         EXPECT_EQ(vms[1].name, "vm-b");
-        EXPECT_EQ(total, entry.paged ? 3u : 0u);
+        EXPECT_EQ(total, entry.paged ? 3 : 0);
         ASSERT_EQ(log.Lines(EvDebugLevel::Error).size(), 1u);
-        EXPECT_THAT(log.Lines().at(0),
-                    HasSubstr(" ERROR " + ExpectedFunction(entry.function, entry.parameters, "SVMInfoLib") +
-                              " - Exception parsing json list [vms] - value type is 2 not 0\n" + body));
+        EXPECT_THAT(
+            log.Lines().at(0),
+            HasSubstr(" ERROR " +
+                      ExpectedFunction(entry.function, entry.parameters, "SVMInfoLib", entry.typedefs) +
+                      " - Exception parsing json list [vms] - value type is 2 not 0\n" + body));
     }
 }
 

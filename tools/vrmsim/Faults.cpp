@@ -3,6 +3,7 @@
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
@@ -29,6 +30,9 @@ constexpr KindName kKindNames[] = {
     {FaultKind::Oversize, "oversize"},
     {FaultKind::WrongTypes, "wrongtypes"},
     {FaultKind::ExpireToken, "expiretoken"},
+    {FaultKind::Drip, "drip"},
+    {FaultKind::NoToken, "notoken"},
+    {FaultKind::ListChange, "listchange"},
 };
 
 bool Matches(const Fault& fault, const HttpRequest& request) {
@@ -163,7 +167,8 @@ bool FaultFromJson(const json::object& object, Fault& fault, std::string& error)
         !ReadText(object, "body", fault.body, error) ||
         !ReadText(object, "contentType", fault.contentType, error) ||
         !ReadInt(object, "bytes", fault.bytes, error) ||
-        !ReadInt(object, "megabytes", fault.megabytes, error)) {
+        !ReadInt(object, "megabytes", fault.megabytes, error) ||
+        !ReadInt(object, "objects", fault.objects, error)) {
         return false;
     }
     // 0 stands for the kind's default status; anything else must be a status an HTTP answer can carry.
@@ -227,7 +232,8 @@ json::object FaultToJson(const Fault& fault) {
                      {"errorDes", fault.errorDes},
                      {"ms", fault.ms},
                      {"bytes", fault.bytes},
-                     {"megabytes", fault.megabytes}};
+                     {"megabytes", fault.megabytes},
+                     {"objects", fault.objects}};
     if (fault.kind == FaultKind::Body) {
         out["body"] = fault.body;
         out["contentType"] = fault.contentType;
@@ -293,6 +299,18 @@ HttpResponse SpoilAnswer(const Fault& fault, HttpResponse answer) {
         case FaultKind::Drop:
             answer.wire = WireMode::Drop;
             break;
+        case FaultKind::Drip:
+            answer.wire = WireMode::Drip;
+            answer.stallMs = fault.ms > 0 ? fault.ms : 1000;
+            break;
+        case FaultKind::NoToken: {
+            auto& headers = answer.headers;
+            headers.erase(
+                std::remove_if(headers.begin(), headers.end(),
+                               [](const auto& header) { return EqualsNoCase(header.first, "X-Auth-Token"); }),
+                headers.end());
+            break;
+        }
         case FaultKind::Truncate: {
             std::size_t keep =
                 fault.bytes >= 0 ? static_cast<std::size_t>(fault.bytes) : answer.body.size() / 2;

@@ -35,6 +35,7 @@ enum class WireMode {
     Stall,   ///< status and headers, then nothing until the stall ends, then close
     Drop,    ///< status, headers and the first half of the body, then close
     Close,   ///< close the connection without writing anything
+    Drip,    ///< status and headers, then the body one byte every `stallMs` milliseconds
 };
 
 struct HttpResponse {
@@ -43,7 +44,7 @@ struct HttpResponse {
     std::string body;
     std::vector<std::pair<std::string, std::string>> headers;
     WireMode wire = WireMode::Normal;
-    int stallMs = 0;                   ///< Stall: how long to hold the connection
+    int stallMs = 0;                   ///< Stall: how long to hold the connection; Drip: pause per byte
     std::uint64_t generatedBytes = 0;  ///< > 0: body is a generated JSON text of this size
 };
 

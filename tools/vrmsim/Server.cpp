@@ -121,6 +121,18 @@ struct HttpsServer::Impl {
                                          });
                 break;
             }
+            case WireMode::Drip: {
+                int ms = out.stallMs;
+                Waker* w = &waker;
+                auto body = std::make_shared<std::string>(out.body.empty() ? std::string("{}") : out.body);
+                res.set_content_provider(
+                    body->size(), out.contentType,
+                    [body, ms, w](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                        if (offset > 0) w->SleepFor(ms);
+                        return sink.write(body->data() + offset, 1);
+                    });
+                break;
+            }
             case WireMode::Close:
                 CloseConnection(req);
                 res.set_content("", "text/plain");

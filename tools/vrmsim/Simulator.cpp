@@ -105,6 +105,7 @@ class SimulatorImpl {
                 response = FaultAnswer(*fault);
             } else {
                 if (fault->kind == FaultKind::ExpireToken) sessions.ExpireAll();
+                if (fault->kind == FaultKind::ListChange) ChangeVmList(fault->objects);
                 if (fault->kind == FaultKind::Delay) delayMs = fault->ms;
                 response = SpoilAnswer(*fault, Route(request, true));
             }
@@ -113,6 +114,23 @@ class SimulatorImpl {
         lock.unlock();
         if (delayMs > 0) waker.SleepFor(delayMs);
         return response;
+    }
+
+    /// Deletes VMs from the front of the list (count < 0) or adds copies of the last one at its end.
+    void ChangeVmList(int count) {
+        for (; count < 0 && !model.vms.empty(); ++count) model.vms.erase(model.vms.begin());
+        for (; count > 0 && !model.vms.empty(); --count) {
+            const long number = model.NextId("vms", 1);
+            Vm vm = model.vms.rbegin()->second;
+            vm.number = number;
+            vm.id = "i-" + std::to_string(number) + "-added";
+            vm.urn = vm.urn.substr(0, vm.urn.rfind(':') + 1) + vm.id;
+            vm.uri = vm.uri.substr(0, vm.uri.rfind('/') + 1) + vm.id;
+            vm.name = "added-" + std::to_string(number);
+            vm.uuid = "added-" + vm.uuid;
+            vm.snapshots.clear();
+            model.vms[number] = vm;
+        }
     }
 
     /// Finds and runs the handler; VRM requests other than versions and login need a live token.

@@ -84,6 +84,11 @@ enum class FaultKind {
     Oversize,     ///< answer 200 with a valid JSON body of `megabytes` MB
     WrongTypes,   ///< the real answer with JSON types changed (see `patchJson`)
     ExpireToken,  ///< expire every session token, then handle the request normally (so: 401)
+    Drip,         ///< the real answer, its body sent one byte every `ms` (default 1000) milliseconds
+    NoToken,      ///< the real answer without its X-Auth-Token header (a login that opens no session)
+    /// Before the request is handled, the VM list changes: `objects` > 0 adds that many VMs at the end,
+    /// < 0 deletes that many from the front (so the later pages of a paged read shift).
+    ListChange,
 };
 
 /// @brief One fault rule: the next `count` requests that match method, path prefix and query text
@@ -103,6 +108,7 @@ struct Fault {
     std::string contentType = "application/json;charset=UTF-8";  ///< Body: its content type
     long long bytes = -1;                                        ///< Truncate: bytes kept (-1 = half)
     int megabytes = 1;                                           ///< Oversize: body size in MB
+    int objects = -1;  ///< ListChange: VMs added (> 0) or deleted from the front of the list (< 0)
     /// WrongTypes: JSON object text; every member of the answer (at any depth) whose key is named
     /// here gets the given value. Empty: every number and bool of the answer becomes a string and
     /// every string that holds a decimal number becomes a number.
