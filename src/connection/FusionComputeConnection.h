@@ -3,7 +3,6 @@
 
 #include <string>
 
-#include "FusionComputeExport.h"
 #include "platform/MLSRestApiConnection.h"
 
 namespace FusionComputeSDKWrapper {
@@ -15,7 +14,7 @@ using std::string;
 /// Adds to the REST transport what the VRM requires: the base URL on port 7443, the JSON Accept header
 /// with the negotiated API version, the login handshake with the SHA-256 of the password, the capture and
 /// replay of the X-Auth-Token header, and a transparent re-login when a request is refused with 401.
-class FCSDK_EXPORT CFusionComputeConnection : public MLSRestApiConnection {
+class CFusionComputeConnection : public MLSRestApiConnection {
   public:
     /// @brief Builds an unconnected session with empty credentials, version and token.
     CFusionComputeConnection();
