@@ -5,6 +5,7 @@
 /// The library's entry point: `CFusionComputeWrapper` connects to a FusionCompute VRM and offers the
 /// inventory, VM management, snapshot and changed-block operations.
 
+#include <cstdint>
 #include <map>
 #include <set>
 #include <string>
@@ -519,7 +520,8 @@ class FCSDK_EXPORT CFusionComputeWrapper : public EvEvent {
     /// @brief Reads the bitmap of every allocated block of a disk in a snapshot (for a full backup).
     /// @param volumeUrn URN of the disk's volume.
     /// @param snapshotUrn URN of the VM snapshot.
-    /// @param bitmap Receives the bitmap as the VRM encodes it (hexadecimal text).
+    /// @param bitmap Receives the bitmap as the VRM encodes it (hexadecimal text; BitmapToExtents() decodes
+    /// it).
     /// @param sectorOfBlock Receives the number of 512-byte sectors per block.
     /// @return `true` when the whole bitmap was read.
     bool QueryDiskAllocatedBlocks(const std::string& volumeUrn, const std::string& snapshotUrn,
@@ -529,7 +531,8 @@ class FCSDK_EXPORT CFusionComputeWrapper : public EvEvent {
     /// @param volumeUrn URN of the disk's volume.
     /// @param snapshotUrn URN of the current VM snapshot.
     /// @param changeToken The token of the earlier backup.
-    /// @param bitmap Receives the bitmap as the VRM encodes it (hexadecimal text).
+    /// @param bitmap Receives the bitmap as the VRM encodes it (hexadecimal text; BitmapToExtents() decodes
+    /// it).
     /// @param sectorOfBlock Receives the number of 512-byte sectors per block.
     /// @return `true` when the whole bitmap was read.
     bool QueryDiskChangedBlocks(const std::string& volumeUrn, const std::string& snapshotUrn,
@@ -625,6 +628,44 @@ class FCSDK_EXPORT CFusionComputeWrapper : public EvEvent {
     static SOSVersionsInfoLib c_osVersions;
     static bool c_osVersionsCached;
 };
+
+// -------------------------------------------------------------------------------------------------
+// Extensions
+// -------------------------------------------------------------------------------------------------
+
+/// @brief A run of consecutive blocks of a disk, counted in blocks and in bytes.
+struct SBlockExtentLib {
+    /// @brief First block of the run (block 0 starts at byte 0 of the disk).
+    uint64_t startBlock = 0;
+    /// @brief Number of blocks in the run; at least 1.
+    uint64_t blockCount = 0;
+    /// @brief Byte offset of the first block: `startBlock` × `sectorOfBlock` × 512.
+    uint64_t offset = 0;
+    /// @brief Bytes of the run: `blockCount` × `sectorOfBlock` × 512, cut at the end of the disk when its
+    /// size is known.
+    uint64_t length = 0;
+};
+
+/// @brief Turns a block bitmap into sorted, merged extents of the blocks it marks.
+///
+/// Takes the `bitmap` and `sectorOfBlock` given by QueryDiskAllocatedBlocks(), QueryDiskChangedBlocks()
+/// or QueryDiskCBT(). The bitmap is hexadecimal text (digits `0-9`, `a-f`, `A-F`), two digits per byte,
+/// the high nibble first. Byte k covers blocks 8k to 8k+7, its least significant bit standing for block
+/// 8k: the text "01" marks block 0, "80" block 7, "10" block 4, "0001" block 8. A text of odd length ends
+/// with a single digit, the low nibble of its last byte (blocks 8k to 8k+3). A block is
+/// `sectorOfBlock` × 512 bytes.
+///
+/// The extents come in ascending order and never touch: adjacent marked blocks form one extent.
+/// @param bitmap The bitmap text.
+/// @param sectorOfBlock Number of 512-byte sectors per block; must be positive.
+/// @param diskBytes Size of the disk in bytes, or 0 when unknown. When known, marks of blocks that start
+///        at or beyond it are ignored and the last extent's length ends at the disk's end.
+/// @param extents Receives the extents; emptied on failure.
+/// @param error Receives the reason of a failure.
+/// @return `false` when the text holds a character that is not a hexadecimal digit, `sectorOfBlock` is not
+///         positive, or an extent would end beyond 2^64 bytes.
+FCSDK_EXPORT bool BitmapToExtents(const std::string& bitmap, int sectorOfBlock, uint64_t diskBytes,
+                                  std::vector<SBlockExtentLib>& extents, std::string& error);
 
 }  // namespace FusionComputeSDKWrapper
 

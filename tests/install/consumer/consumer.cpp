@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "EvDebug.h"
 #include "FusionComputeErrorState.h"
@@ -20,6 +21,10 @@ int main() {
     SetLogSink([](EvDebugLevel, const std::string&) {});
     EvDebug log;
     log.Debug(__func__, "%s", "consumer");
+
+    std::vector<SBlockExtentLib> extents;
+    std::string error;
+    if (!BitmapToExtents("0f01", 128, 0, extents, error) || extents.size() != 2) return 1;
 
     CFusionComputeWrapper wrapper;
     SVMInfoLib vm("vm", "", "");
