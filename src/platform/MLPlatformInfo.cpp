@@ -9,6 +9,17 @@
 
 namespace {
 
+// The value without a comment after it: a ';' or '#' at the start of the value or after a space or tab
+// starts a comment ("sCAFile = ca.pem   ; the VRM's CA"). One inside a word ("a#b") stays.
+std::string withoutComment(const std::string& value) {
+    for (size_t i = 0; i < value.size(); ++i) {
+        if ((value[i] == ';' || value[i] == '#') && (i == 0 || value[i - 1] == ' ' || value[i - 1] == '\t')) {
+            return value.substr(0, i);
+        }
+    }
+    return value;
+}
+
 // Reads section/key from the file named by FCSDK_CONFIG. The file is read on every lookup: lookups are
 // rare (when objects are built) and tests change the file between cases.
 bool lookup(const std::string& section, const std::string& key, std::string& value) {
@@ -20,7 +31,7 @@ bool lookup(const std::string& section, const std::string& key, std::string& val
         const auto found = tree.get_optional<std::string>(
             boost::property_tree::ptree::path_type(section + '\x1f' + key, '\x1f'));
         if (!found) return false;
-        value = *found;
+        value = withoutComment(*found);
         return true;
     } catch (const boost::property_tree::ptree_error&) {
         // A missing or malformed file configures nothing; every setting keeps its default.
