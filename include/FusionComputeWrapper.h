@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -17,6 +18,31 @@
 #include "FusionComputeRecords.h"
 
 namespace FusionComputeSDKWrapper {
+
+/// @brief Transport settings of one wrapper (see CFusionComputeWrapper::SetConnectionOptions()).
+///
+/// Each member that is set overrides, for that wrapper only, the configuration file's value of the key
+/// named beside it; a member left unset keeps the file's value or the default.
+struct SConnectionOptionsLib {
+    /// @brief PEM file of the CA certificates that sign the VRM's certificate (`Transport/sCAFile`).
+    std::optional<std::string> caFile;
+    /// @brief `false` turns certificate and host-name verification off (`Transport/nVerifyPeer`).
+    std::optional<bool> verifyPeer;
+    /// @brief Where to reach the VRM instead, as `HOST:PORT:CONNECT-TO-HOST:CONNECT-TO-PORT`
+    /// (`Transport/sConnectTo`).
+    std::optional<std::string> connectTo;
+    /// @brief Port of the VRM's HTTPS interface, 1 to 65535 (default 7443).
+    std::optional<int> port;
+    /// @brief Seconds to establish a connection (`Transport/nConnectTimeout`).
+    std::optional<long> connectTimeoutSeconds;
+    /// @brief Seconds below 1 byte/s before a transfer fails; 0 turns the check off
+    /// (`Transport/nLowSpeedTime`).
+    std::optional<long> lowSpeedTimeSeconds;
+    /// @brief Seconds one request may take in all; 0 means no limit (`Transport/nRequestTimeout`).
+    std::optional<long> requestTimeoutSeconds;
+    /// @brief Largest answer body in MiB (`Transport/nMaxResponseMB`).
+    std::optional<long> maxResponseMB;
+};
 
 class CFusionComputeConnection;
 class CFusionComputeParser;
@@ -51,7 +77,11 @@ class FCSDK_EXPORT CFusionComputeWrapper : public EvEvent {
     void EnableDebug();
 
     /// @brief Opens the session: reads the VRM's API versions, chooses one, logs in and reads the sites.
-    /// @param host Host name or address of the VRM (port 7443 is implied).
+    ///
+    /// Fails before sending anything when the configuration file named by `FCSDK_CONFIG` cannot be
+    /// read, holds a number setting that is not a number, or the `connectTo` setting is malformed; the
+    /// last error then names the file and key.
+    /// @param host Host name or address of the VRM (port 7443 unless SetConnectionOptions() says otherwise).
     /// @param user User name of the VRM account.
     /// @param password Password of the VRM account; never logged.
     /// @return `true` when the login succeeded and the site list was read.
@@ -579,6 +609,17 @@ class FCSDK_EXPORT CFusionComputeWrapper : public EvEvent {
     /// @param delay The VRM's new "delay" of the resource.
     /// @return `true` when the resource was changed.
     bool ExtendDiskAccess(const std::string& resourceUri, int delay);
+
+    // ---------------------------------------------------------------------------------------------
+    // Extensions
+    // ---------------------------------------------------------------------------------------------
+
+    /// @brief Sets this wrapper's transport settings, which override the configuration file's; takes
+    /// effect at the next Connect().
+    /// @param options The settings; unset members keep the file's values.
+    /// @return `false` (with GetLastError()) when the port lies outside 1 to 65535 or a time-out or the
+    ///         answer-size limit is negative; nothing is changed then.
+    bool SetConnectionOptions(const SConnectionOptionsLib& options);
 
   private:
     friend class CFusionComputeWrapperTestPeer;

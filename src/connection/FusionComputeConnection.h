@@ -29,6 +29,10 @@ class CFusionComputeConnection : public MLSRestApiConnection {
     /// @return true when the transport is open and the versions were read
     bool connect(const string& host, const string& user, const string& password, string& versionsResponse);
 
+    /// @brief Sets the port of the VRM's HTTPS interface used by computeUrl (7443 until set).
+    /// @param vrmPort the port, 1 to 65535
+    void SetPort(int vrmPort) { port = vrmPort; }
+
     /// @brief Stores the credentials and the API version and logs in.
     /// @param user user name, sent as X-Auth-User
     /// @param password password; only its SHA-256 digest is sent
@@ -50,7 +54,8 @@ class CFusionComputeConnection : public MLSRestApiConnection {
     /// @return false
     bool checkConnection();
 
-    /// @brief "https://" + host + ":7443" + path, with a "/" in between when the path lacks it.
+    /// @brief "https://" + host + ":" + port (7443 unless set) + path, with a "/" in between when the path
+    /// lacks it.
     bool computeUrl(const string& host, const string& path, const VSRestApiRequestOptions* options,
                     std::string& url) override;
     /// @brief The transport's common headers, then Accept (with the version) and the session token.
@@ -74,6 +79,7 @@ class CFusionComputeConnection : public MLSRestApiConnection {
     string password;
     string tokenHeader;
     string version;
+    int port = 7443;
 };
 
 }  // namespace FusionComputeSDKWrapper

@@ -14,14 +14,18 @@ enum class MLLibCurlResult { Ok, HttpError, TransportError };
 
 /// Settings of the transport, read from the "Transport" section of the configuration.
 struct MLLibCurlSettings {
-    std::string caFile;        // sCAFile: PEM file of trusted CAs; empty = system store
-    bool verifyPeer = true;    // nVerifyPeer
-    std::string connectTo;     // sConnectTo: HOST:PORT:CONNECT-TO-HOST:CONNECT-TO-PORT
-    long connectTimeout = 30;  // nConnectTimeout, seconds
-    long lowSpeedTime = 120;   // nLowSpeedTime, seconds below 1 byte/s
-    long maxResponseMB = 256;  // nMaxResponseMB
+    std::string caFile;         // sCAFile: PEM file of trusted CAs; empty = system store
+    bool verifyPeer = true;     // nVerifyPeer
+    std::string connectTo;      // sConnectTo: HOST:PORT:CONNECT-TO-HOST:CONNECT-TO-PORT
+    long connectTimeout = 30;   // nConnectTimeout, seconds
+    long lowSpeedTime = 120;    // nLowSpeedTime, seconds below 1 byte/s
+    long maxResponseMB = 256;   // nMaxResponseMB
+    long requestTimeout = 600;  // nRequestTimeout, seconds for a whole request; 0 = no limit
     /// Reads the settings from the configuration (defaults where absent).
     static MLLibCurlSettings FromConfiguration();
+    /// False, with a message in `error`, when connectTo is set but not
+    /// HOST:PORT:CONNECT-TO-HOST:CONNECT-TO-PORT (ports empty or 1-65535; an IPv6 address in brackets).
+    bool CheckConnectTo(std::string& error) const;
 };
 
 /// HTTP(S) client over one reused libcurl easy handle (keep-alive across requests).

@@ -48,6 +48,34 @@ std::string trimmed(const std::string& text) {
 
 }  // namespace
 
+bool MLPlatformInfo::checkConfiguration(std::string& error) {
+    const char* path = std::getenv("FCSDK_CONFIG");
+    if (path == nullptr || *path == '\0') return true;
+    boost::property_tree::ptree tree;
+    try {
+        boost::property_tree::ini_parser::read_ini(path, tree);
+    } catch (const boost::property_tree::ini_parser_error& e) {
+        error = "Cannot read the configuration file " + std::string(path) + " (FCSDK_CONFIG): " +
+                (e.line() == 0 ? e.message() : e.message() + " at line " + std::to_string(e.line()));
+        return false;
+    }
+    for (const auto& [section, keys] : tree) {
+        for (const auto& [key, node] : keys) {
+            if (key.size() < 2 || key[0] != 'n' || !std::isupper(static_cast<unsigned char>(key[1])))
+                continue;
+            const std::string number = trimmed(withoutComment(node.data()));
+            uint64_t parsed = 0;
+            const auto [end, failure] = std::from_chars(number.data(), number.data() + number.size(), parsed);
+            if (number.empty() || failure != std::errc() || end != number.data() + number.size()) {
+                error = "The configuration file " + std::string(path) + " sets " + section + "/" + key +
+                        " to \"" + number + "\", which is not a whole number";
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 int MLPlatformInfo::getNumber(const std::string& section, const std::string& key, uint64_t& value) {
     std::string text;
     if (!lookup(section, key, text)) return 0;

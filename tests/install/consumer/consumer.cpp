@@ -27,6 +27,10 @@ int main() {
     if (!BitmapToExtents("0f01", 128, 0, extents, error) || extents.size() != 2) return 1;
 
     CFusionComputeWrapper wrapper;
+    SConnectionOptionsLib options;
+    options.port = 7443;
+    options.requestTimeoutSeconds = 60;
+    if (!wrapper.SetConnectionOptions(options)) return 1;
     SVMInfoLib vm("vm", "", "");
     std::printf("level %d, connected %d, vm %s\n", GetLogLevel(), wrapper.CheckConnection() ? 1 : 0,
                 vm.name.c_str());
