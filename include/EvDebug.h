@@ -16,7 +16,7 @@ enum class EvDebugLevel { Error = 0, Debug = 1, Detail = 2 };
 /// "2026-12-07T20:41:03.123Z [pid:tid] ERROR|DEBUG|DETAIL <function> - <message>".
 /// Which lines are written, and where, is configured in the "Log" section of the configuration file
 /// ("sFile", "nLevel") or by an installed sink.
-class EvDebug {
+class FCSDK_EXPORT EvDebug {
   public:
     explicit EvDebug(EvDebugFileInstance* instance = nullptr);
     virtual ~EvDebug();
@@ -44,7 +44,7 @@ class EvDebug {
 };
 
 /// Log context of the library's facade; writes through the EvDebug operations.
-class EvEvent : public EvDebug {
+class FCSDK_EXPORT EvEvent : public EvDebug {
   public:
     EvEvent();
     ~EvEvent() override;

@@ -129,14 +129,14 @@ struct SBaseInfoLib {
     SBaseInfoLib() = default;
 
     /// @brief Builds an object from its four fields.
-    /// @param name display name
-    /// @param urn the VRM's identifier ("urn:...")
-    /// @param uri REST path ("/service/...")
-    /// @param description free description text
+    /// @param objectName display name
+    /// @param objectUrn the VRM's identifier ("urn:...")
+    /// @param objectUri REST path ("/service/...")
+    /// @param objectDescription free description text
     // NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the field order is the interface
-    SBaseInfoLib(const std::string& name, const std::string& urn, const std::string& uri,
-                 const std::string& description)
-        : name(name), urn(urn), uri(uri), description(description) {}
+    SBaseInfoLib(const std::string& objectName, const std::string& objectUrn, const std::string& objectUri,
+                 const std::string& objectDescription)
+        : name(objectName), urn(objectUrn), uri(objectUri), description(objectDescription) {}
 };
 
 /// @brief One interface version offered by the VRM.
@@ -522,12 +522,12 @@ struct SVMInfoLib : public SBaseInfoLib {
     SVMInfoLib() { Construct(); }
 
     /// @brief Builds the record of a VM named by the three values that identify it.
-    /// @param name name of the VM
-    /// @param urn URN of the VM
-    /// @param uuid UUID of the VM
+    /// @param vmName name of the VM
+    /// @param vmUrn URN of the VM
+    /// @param vmUuid UUID of the VM
     // NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the field order is the interface
-    SVMInfoLib(const std::string& name, const std::string& urn, const std::string& uuid)
-        : SBaseInfoLib(name, urn, "", ""), uuid(uuid) {
+    SVMInfoLib(const std::string& vmName, const std::string& vmUrn, const std::string& vmUuid)
+        : SBaseInfoLib(vmName, vmUrn, "", ""), uuid(vmUuid) {
         Construct();
     }
 

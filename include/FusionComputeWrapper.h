@@ -5,7 +5,9 @@
 /// The library's entry point: `CFusionComputeWrapper` connects to a FusionCompute VRM and offers the
 /// inventory, VM management, snapshot and changed-block operations.
 
+#include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -16,6 +18,31 @@
 #include "FusionComputeRecords.h"
 
 namespace FusionComputeSDKWrapper {
+
+/// @brief Transport settings of one wrapper (see CFusionComputeWrapper::SetConnectionOptions()).
+///
+/// Each member that is set overrides, for that wrapper only, the configuration file's value of the key
+/// named beside it; a member left unset keeps the file's value or the default.
+struct SConnectionOptionsLib {
+    /// @brief PEM file of the CA certificates that sign the VRM's certificate (`Transport/sCAFile`).
+    std::optional<std::string> caFile;
+    /// @brief `false` turns certificate and host-name verification off (`Transport/nVerifyPeer`).
+    std::optional<bool> verifyPeer;
+    /// @brief Where to reach the VRM instead, as `HOST:PORT:CONNECT-TO-HOST:CONNECT-TO-PORT`
+    /// (`Transport/sConnectTo`).
+    std::optional<std::string> connectTo;
+    /// @brief Port of the VRM's HTTPS interface, 1 to 65535 (default 7443).
+    std::optional<int> port;
+    /// @brief Seconds to establish a connection (`Transport/nConnectTimeout`).
+    std::optional<long> connectTimeoutSeconds;
+    /// @brief Seconds below 1 byte/s before a transfer fails; 0 turns the check off
+    /// (`Transport/nLowSpeedTime`).
+    std::optional<long> lowSpeedTimeSeconds;
+    /// @brief Seconds one request may take in all; 0 means no limit (`Transport/nRequestTimeout`).
+    std::optional<long> requestTimeoutSeconds;
+    /// @brief Largest answer body in MiB (`Transport/nMaxResponseMB`).
+    std::optional<long> maxResponseMB;
+};
 
 class CFusionComputeConnection;
 class CFusionComputeParser;
@@ -51,7 +78,11 @@ class FCSDK_EXPORT CFusionComputeWrapper : public EvEvent {
     void EnableDebug();
 
     /// @brief Opens the session: reads the VRM's API versions, chooses one, logs in and reads the sites.
-    /// @param host Host name or address of the VRM (port 7443 is implied).
+    ///
+    /// Fails before sending anything when the configuration file named by `FCSDK_CONFIG` cannot be
+    /// read, holds a number setting that is not a number, or the `connectTo` setting is malformed; the
+    /// last error then names the file and key.
+    /// @param host Host name or address of the VRM (port 7443 unless SetConnectionOptions() says otherwise).
     /// @param user User name of the VRM account.
     /// @param password Password of the VRM account; never logged.
     /// @return `true` when the login succeeded and the site list was read.
@@ -520,7 +551,8 @@ class FCSDK_EXPORT CFusionComputeWrapper : public EvEvent {
     /// @brief Reads the bitmap of every allocated block of a disk in a snapshot (for a full backup).
     /// @param volumeUrn URN of the disk's volume.
     /// @param snapshotUrn URN of the VM snapshot.
-    /// @param bitmap Receives the bitmap as the VRM encodes it (hexadecimal text).
+    /// @param bitmap Receives the bitmap as the VRM encodes it (hexadecimal text; BitmapToExtents() decodes
+    /// it).
     /// @param sectorOfBlock Receives the number of 512-byte sectors per block.
     /// @return `true` when the whole bitmap was read.
     bool QueryDiskAllocatedBlocks(const std::string& volumeUrn, const std::string& snapshotUrn,
@@ -530,7 +562,8 @@ class FCSDK_EXPORT CFusionComputeWrapper : public EvEvent {
     /// @param volumeUrn URN of the disk's volume.
     /// @param snapshotUrn URN of the current VM snapshot.
     /// @param changeToken The token of the earlier backup.
-    /// @param bitmap Receives the bitmap as the VRM encodes it (hexadecimal text).
+    /// @param bitmap Receives the bitmap as the VRM encodes it (hexadecimal text; BitmapToExtents() decodes
+    /// it).
     /// @param sectorOfBlock Receives the number of 512-byte sectors per block.
     /// @return `true` when the whole bitmap was read.
     bool QueryDiskChangedBlocks(const std::string& volumeUrn, const std::string& snapshotUrn,
@@ -598,6 +631,13 @@ class FCSDK_EXPORT CFusionComputeWrapper : public EvEvent {
     /// @return `true` when the VRM ended the session, or there was none.
     bool Logout();
 
+    /// @brief Sets this wrapper's transport settings, which override the configuration file's; takes
+    /// effect at the next Connect().
+    /// @param options The settings; unset members keep the file's values.
+    /// @return `false` (with GetLastError()) when the port lies outside 1 to 65535 or a time-out or the
+    ///         answer-size limit is negative; nothing is changed then.
+    bool SetConnectionOptions(const SConnectionOptionsLib& options);
+
   private:
     friend class CFusionComputeWrapperTestPeer;
 
@@ -654,6 +694,44 @@ class FCSDK_EXPORT CFusionComputeWrapper : public EvEvent {
     static SOSVersionsInfoLib c_osVersions;
     static bool c_osVersionsCached;
 };
+
+// -------------------------------------------------------------------------------------------------
+// Extensions
+// -------------------------------------------------------------------------------------------------
+
+/// @brief A run of consecutive blocks of a disk, counted in blocks and in bytes.
+struct SBlockExtentLib {
+    /// @brief First block of the run (block 0 starts at byte 0 of the disk).
+    uint64_t startBlock = 0;
+    /// @brief Number of blocks in the run; at least 1.
+    uint64_t blockCount = 0;
+    /// @brief Byte offset of the first block: `startBlock` × `sectorOfBlock` × 512.
+    uint64_t offset = 0;
+    /// @brief Bytes of the run: `blockCount` × `sectorOfBlock` × 512, cut at the end of the disk when its
+    /// size is known.
+    uint64_t length = 0;
+};
+
+/// @brief Turns a block bitmap into sorted, merged extents of the blocks it marks.
+///
+/// Takes the `bitmap` and `sectorOfBlock` given by QueryDiskAllocatedBlocks(), QueryDiskChangedBlocks()
+/// or QueryDiskCBT(). The bitmap is hexadecimal text (digits `0-9`, `a-f`, `A-F`), two digits per byte,
+/// the high nibble first. Byte k covers blocks 8k to 8k+7, its least significant bit standing for block
+/// 8k: the text "01" marks block 0, "80" block 7, "10" block 4, "0001" block 8. A text of odd length ends
+/// with a single digit, the low nibble of its last byte (blocks 8k to 8k+3). A block is
+/// `sectorOfBlock` × 512 bytes.
+///
+/// The extents come in ascending order and never touch: adjacent marked blocks form one extent.
+/// @param bitmap The bitmap text.
+/// @param sectorOfBlock Number of 512-byte sectors per block; must be positive.
+/// @param diskBytes Size of the disk in bytes, or 0 when unknown. When known, marks of blocks that start
+///        at or beyond it are ignored and the last extent's length ends at the disk's end.
+/// @param extents Receives the extents; emptied on failure.
+/// @param error Receives the reason of a failure.
+/// @return `false` when the text holds a character that is not a hexadecimal digit, `sectorOfBlock` is not
+///         positive, or an extent would end beyond 2^64 bytes.
+FCSDK_EXPORT bool BitmapToExtents(const std::string& bitmap, int sectorOfBlock, uint64_t diskBytes,
+                                  std::vector<SBlockExtentLib>& extents, std::string& error);
 
 }  // namespace FusionComputeSDKWrapper
 

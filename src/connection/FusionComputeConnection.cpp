@@ -130,7 +130,7 @@ bool CFusionComputeConnection::checkConnection() {
 
 bool CFusionComputeConnection::computeUrl(const string& hostName, const string& path,
                                           const VSRestApiRequestOptions* /*options*/, std::string& url) {
-    url = "https://" + hostName + ":7443";
+    url = "https://" + hostName + ":" + std::to_string(port);
     if (path.empty() || path[0] != '/') url += '/';
     url += path;
     debug.DebugLvl(kComputeUrlFunction, 2, "Computed URL [%s]", url.c_str());

@@ -3,7 +3,6 @@
 
 #include <string>
 
-#include "FusionComputeExport.h"
 #include "platform/MLSRestApiConnection.h"
 
 namespace FusionComputeSDKWrapper {
@@ -15,7 +14,7 @@ using std::string;
 /// Adds to the REST transport what the VRM requires: the base URL on port 7443, the JSON Accept header
 /// with the negotiated API version, the login handshake with the SHA-256 of the password, the capture and
 /// replay of the X-Auth-Token header, and a transparent re-login when a request is refused with 401.
-class FCSDK_EXPORT CFusionComputeConnection : public MLSRestApiConnection {
+class CFusionComputeConnection : public MLSRestApiConnection {
   public:
     /// @brief Builds an unconnected session with empty credentials, version and token.
     CFusionComputeConnection();
@@ -29,6 +28,10 @@ class FCSDK_EXPORT CFusionComputeConnection : public MLSRestApiConnection {
     /// @param versionsResponse receives the body of GET service/versions
     /// @return true when the transport is open and the versions were read
     bool connect(const string& host, const string& user, const string& password, string& versionsResponse);
+
+    /// @brief Sets the port of the VRM's HTTPS interface used by computeUrl (7443 until set).
+    /// @param vrmPort the port, 1 to 65535
+    void SetPort(int vrmPort) { port = vrmPort; }
 
     /// @brief Stores the credentials and the API version and logs in.
     /// @param user user name, sent as X-Auth-User
@@ -62,7 +65,8 @@ class FCSDK_EXPORT CFusionComputeConnection : public MLSRestApiConnection {
     /// @return false
     bool checkConnection();
 
-    /// @brief "https://" + host + ":7443" + path, with a "/" in between when the path lacks it.
+    /// @brief "https://" + host + ":" + port (7443 unless set) + path, with a "/" in between when the path
+    /// lacks it.
     bool computeUrl(const string& host, const string& path, const VSRestApiRequestOptions* options,
                     std::string& url) override;
     /// @brief The transport's common headers, then Accept (with the version) and the session token.
@@ -90,6 +94,7 @@ class FCSDK_EXPORT CFusionComputeConnection : public MLSRestApiConnection {
     string password;
     string tokenHeader;
     string version;
+    int port = 7443;
 };
 
 }  // namespace FusionComputeSDKWrapper

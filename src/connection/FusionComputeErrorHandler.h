@@ -5,7 +5,6 @@
 
 #include "EvDebug.h"
 #include "FusionComputeErrorState.h"
-#include "FusionComputeExport.h"
 
 namespace FusionComputeSDKWrapper {
 
@@ -20,7 +19,7 @@ constexpr char kCancelledMessage[] = "Cancelled";
 /// Failures are recorded either with a message of the caller's own or by reading the VRM's JSON error
 /// body ({"errorCode": "<digits>", "errorDes": "<text>"}). The handler owns neither the parser nor the
 /// state; with a null state every setter does nothing and the getters answer "" and 0.
-class FCSDK_EXPORT CFusionComputeErrorHandler : public EvDebug {
+class CFusionComputeErrorHandler : public EvDebug {
   public:
     /// @brief Builds a handler over a shared state.
     /// @param parser parser used to read VRM error bodies; not owned

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "EvDebug.h"
-#include "FusionComputeExport.h"
 #include "FusionComputeRecords.h"
 #include "connection/FusionComputeErrorHandler.h"
 #include "connection/FusionComputeLinks.h"
@@ -23,7 +22,7 @@ class CFusionComputeQueries;
 /// Requests that start work on the VRM answer with a task; the helpers here send the request, read the
 /// task and poll it every 5 seconds until it reports "success" or "failed" or the time-out passes.
 /// Failures are recorded in the error state shared with the queries object of the same wrapper.
-class FCSDK_EXPORT CFusionComputeOperations : public CFusionComputeErrorHandler {
+class CFusionComputeOperations : public CFusionComputeErrorHandler {
   public:
     /// @brief Builds the operations object; reads the task time-out ("VirtualServer"/"nOperationTimeout",
     /// minutes, default 120) from the configuration.

@@ -6,7 +6,6 @@
 #include <utility>
 #include <vector>
 
-#include "FusionComputeExport.h"
 #include "FusionComputeRecords.h"
 #include "platform/MLSJsonParser.h"
 #include "platform/MlJson.h"
@@ -21,7 +20,7 @@ namespace FusionComputeSDKWrapper {
 /// one JSON object to the record's fields. The outermost Parse call catches the JSON layer's
 /// std::runtime_error (a value of another JSON type than the one read), logs it with the whole body and
 /// answers false. Lists are always appended to, never cleared.
-class FCSDK_EXPORT CFusionComputeParser : public MLSJsonParser {
+class CFusionComputeParser : public MLSJsonParser {
   public:
     CFusionComputeParser();
     ~CFusionComputeParser() override;

@@ -59,6 +59,34 @@ MLLibCurlSettings MLLibCurlSettings::FromConfiguration() {
     return settings;
 }
 
+bool MLLibCurlSettings::CheckConnectTo(std::string& error) const {
+    if (connectTo.empty()) return true;
+    // Four fields separated by ':' outside brackets; the two ports are empty or 1-65535.
+    std::vector<std::string> fields(1);
+    bool inBrackets = false;
+    for (char c : connectTo) {
+        if (c == '[') inBrackets = true;
+        if (c == ']') inBrackets = false;
+        if (c == ':' && !inBrackets) {
+            fields.emplace_back();
+        } else {
+            fields.back() += c;
+        }
+    }
+    const auto validPort = [](const std::string& port) {
+        if (port.empty()) return true;
+        if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return false;
+        const long value = std::stol(port);
+        return value >= 1 && value <= 65535;
+    };
+    if (fields.size() != 4 || inBrackets || !validPort(fields[1]) || !validPort(fields[3])) {
+        error = "Malformed connect-to setting (Transport/sConnectTo or the wrapper's options) \"" +
+                connectTo + "\": expected HOST:PORT:CONNECT-TO-HOST:CONNECT-TO-PORT (ports 1-65535)";
+        return false;
+    }
+    return true;
+}
+
 struct MLLibCurl::Impl {
     MLLibCurlSettings settings;
     CURL* handle = nullptr;

@@ -24,6 +24,9 @@ struct MLLibCurlSettings {
     long requestTimeout = 600;  // nRequestTimeout: seconds for one request from start to end; 0 = none
     /// Reads the settings from the configuration (defaults where absent).
     static MLLibCurlSettings FromConfiguration();
+    /// False, with a message in `error`, when connectTo is set but not
+    /// HOST:PORT:CONNECT-TO-HOST:CONNECT-TO-PORT (ports empty or 1-65535; an IPv6 address in brackets).
+    bool CheckConnectTo(std::string& error) const;
 };
 
 /// HTTP(S) client over one reused libcurl easy handle (keep-alive across requests).

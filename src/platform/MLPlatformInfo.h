@@ -19,6 +19,10 @@ class MLPlatformInfo {
     }
     /// Nonzero when section/key exists; `value` is then set.
     static int getString(const std::string& section, const std::string& key, std::string& value);
+    /// Checks the file named by FCSDK_CONFIG: it must be readable INI, and every number setting (a key
+    /// named 'n' and a capital letter, such as nConnectTimeout) must hold a whole number. True without
+    /// the variable; otherwise false with a message naming the file (and the key) in `error`.
+    static bool checkConfiguration(std::string& error);
 };
 
 #endif  // FCSDK_PLATFORM_MLPLATFORMINFO_H

@@ -4,6 +4,7 @@
 
 #include "platform/FXString.h"
 #include "platform/LogMask.h"
+#include "platform/MLPlatformInfo.h"
 
 namespace {
 
@@ -153,9 +154,23 @@ bool MLSRestApiConnection::connect(const std::string& hostName, bool /*flag*/, c
         debug.Error(__PRETTY_FUNCTION__, "No host name given");
         return false;
     }
-    // A new client picks up the transport settings in force now.
+    // A new client picks up the transport settings in force now; a configuration that cannot be read
+    // fails the connection instead of silently falling back to the defaults.
+    std::string problem;
+    MLLibCurlSettings settings;
+    if (MLPlatformInfo::checkConfiguration(problem)) {
+        settings = MLLibCurlSettings::FromConfiguration();
+        if (settingsOverride) settingsOverride(settings);
+        settings.CheckConnectTo(problem);
+    }
+    if (!problem.empty()) {
+        debug.Error(__PRETTY_FUNCTION__, "%s", problem.c_str());
+        lastResult = MLLibCurlResult::TransportError;
+        lastError = problem;
+        return false;
+    }
     delete curl;
-    curl = new MLLibCurl(MLLibCurlSettings::FromConfiguration());
+    curl = new MLLibCurl(settings);
     curl->SetCancelFlag(&cancelFlag);
     host = hostName;
     connected = true;

@@ -2,7 +2,9 @@
 #define FCSDK_PLATFORM_MLSRESTAPICONNECTION_H
 
 #include <atomic>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "EvDebug.h"
 #include "platform/MLLibCurl.h"
@@ -37,8 +39,14 @@ class MLSRestApiConnection {
     virtual void LogError(_http_req_type_ type, const std::string& url, const std::string& error,
                           const std::string& response);
 
-    /// Creates the HTTP client (settings from the configuration) and remembers `host`.
+    /// Creates the HTTP client (settings from the configuration, adjusted by the override) and remembers
+    /// `host`. Fails, with the reason in GetLastTransportError(), when the configuration file cannot be
+    /// read or holds a malformed setting.
     bool connect(const std::string& host, bool flag, const std::string& text);
+    /// Adjusts the settings read from the configuration for this connection only (from the next connect).
+    void SetSettingsOverride(std::function<void(MLLibCurlSettings&)> adjust) {
+        settingsOverride = std::move(adjust);
+    }
     /// Stores the content-type header line sent with every request.
     void SetContentType(const std::string& line);
 
@@ -89,6 +97,7 @@ class MLSRestApiConnection {
     MLLibCurlResult lastResult = MLLibCurlResult::Ok;
     std::string lastError;
     bool answerReceived = false;  // the last request reached the server and got an HTTP answer
+    std::function<void(MLLibCurlSettings&)> settingsOverride;
 
   private:
     static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler sets the cancel flag");

@@ -9,7 +9,6 @@
 
 #include "EvDebug.h"
 #include "FusionComputeErrorState.h"
-#include "FusionComputeExport.h"
 #include "FusionComputeRecords.h"
 #include "connection/FusionComputeConnection.h"
 #include "connection/FusionComputeErrorHandler.h"
@@ -24,7 +23,7 @@ namespace FusionComputeSDKWrapper {
 /// A generic engine (one object found by a search, a whole list read page by page, one object read
 /// from its URI) and the inventory queries built on it. Failures are recorded in the shared error
 /// state through the inherited error handler.
-class FCSDK_EXPORT CFusionComputeQueries : public CFusionComputeErrorHandler {
+class CFusionComputeQueries : public CFusionComputeErrorHandler {
   public:
     /// @brief Builds the queries object; it owns none of its arguments.
     /// @param connection the VRM session through which every GET is sent

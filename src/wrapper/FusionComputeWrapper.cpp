@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "connection/FusionComputeConnection.h"
@@ -26,6 +27,9 @@ namespace {
 // asked for the newest of them it still offers.
 constexpr int kOldestCompatibleVersion = 50;
 constexpr int kNewestCompatibleVersion = 63;
+
+// The VRM's HTTPS port unless the wrapper's options name another.
+constexpr int kVrmPort = 7443;
 
 constexpr int kSiteListAttempts = 10;
 constexpr unsigned int kSiteListPauseMs = 10;
@@ -220,6 +224,29 @@ bool CFusionComputeWrapper::_CopyQueriesError() {
 
 bool CFusionComputeWrapper::_CopyOperationsError() {
     return _Fail(operations->GetLastError());
+}
+
+bool CFusionComputeWrapper::SetConnectionOptions(const SConnectionOptionsLib& options) {
+    if (options.port && (*options.port < 1 || *options.port > 65535)) {
+        return _Fail("Invalid port " + std::to_string(*options.port) + ": expected 1 to 65535");
+    }
+    for (const auto& [value, name] : {std::make_pair(options.connectTimeoutSeconds, "connect time-out"),
+                                      std::make_pair(options.lowSpeedTimeSeconds, "low-speed time"),
+                                      std::make_pair(options.requestTimeoutSeconds, "request time-out"),
+                                      std::make_pair(options.maxResponseMB, "answer-size limit")}) {
+        if (value && *value < 0) return _Fail("Invalid " + std::string(name) + " " + std::to_string(*value));
+    }
+    connection->SetPort(options.port.value_or(kVrmPort));
+    connection->SetSettingsOverride([options](MLLibCurlSettings& settings) {
+        if (options.caFile) settings.caFile = *options.caFile;
+        if (options.verifyPeer) settings.verifyPeer = *options.verifyPeer;
+        if (options.connectTo) settings.connectTo = *options.connectTo;
+        if (options.connectTimeoutSeconds) settings.connectTimeout = *options.connectTimeoutSeconds;
+        if (options.lowSpeedTimeSeconds) settings.lowSpeedTime = *options.lowSpeedTimeSeconds;
+        if (options.requestTimeoutSeconds) settings.requestTimeout = *options.requestTimeoutSeconds;
+        if (options.maxResponseMB) settings.maxResponseMB = *options.maxResponseMB;
+    });
+    return true;
 }
 
 bool CFusionComputeWrapper::_FailRequest(const std::string& response) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the project into a temporary prefix, builds the example against the installed package once
 # with find_package and once with pkg-config, runs both against a vrmsim on loopback, and checks that the
-# shared library exports only symbols of the library's namespace.
+# shared library exports exactly the symbols listed in src/exports.symbols; builds a C++20 consumer with
+# strict warnings against the installed headers.
 #   install_test.sh <source dir> <build dir>
 set -euo pipefail
 src=$1
@@ -35,13 +36,35 @@ if grep -h '#include' "$prefix"/include/FusionComputeSDKWrapper/*.h | grep -E 'c
 fi
 
 echo "-- exported symbols"
-foreign=$(nm -D --defined-only "$lib" | awk '{ print $3 }' |
-    grep -v -E '^_Z(Th[n0-9]*_)?(T[VIS])?N?K?23FusionComputeSDKWrapper' |
-    grep -v -E '^(_init|_fini|__bss_start|_edata|_end)$' || true)
-if [ -n "$foreign" ]; then
-    echo "symbols outside the library's namespace are exported:"; echo "$foreign" | c++filt | head -n 20; exit 1
+# The shared library exports exactly what the installed headers declare, under the version node
+# FCSDK_1.0. The list is kept in src/exports.symbols: a change of the interface changes the list in the
+# same commit (regenerate it with the nm line below).
+nm -D --defined-only --with-symbol-versions "$lib" | awk '{ print $3 }' | LC_ALL=C sort >"$work/symbols"
+if ! diff -u "$src/src/exports.symbols" "$work/symbols" >"$work/symbols.diff"; then
+    echo "the exported symbols differ from src/exports.symbols (- listed, + exported):"
+    grep '^[-+][^-+]' "$work/symbols.diff" | c++filt | head -n 40
+    exit 1
 fi
-echo "   $(nm -D --defined-only "$lib" | wc -l) symbols, all in FusionComputeSDKWrapper"
+if grep -v -E '^(FCSDK_1\.0|.*@@?FCSDK_1\.0)$' "$work/symbols"; then
+    echo "exported symbols outside the version node FCSDK_1.0"; exit 1
+fi
+echo "   $(wc -l <"$work/symbols") symbols, as listed in src/exports.symbols"
+
+echo "-- the pkg-config file leaves the language level to the consumer"
+if grep -E '^Cflags:.*-std=' "$libdir/pkgconfig/fusioncompute-sdk-wrapper.pc"; then
+    echo "the pkg-config file forces a language level"; exit 1
+fi
+
+echo "-- building a C++20 consumer with strict warnings, with find_package and with pkg-config"
+cmake -S "$src/tests/install/consumer" -B "$work/consumer-build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$work/consumer-build" >/dev/null
+"$work/consumer-build/fcsdk_consumer" | sed 's/^/   /'
+# The consumer's flags come first, so a language level in the .pc file would override them.
+# shellcheck disable=SC2046
+g++ -std=c++20 -Wall -Wextra -Wshadow -Wconversion -Werror -o "$work/pkgconfig-consumer" \
+    "$src/tests/install/consumer/consumer.cpp" \
+    $(pkg-config --cflags --libs "$libdir/pkgconfig/fusioncompute-sdk-wrapper.pc") -Wl,-rpath,"$libdir"
+"$work/pkgconfig-consumer" >/dev/null
 
 echo "-- building the example with find_package"
 cmake -S "$src/examples" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null

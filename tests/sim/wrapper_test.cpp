@@ -348,6 +348,75 @@ TEST_F(WrapperSimTest, ConnectWithoutAnAnswerGivesTheTransportReason) {
     EXPECT_EQ(nameless.GetLastError(), "No host name given");
 }
 
+TEST_F(WrapperSimTest, ConnectionOptionsOverrideTheConfigurationForTheirWrapperOnly) {
+    // Without the CA file the simulator's certificate is not trusted: only the wrapper whose options name
+    // the CA (and another port, reached through its own connect-to) gets in.
+    server().SetConfigValue("Transport/sCAFile", "");
+    CFusionComputeWrapper plain;
+    EXPECT_FALSE(plain.Connect(server().host(), server().user(), server().password()));
+
+    fc::SConnectionOptionsLib options;
+    options.caFile = server().caFile();
+    options.port = 8443;
+    options.connectTo = "vrm.local:8443:127.0.0.1:" + std::to_string(server().port());
+    options.requestTimeoutSeconds = 30;
+    CFusionComputeWrapper own;
+    ASSERT_TRUE(own.SetConnectionOptions(options));
+    EXPECT_TRUE(own.Connect(server().host(), server().user(), server().password())) << own.GetLastError();
+
+    fc::SConnectionOptionsLib wrongPort;
+    wrongPort.port = 70000;
+    EXPECT_FALSE(own.SetConnectionOptions(wrongPort));
+    EXPECT_EQ(own.GetLastError(), "Invalid port 70000: expected 1 to 65535");
+    server().SetConfigValue("Transport/sCAFile", server().caFile());
+}
+
+struct ConfigurationFault {
+    const char* name;
+    std::string key;  // "Section/key" set in the file, or "" to point FCSDK_CONFIG at a missing file
+    std::string value;
+    std::string restore;                // the key's value afterwards ("" removes it)
+    std::vector<std::string> expected;  // parts of the last error
+};
+
+TEST_F(WrapperSimTest, AConfigurationThatCannotBeUsedFailsConnectBeforeAnyRequest) {
+    const std::string missing = server().configPath() + ".missing";
+    const std::string connectTo = "vrm.local:7443:127.0.0.1:" + std::to_string(server().port());
+    const ConfigurationFault faults[] = {
+        {"missing file", "", "", "", {missing, "cannot open file"}},
+        {"not a number",
+         "Transport/nConnectTimeout",
+         "30s  ; seconds",
+         "",
+         {server().configPath(), "Transport/nConnectTimeout", "\"30s\""}},
+        {"connect-to",
+         "Transport/sConnectTo",
+         "vrm.local:7443",
+         connectTo,
+         {"Malformed connect-to", "vrm.local:7443"}},
+    };
+    for (const ConfigurationFault& fault : faults) {
+        SCOPED_TRACE(fault.name);
+        if (fault.key.empty()) {
+            setenv("FCSDK_CONFIG", missing.c_str(), 1);
+        } else {
+            server().SetConfigValue(fault.key, fault.value);
+        }
+        server().ClearRequests();
+        CFusionComputeWrapper wrapper;
+        EXPECT_FALSE(wrapper.Connect(server().host(), server().user(), server().password()));
+        for (const std::string& part : fault.expected) {
+            EXPECT_THAT(wrapper.GetLastError(), ::testing::HasSubstr(part));
+        }
+        EXPECT_TRUE(server().Requests().empty());
+        if (fault.key.empty()) {
+            setenv("FCSDK_CONFIG", server().configPath().c_str(), 1);
+        } else {
+            server().SetConfigValue(fault.key, fault.restore);
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------------------------------
 // Detail cascade
 // ---------------------------------------------------------------------------------------------------

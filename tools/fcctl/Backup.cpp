@@ -226,8 +226,7 @@ class BackupRun {
         out << "State:   " << o_.stateFile << " (" << results_.size() << " change tokens)\n\n";
         for (std::size_t i = 0; i < results_.size(); ++i) {
             if (i > 0) out << '\n';
-            PrintExtents(out, results_[i].disk.name, results_[i].summary, results_[i].diskBytes,
-                         o_.maxExtents);
+            PrintExtents(out, results_[i].disk.name, results_[i].summary, o_.maxExtents);
         }
     }
 
@@ -245,7 +244,7 @@ class BackupRun {
             w.BeginObject().Member("name", r.disk.name).Member("volumeUrn", r.disk.urn);
             w.Member("quantityGB", r.disk.quantityGB).Member("mode", r.incremental ? "incremental" : "full");
             w.Member("sectorOfBlock", r.sectorOfBlock);
-            WriteExtentsJson(w, r.summary, r.diskBytes);
+            WriteExtentsJson(w, r.summary);
             w.Key("access").BeginObject().Member("resourceUri", r.resourceUri).Member("hostIP", r.hostIP);
             w.Member("hostPort", r.hostPort).Member("targetFile", r.targetFile).EndObject();
             w.EndObject();

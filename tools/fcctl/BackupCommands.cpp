@@ -143,7 +143,8 @@ void PrintBitmap(Session& session, const CbtOptions& o, const std::string& bitma
     if (!o.out.empty()) WriteFileOrFail(o.out, bitmap);
     BitmapSummary summary;
     std::string error;
-    if (!SummarizeBitmap(bitmap, sectorOfBlock, kNoLimit, summary, error)) {
+    // The disk's size is not read here: every mark of the bitmap counts.
+    if (!SummarizeBitmap(bitmap, sectorOfBlock, 0, summary, error)) {
         throw CommandError(kExitFailed, "cannot decode the bitmap of " + o.volume + ": " + error);
     }
     const unsigned long long covered = bitmap.size() * 4ull;
@@ -151,7 +152,7 @@ void PrintBitmap(Session& session, const CbtOptions& o, const std::string& bitma
         JsonWriter w(session.Out());
         w.BeginObject().Member("kind", kind).Member("volumeUrn", o.volume).Member("snapshotUrn", o.snapshot);
         w.Member("sectorOfBlock", sectorOfBlock).Member("bitmapBlocks", covered);
-        WriteExtentsJson(w, summary, kNoLimit);
+        WriteExtentsJson(w, summary);
         w.EndObject();
         w.Finish();
         return;
@@ -169,7 +170,7 @@ void PrintBitmap(Session& session, const CbtOptions& o, const std::string& bitma
     if (!o.out.empty()) fields.Add("Bitmap file", o.out);
     fields.Print(session.Out());
     session.Out() << '\n';
-    PrintExtents(session.Out(), "", summary, kNoLimit, o.maxExtents);
+    PrintExtents(session.Out(), "", summary, o.maxExtents);
 }
 
 std::string TokenOf(const CbtOptions& o) {

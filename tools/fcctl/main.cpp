@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <iostream>
+#include <string>
 
 #include "Commands.h"
 #include "Details.h"
@@ -54,6 +55,7 @@ int main(int argc, char** argv) {
     app.fallthrough();  // global options may follow the command: fcctl vm show X --details disks
     app.require_subcommand(1);
     app.get_formatter()->column_width(34);
+    app.set_version_flag("--version", std::string("fcctl ") + FCCTL_VERSION);
     AddGlobalOptions(app, options);
 
     CLI::App* vm =
@@ -69,6 +71,8 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);

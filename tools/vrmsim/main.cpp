@@ -29,6 +29,7 @@ bool SplitListen(const std::string& listen, std::string& host, int& port) {
 
 int main(int argc, char** argv) {
     CLI::App app{"vrmsim - a stateful HTTPS simulator of a FusionCompute VRM"};
+    app.set_version_flag("--version", std::string("vrmsim ") + VRMSIM_VERSION);
     vrmsim::Options options;
     std::string listen = "127.0.0.1:0";
     std::string portFile;

@@ -65,6 +65,20 @@ TEST_F(ConfigFile, AbsentOrNonNumericSettingsLeaveTheDefault) {
     EXPECT_EQ(value, 120u);
 }
 
+TEST_F(ConfigFile, CommentsAfterAValueAreDropped) {
+    Write("[S]\nn = 45   ; minutes\ns = /etc/ca.pem\t# the VRM's CA\nhash = a#b;c\nnone = ; nothing\n");
+    uint64_t number = 0;
+    EXPECT_NE(MLPlatformInfo::getNumber("S", "n", number), 0);
+    EXPECT_EQ(number, 45u);
+    std::string text;
+    EXPECT_NE(MLPlatformInfo::getString("S", "s", text), 0);
+    EXPECT_EQ(text, "/etc/ca.pem");
+    EXPECT_NE(MLPlatformInfo::getString("S", "hash", text), 0);
+    EXPECT_EQ(text, "a#b;c");
+    EXPECT_NE(MLPlatformInfo::getString("S", "none", text), 0);
+    EXPECT_EQ(text, "");
+}
+
 TEST_F(ConfigFile, The32BitFormNarrowsWhenPresent) {
     Write("[S]\nn = 4294967297\n");
     unsigned int value = 0;

@@ -1,22 +1,48 @@
-// fcctl's decoder of the VRM's block bitmaps: hexadecimal text, two digits per byte (high nibble first),
-// byte k covering blocks 8k..8k+7 with the least significant bit for block 8k; a page of bitNum blocks
-// has ceil(bitNum / 4) digits.
+// BitmapToExtents, the library's decoder of the VRM's block bitmaps: hexadecimal text, two digits per byte
+// (high nibble first), byte k covering blocks 8k..8k+7 with the least significant bit for block 8k; a page of
+// bitNum blocks has ceil(bitNum / 4) digits.
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <random>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "Bitmap.h"
+#include "FusionComputeWrapper.h"
 
 namespace {
 
-using fcctl::BitmapSummary;
-using fcctl::BlockExtent;
-using fcctl::DecodeBitmap;
-using fcctl::kNoLimit;
+using FusionComputeSDKWrapper::BitmapToExtents;
+using FusionComputeSDKWrapper::SBlockExtentLib;
+
+// A run of blocks (start, count), the part of an extent that the bitmap alone decides.
+struct BlockExtent {
+    std::uint64_t start = 0;
+    std::uint64_t count = 0;
+    bool operator==(const BlockExtent& other) const { return start == other.start && count == other.count; }
+};
+
+std::ostream& operator<<(std::ostream& out, const BlockExtent& e) {
+    return out << "{" << e.start << ", " << e.count << "}";
+}
+
+// No disk size: every mark of the text counts.
+constexpr std::uint64_t kNoLimit = 0;
+
+// Decodes with blocks of one sector; `limit` is the disk's size in blocks (kNoLimit: unknown).
+bool DecodeBitmap(const std::string& hex, std::uint64_t limit, std::vector<BlockExtent>& runs,
+                  std::string& error) {
+    std::vector<SBlockExtentLib> extents{SBlockExtentLib{}};
+    const bool ok = BitmapToExtents(hex, 1, limit * 512, extents, error);
+    runs.clear();
+    for (const SBlockExtentLib& e : extents) {
+        EXPECT_EQ(e.offset, e.startBlock * 512);
+        runs.push_back(BlockExtent{e.startBlock, e.blockCount});
+    }
+    return ok;
+}
 
 // Encodes a set of blocks the way the VRM does, independently of the decoder: one byte per 8 blocks,
 // least significant bit first, written high nibble first; the text is cut to ceil(bitNum / 4) digits,
@@ -129,33 +155,42 @@ TEST(DecodeBitmapTest, RandomBitmapsRoundTrip) {
     }
 }
 
-TEST(SummarizeBitmapTest, CountsBlocksAndBytesWithTheBlockSize) {
-    BitmapSummary summary;
+TEST(BitmapToExtentsTest, GivesOffsetsAndLengthsInBytesOfTheBlockSize) {
+    std::vector<SBlockExtentLib> extents;
     std::string error;
     // 128 sectors of 512 bytes: 64 KiB blocks; blocks 0, 1, 2 and 9.
-    ASSERT_TRUE(fcctl::SummarizeBitmap("0702", 128, kNoLimit, summary, error)) << error;
-    EXPECT_EQ(summary.blockSize, 65536u);
-    EXPECT_EQ(summary.blocks, 4u);
-    EXPECT_EQ(summary.bytes, 4u * 65536u);
-    EXPECT_EQ(summary.extents, (std::vector<BlockExtent>{{0, 3}, {9, 1}}));
+    ASSERT_TRUE(BitmapToExtents("0702", 128, 0, extents, error)) << error;
+    ASSERT_EQ(extents.size(), 2u);
+    EXPECT_EQ(extents[0].offset, 0u);
+    EXPECT_EQ(extents[0].length, 3u * 65536u);
+    EXPECT_EQ(extents[1].startBlock, 9u);
+    EXPECT_EQ(extents[1].offset, 9u * 65536u);
+    EXPECT_EQ(extents[1].length, 65536u);
 }
 
-TEST(SummarizeBitmapTest, TheLastBlockCountsOnlyUpToTheEndOfTheDisk) {
-    BitmapSummary summary;
+TEST(BitmapToExtentsTest, TheLastBlockCountsOnlyUpToTheEndOfTheDisk) {
+    std::vector<SBlockExtentLib> extents;
     std::string error;
     // A disk of two and a bit blocks: block 2 holds 1000 bytes of it, block 3 lies beyond it.
     const std::uint64_t diskBytes = 2 * 65536 + 1000;
-    ASSERT_TRUE(fcctl::SummarizeBitmap("0f", 128, diskBytes, summary, error)) << error;
-    EXPECT_EQ(summary.blocks, 3u);
-    EXPECT_EQ(summary.bytes, diskBytes);
+    ASSERT_TRUE(BitmapToExtents("0f", 128, diskBytes, extents, error)) << error;
+    ASSERT_EQ(extents.size(), 1u);
+    EXPECT_EQ(extents[0].blockCount, 3u);
+    EXPECT_EQ(extents[0].length, diskBytes);
 }
 
-TEST(SummarizeBitmapTest, RejectsABlockSizeThatIsNotPositive) {
-    BitmapSummary summary;
+TEST(BitmapToExtentsTest, RejectsABlockSizeThatIsNotPositiveAndBytesBeyondTwoToThe64) {
+    std::vector<SBlockExtentLib> extents{SBlockExtentLib{}};
     std::string error;
-    EXPECT_FALSE(fcctl::SummarizeBitmap("ff", 0, kNoLimit, summary, error));
-    EXPECT_FALSE(fcctl::SummarizeBitmap("ff", -8, kNoLimit, summary, error));
+    EXPECT_FALSE(BitmapToExtents("ff", 0, 0, extents, error));
+    EXPECT_FALSE(BitmapToExtents("ff", -8, 0, extents, error));
     EXPECT_NE(error.find("block size"), std::string::npos);
+    // Blocks of almost 2^40 bytes: block 2^25 starts beyond 2^64.
+    std::string far(std::size_t{1} << 23, '0');
+    far += "01";
+    EXPECT_FALSE(BitmapToExtents(far, 0x7fffffff, 0, extents, error));
+    EXPECT_NE(error.find("beyond 2^64 bytes"), std::string::npos) << error;
+    EXPECT_TRUE(extents.empty());
 }
 
 }  // namespace

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Builds the Debian packages with cpack (from a fully built tree) and checks each one's name, file list
+# and dependencies: the runtime package holds only the versioned shared library, the -dev package the
+# headers, linker name, CMake package, pkg-config file and documentation, fcctl and vrmsim their program;
+# the library's users depend on the runtime package at exactly this version, and every package on the
+# system libraries its binaries need.
+#   package_test.sh <build dir>
+set -euo pipefail
+build=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
+major=${version%%.*}
+runtime=libfusioncompute-sdk-wrapper$major
+
+echo "-- cpack -G DEB (version $version)"
+if ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1; then
+    cat "$work/cpack.log"; exit 1
+fi
+
+status=0
+fail() { echo "$*"; status=1; }
+
+# check <package> <expected files, one a line, directories left out>
+check() {
+    local package=$1 expected=$2 deb
+    deb=$(ls "$work/${package}_${version}_"*.deb 2>/dev/null | head -n1)
+    [ -n "$deb" ] || { fail "no package $package was built: $(ls "$work"/*.deb | xargs -n1 basename)"; return; }
+    [ "$(dpkg-deb -f "$deb" Package)" = "$package" ] || fail "$deb is not named $package"
+    # The CMake package's per-configuration file is named after the build type.
+    dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sed 's|^\./||; s|Targets-[a-z]*\.cmake$|Targets-CONFIG.cmake|' |
+        LC_ALL=C sort >"$work/$package.files"
+    echo "$expected" | sed '/^$/d' | LC_ALL=C sort >"$work/$package.expected"
+    if ! diff -u "$work/$package.expected" "$work/$package.files" >"$work/$package.diff"; then
+        fail "the files of $package differ (- expected, + packaged):"; grep '^[-+][^-+]' "$work/$package.diff"
+    fi
+    echo "   $package: $(wc -l <"$work/$package.files") files; Depends: $(dpkg-deb -f "$deb" Depends)"
+}
+
+# depends <package> <pattern that Depends must match>
+depends() {
+    local deb
+    deb=$(ls "$work/${1}_${version}_"*.deb 2>/dev/null | head -n1)
+    [ -n "$deb" ] || return 0
+    dpkg-deb -f "$deb" Depends | grep -q -E "$2" || fail "$1 does not depend on $2: $(dpkg-deb -f "$deb" Depends)"
+}
+
+lib=usr/lib
+check "$runtime" "$lib/libFusionComputeSDKWrapper.so.$version
+$lib/libFusionComputeSDKWrapper.so.$major"
+check libfusioncompute-sdk-wrapper-dev "$lib/libFusionComputeSDKWrapper.so
+usr/include/FusionComputeSDKWrapper/EvDebug.h
+usr/include/FusionComputeSDKWrapper/FusionComputeErrorState.h
+usr/include/FusionComputeSDKWrapper/FusionComputeExport.h
+usr/include/FusionComputeSDKWrapper/FusionComputeRecords.h
+usr/include/FusionComputeSDKWrapper/FusionComputeWrapper.h
+$lib/cmake/FusionComputeSDKWrapper/FusionComputeSDKWrapperConfig.cmake
+$lib/cmake/FusionComputeSDKWrapper/FusionComputeSDKWrapperConfigVersion.cmake
+$lib/cmake/FusionComputeSDKWrapper/FusionComputeSDKWrapperTargets.cmake
+$lib/cmake/FusionComputeSDKWrapper/FusionComputeSDKWrapperTargets-CONFIG.cmake
+$lib/pkgconfig/fusioncompute-sdk-wrapper.pc
+usr/share/doc/FusionComputeSDKWrapper/ARCHITECTURE.md
+usr/share/doc/FusionComputeSDKWrapper/FCCTL.md
+usr/share/doc/FusionComputeSDKWrapper/README.md
+usr/share/doc/FusionComputeSDKWrapper/VRMSIM.md"
+check fcctl "usr/bin/fcctl"
+check vrmsim "usr/bin/vrmsim"
+
+depends "$runtime" 'libcurl4'
+depends "$runtime" 'libssl3'
+depends "$runtime" 'libboost-json1\.81\.0'
+depends libfusioncompute-sdk-wrapper-dev "$runtime \\(= $version\\)"
+depends fcctl "$runtime \\(= $version\\)"
+depends vrmsim 'libssl3'
+[ "$status" -eq 0 ] && echo "-- package test passed"
+exit "$status"
