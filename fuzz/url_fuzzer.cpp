@@ -21,6 +21,7 @@
 #include "EvDebug.h"
 #include "FusionComputeRecords.h"
 #include "connection/FusionComputeConnection.h"
+#include "connection/FusionComputeLinks.h"
 #include "parser/FusionComputeParser.h"
 #include "platform/MLLibCurl.h"
 #include "platform/json_spirit.h"
@@ -123,7 +124,8 @@ void CheckQueryJoining(const std::string& name, CannedConnection& connection) {
 void CheckUrnConversion(const std::string& text, CFusionComputeQueries& queries) {
     const std::string uri = queries.ConvertUrnToUri(text);
     const size_t start = text.find("urn:");
-    if (start == std::string::npos) {
+    // No URN, or one whose path would lead elsewhere ("..", "/", "?", "%", ...): no URI at all.
+    if (start == std::string::npos || !IsWellFormedUrn(text.substr(start))) {
         Check(uri.empty());
         return;
     }
