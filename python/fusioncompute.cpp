@@ -28,7 +28,6 @@
 #include <utility>
 #include <vector>
 
-#include "ChangedExtents.h"
 #include "FusionComputeWrapper.h"
 
 namespace py = pybind11;
@@ -567,14 +566,13 @@ py::list ChangedExtents(const py::object& bitmapResult) {
     } else {
         throw py::type_error("changed_extents() takes a (bitmap, sector_of_block) tuple or a bitmap text");
     }
-    std::vector<fcsdk_python::BlockExtent> extents;
-    const long bad = fcsdk_python::DecodeBitmapExtents(bitmap, extents);
-    if (bad >= 0) {
-        throw py::value_error("the bitmap holds a character that is not a hexadecimal digit at position " +
-                              std::to_string(bad));
-    }
+    // Block numbers do not depend on the block size, and the disk's size is not known here.
+    std::vector<SBlockExtentLib> extents;
+    std::string error;
+    if (!BitmapToExtents(bitmap, 1, 0, extents, error)) throw py::value_error(error);
     py::list result;
-    for (const auto& [start, count] : extents) result.append(py::make_tuple(start, count));
+    for (const SBlockExtentLib& extent : extents)
+        result.append(py::make_tuple(extent.startBlock, extent.blockCount));
     return result;
 }
 
