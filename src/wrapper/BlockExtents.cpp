@@ -6,17 +6,11 @@
 #include <vector>
 
 #include "FusionComputeWrapper.h"
+#include "wrapper/HexDigit.h"
 
 namespace FusionComputeSDKWrapper {
 
 namespace {
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 // Collects marked blocks into runs, extending the last run when a block continues it.
 class RunBuilder {
@@ -79,15 +73,15 @@ bool BitmapToExtents(const std::string& bitmap, int sectorOfBlock, uint64_t disk
     RunBuilder builder(extents, blockLimit);
     const std::size_t pairs = bitmap.size() / 2;
     for (std::size_t k = 0; k < pairs; ++k) {
-        const int high = HexValue(bitmap[2 * k]);
-        const int low = HexValue(bitmap[2 * k + 1]);
+        const int high = HexDigitValue(bitmap[2 * k]);
+        const int low = HexDigitValue(bitmap[2 * k + 1]);
         if (high < 0) return Fail(extents, error, NotHex(2 * k));
         if (low < 0) return Fail(extents, error, NotHex(2 * k + 1));
         builder.AddBits(static_cast<uint64_t>(k) * 8, static_cast<unsigned>(high * 16 + low), 8);
     }
     if (bitmap.size() % 2 != 0) {
         // A last single digit is the low nibble of its byte: the bitmap ended inside that byte.
-        const int nibble = HexValue(bitmap.back());
+        const int nibble = HexDigitValue(bitmap.back());
         if (nibble < 0) return Fail(extents, error, NotHex(bitmap.size() - 1));
         builder.AddBits(static_cast<uint64_t>(pairs) * 8, static_cast<unsigned>(nibble), 4);
     }

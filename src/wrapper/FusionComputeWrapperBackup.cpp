@@ -16,6 +16,7 @@
 #include "platform/ObSleep.h"
 #include "platform/json_spirit.h"
 #include "queries/FusionComputeQueries.h"
+#include "wrapper/HexDigit.h"
 
 namespace FusionComputeSDKWrapper {
 
@@ -38,13 +39,6 @@ constexpr uint64_t kSectorsPerGB = 2097152;
 // The most room reserved ahead for a changed-block bitmap (a 4 TB disk in 64 KB blocks); a larger one
 // grows as its pages arrive.
 constexpr uint64_t kBitmapReserveLimit = 16 * 1024 * 1024;
-
-int HexDigitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 // The changed-block pages joined into one bitmap of the whole disk, in the VRM's encoding: two hex
 // digits per byte (high nibble first), byte k for blocks 8k to 8k + 7 with the least significant bit for
