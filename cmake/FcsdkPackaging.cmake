@@ -1,7 +1,7 @@
 # Installation: the shared library, the public headers, a CMake package with a version file and a
 # pkg-config file; and Debian packages of them (cpack -G DEB). Every installed file belongs to one
 # component, which becomes one package: runtime (the shared library), dev (headers, the linker name,
-# CMake package, pkg-config file, documentation), fcctl and vrmsim.
+# CMake package, pkg-config file, documentation), fcctl, vrmsim and the Python module.
 include(CMakePackageConfigHelpers)
 
 set(FCSDK_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/FusionComputeSDKWrapper)
@@ -56,6 +56,9 @@ set(CPACK_COMPONENTS_ALL runtime dev)
 if(FCSDK_BUILD_TOOLS)
     list(APPEND CPACK_COMPONENTS_ALL fcctl vrmsim)
 endif()
+if(FCSDK_PYTHON_DEB_PACKAGE AND TARGET fusioncompute)
+    list(APPEND CPACK_COMPONENTS_ALL python_deb)
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/src)
@@ -80,4 +83,10 @@ set(CPACK_DEBIAN_VRMSIM_PACKAGE_NAME vrmsim)
 set(CPACK_DEBIAN_VRMSIM_PACKAGE_SECTION devel)
 set(CPACK_COMPONENT_VRMSIM_DESCRIPTION
     "Simulator of a FusionCompute VRM\n A stateful HTTPS simulator of the VRM's REST interface for tests and demos.")
+set(CPACK_DEBIAN_PYTHON_DEB_PACKAGE_NAME python3-fusioncompute)
+set(CPACK_DEBIAN_PYTHON_DEB_PACKAGE_SECTION python)
+set(CPACK_DEBIAN_PYTHON_DEB_PACKAGE_DEPENDS "${FCSDK_PYTHON_DEB_DEPENDS}")
+set(CPACK_COMPONENT_PYTHON_DEB_DEPENDS runtime)
+set(CPACK_COMPONENT_PYTHON_DEB_DESCRIPTION
+    "FusionCompute VRM client library (Python module)\n The module fusioncompute: the library's wrapper, records and bitmap extents for Python 3.")
 include(CPack)

@@ -624,6 +624,25 @@ struct SSiteInfoLib : public SBaseInfoLib {
     std::vector<SClusterInfoLib> clusters;
 };
 
+// -------------------------------------------------------------------------------------------------
+// Extensions
+// -------------------------------------------------------------------------------------------------
+
+/// @brief One poll of a task or backup resource that a call waits for (see
+/// CFusionComputeWrapper::SetProgressCallback()).
+struct SWaitProgressLib {
+    /// URN of the task; for a backup resource, of the task that prepares it.
+    std::string urn;
+    /// Task type as the VRM names it ("StartVmTask", ...); empty for a backup resource.
+    std::string type;
+    /// Percent done as the VRM reports it, 0 to 100; -1 when the object reports none.
+    int progress = -1;
+    /// Status read by this poll ("running", "waiting", "success", "failed", ...).
+    std::string status;
+    /// Whole seconds since the wait began, on a monotonic clock.
+    int64_t elapsedSeconds = 0;
+};
+
 }  // namespace FusionComputeSDKWrapper
 
 #endif  // FUSIONCOMPUTE_RECORDS_H

@@ -6,6 +6,7 @@
 /// inventory, VM management, snapshot and changed-block operations.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -637,6 +638,15 @@ class FCSDK_EXPORT CFusionComputeWrapper : public EvEvent {
     /// @return `false` (with GetLastError()) when the port lies outside 1 to 65535 or a time-out or the
     ///         answer-size limit is negative; nothing is changed then.
     bool SetConnectionOptions(const SConnectionOptionsLib& options);
+
+    /// @brief Reports the waits of this wrapper's calls as they go.
+    ///
+    /// `callback` runs on the calling thread after every poll of a task or backup resource that a call
+    /// waits for, the last poll (ending in "success" or "failed") included: starting, stopping, creating
+    /// and deleting VMs, snapshots, disks and NICs, importing a VM, preparing disk access. It must not call
+    /// this wrapper (Cancel() excepted); an exception it throws is caught and logged. An empty function
+    /// turns the reports off.
+    void SetProgressCallback(std::function<void(const SWaitProgressLib&)> callback);
 
   private:
     friend class CFusionComputeWrapperTestPeer;

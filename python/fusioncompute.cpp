@@ -279,6 +279,13 @@ void BindRecords(py::module_& m, const py::object& make) {
         .field("canceled", &STaskInfoLib::canceled)
         .field("cancelable", &STaskInfoLib::cancelable)
         .finish(make);
+    Record<SWaitProgressLib>(m, "WaitProgress", "One poll of a task or backup resource a call waits for.")
+        .field("urn", &SWaitProgressLib::urn)
+        .field("type", &SWaitProgressLib::type)
+        .field("progress", &SWaitProgressLib::progress)
+        .field("status", &SWaitProgressLib::status)
+        .field("elapsedSeconds", &SWaitProgressLib::elapsedSeconds)
+        .finish(make);
     Record<SOSVersionInfoLib>(m, "OSVersionInfo",
                               "One guest operating-system version of the VRM's catalogue.")
         .field("id", &SOSVersionInfoLib::id)
@@ -642,6 +649,33 @@ void BindWrapper(py::module_& m) {
         "cancel", [](Session& s) { s.wrapper.Cancel(); },
         "Asks the call in progress on this wrapper to stop: it raises Error('Cancelled') within about a "
         "second. Takes no lock, so another thread or a signal handler may call it.");
+    w.def(
+        "set_progress_callback",
+        [](Session& s, py::object callback) {
+            std::function<void(const SWaitProgressLib&)> report;
+            if (!callback.is_none()) {
+                // The wrapper may drop its copy on a thread without the GIL; the last reference is
+                // released with it taken.
+                std::shared_ptr<py::object> held(new py::object(std::move(callback)), [](py::object* f) {
+                    py::gil_scoped_acquire gil;
+                    delete f;
+                });
+                report = [held](const SWaitProgressLib& progress) {
+                    py::gil_scoped_acquire gil;
+                    try {
+                        (*held)(progress);
+                    } catch (py::error_already_set& e) {
+                        // Like an exception in a destructor: reported, and the wait goes on.
+                        e.discard_as_unraisable("fusioncompute progress callback");
+                    }
+                };
+            }
+            Run(s, [&report](W& x) { x.SetProgressCallback(std::move(report)); });
+        },
+        py::arg("callback"),
+        "Calls callback(WaitProgress) after every poll of a task or backup resource that a later call "
+        "waits for, on the thread that runs the call; None turns it off. An exception it raises is "
+        "reported through sys.unraisablehook and the wait goes on.");
     w.def(
         "logout", [](Session& s) { Check(s, "Logout", [](W& x) { return x.Logout(); }); },
         "Ends the session on the VRM; connect() opens a new one.");

@@ -4,7 +4,7 @@ Methods of Wrapper are the C++ facade's methods in snake_case; what C++ fills th
 parameters is returned, and a failure raises Error. See docs/PYTHON.md."""
 
 import enum
-from typing import Any, overload
+from typing import Any, Callable, overload
 
 __version__: str
 
@@ -367,6 +367,15 @@ class StorageUnitInfo:
     suName: str
     def __init__(self, **fields: Any) -> None: ...
 
+class WaitProgress:
+    """One poll of a task or backup resource a call waits for."""
+    urn: str
+    type: str
+    progress: int
+    status: str
+    elapsedSeconds: int
+    def __init__(self, **fields: Any) -> None: ...
+
 class TaskInfo:
     """A VRM task."""
     taskUrn: str
@@ -449,6 +458,7 @@ class Wrapper:
     def get_last_error(self) -> str: ...
     def is_create_vm_snapshot_error_retryable(self) -> bool: ...
     def cancel(self) -> None: ...
+    def set_progress_callback(self, callback: Callable[[WaitProgress], object] | None) -> None: ...
     def logout(self) -> None: ...
     def get_site_info(self, name: str = ..., urn: str = ..., flags: int = ...) -> SiteInfo: ...
     def get_site_info_list(self, flags: int = ...) -> list[SiteInfo]: ...

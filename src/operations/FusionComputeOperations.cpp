@@ -3,8 +3,11 @@
 
 #include "operations/FusionComputeOperations.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <ctime>
+#include <exception>
+#include <utility>
 
 #include "connection/FusionComputeConnection.h"
 #include "parser/FusionComputeParser.h"
@@ -205,6 +208,7 @@ bool CFusionComputeOperations::WaitForTask(STaskInfoLib& task, int timeoutMinute
     time_t lastReport = start;
     for (;;) {
         if (!Poll(link, task)) return false;
+        ReportProgress(task, fcsdk_platform::MonotonicSeconds() - start);
         if (task.status == "success") {
             return true;
         }
@@ -235,6 +239,42 @@ bool CFusionComputeOperations::WaitForTask(STaskInfoLib& task, int timeoutMinute
     }
 }
 
+void CFusionComputeOperations::SetProgressCallback(std::function<void(const SWaitProgressLib&)> callback) {
+    progressCallback = std::move(callback);
+}
+
+void CFusionComputeOperations::ReportProgress(const STaskInfoLib& task, time_t elapsedSeconds) {
+    if (!progressCallback) return;
+    SWaitProgressLib progress;
+    progress.urn = task.taskUrn;
+    progress.type = task.type;
+    // A VRM may report any number; the caller is promised a percentage.
+    progress.progress = std::clamp(task.progress, 0, 100);
+    progress.status = task.status;
+    progress.elapsedSeconds = elapsedSeconds;
+    ReportProgress(progress);
+}
+
+void CFusionComputeOperations::ReportProgress(const SBackupResourceInfoLib& resource, time_t elapsedSeconds) {
+    if (!progressCallback) return;
+    SWaitProgressLib progress;
+    progress.urn = !resource.taskUrn.empty() ? resource.taskUrn : resource.urn;
+    progress.status = resource.status;
+    progress.elapsedSeconds = elapsedSeconds;
+    ReportProgress(progress);
+}
+
+void CFusionComputeOperations::ReportProgress(const SWaitProgressLib& progress) {
+    // The callback is the caller's code; an exception from it must not unwind through the wait.
+    try {
+        progressCallback(progress);
+    } catch (const std::exception& e) {
+        debug.Error(__PRETTY_FUNCTION__, "The progress callback threw: %s", e.what());
+    } catch (...) {
+        debug.Error(__PRETTY_FUNCTION__, "The progress callback threw");
+    }
+}
+
 template <typename T>
 bool CFusionComputeOperations::WaitForStatus(T& object, int timeoutMinutes) {
     const std::string link = object.uri;
@@ -242,6 +282,7 @@ bool CFusionComputeOperations::WaitForStatus(T& object, int timeoutMinutes) {
     time_t lastReport = start;
     for (;;) {
         if (!Poll(link, object)) return false;
+        ReportProgress(object, fcsdk_platform::MonotonicSeconds() - start);
         if (object.status == "success") {
             return true;
         }

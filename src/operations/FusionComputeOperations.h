@@ -2,6 +2,7 @@
 #define FCSDK_OPERATIONS_FUSIONCOMPUTEOPERATIONS_H
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -114,6 +115,8 @@ class CFusionComputeOperations : public CFusionComputeErrorHandler {
     /// @return true on "success"; false on "failed" (last error = reasonDes), time-out or a failed poll
     template <typename T>
     bool WaitForStatus(T& object, int timeoutMinutes);
+    /// @brief Sets the function told of every successful poll of a wait; empty turns it off.
+    void SetProgressCallback(std::function<void(const SWaitProgressLib&)> callback);
 
     // ---- VM operations --------------------------------------------------------------------------
 
@@ -270,6 +273,10 @@ class CFusionComputeOperations : public CFusionComputeErrorHandler {
     bool Poll(const std::string& link, T& record);
     /// Records "Cancelled" as the last error; returns false.
     bool FailCancelled();
+    /// Tells the progress callback, if any, what the latest poll of a wait read.
+    void ReportProgress(const STaskInfoLib& task, time_t elapsedSeconds);
+    void ReportProgress(const SBackupResourceInfoLib& resource, time_t elapsedSeconds);
+    void ReportProgress(const SWaitProgressLib& progress);
     json_spirit::mArray BuildDescriptorDisks(const SVMInfoLib& vm, const json_spirit::mObject& body,
                                              const std::map<std::string, std::string>& diskPathMap);
 
@@ -281,6 +288,7 @@ class CFusionComputeOperations : public CFusionComputeErrorHandler {
     STaskInfoLib lastCreation;
     bool lastCreationAccepted = false;
     std::string siteUri;
+    std::function<void(const SWaitProgressLib&)> progressCallback;
 };
 
 }  // namespace FusionComputeSDKWrapper

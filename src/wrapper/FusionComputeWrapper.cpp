@@ -249,6 +249,10 @@ bool CFusionComputeWrapper::SetConnectionOptions(const SConnectionOptionsLib& op
     return true;
 }
 
+void CFusionComputeWrapper::SetProgressCallback(std::function<void(const SWaitProgressLib&)> callback) {
+    operations->SetProgressCallback(std::move(callback));
+}
+
 bool CFusionComputeWrapper::_FailRequest(const std::string& response) {
     operations->SetLastErrorFromFailedRequest(response, connection->GetLastTransportError());
     return _CopyOperationsError();

@@ -3,7 +3,8 @@
 # and dependencies: the runtime package holds only the versioned shared library, the -dev package the
 # headers, linker name, CMake package, pkg-config file and documentation, fcctl and vrmsim their program;
 # the library's users depend on the runtime package at exactly this version, and every package on the
-# system libraries its binaries need.
+# system libraries its binaries need; the Python module package, when built, imports from the unpacked
+# packages alone.
 #   package_test.sh <build dir>
 set -euo pipefail
 build=$1
@@ -72,5 +73,22 @@ depends "$runtime" 'libboost-json1\.81\.0'
 depends libfusioncompute-sdk-wrapper-dev "$runtime \\(= $version\\)"
 depends fcctl "$runtime \\(= $version\\)"
 depends vrmsim 'libssl3'
+
+# The Python module's package, when the tree built the module: the module and its stubs in Debian's
+# directory for /usr, and it imports from the unpacked packages alone.
+if grep -q python_deb "$build/CPackConfig.cmake"; then
+    pydir=usr/lib/python3/dist-packages
+    check python3-fusioncompute "$pydir/$(cd "$build/python" && ls fusioncompute.*.so)
+$pydir/fusioncompute.pyi"
+    depends python3-fusioncompute "$runtime \\(= $version\\)"
+    depends python3-fusioncompute 'python3 \(>= 3\.'
+    root=$work/root
+    for deb in "$work/${runtime}_${version}_"*.deb "$work/python3-fusioncompute_${version}_"*.deb; do
+        dpkg-deb -x "$deb" "$root"
+    done
+    imported=$(cd / && PYTHONPATH="$root/$pydir" python3 -c 'import fusioncompute; print(fusioncompute.__version__)' 2>&1) ||
+        fail "the packaged module does not import: $imported"
+    [ "$imported" = "$version" ] || fail "the packaged module reports version $imported"
+fi
 [ "$status" -eq 0 ] && echo "-- package test passed"
 exit "$status"

@@ -78,12 +78,27 @@ def test_connect_and_list_with_details(connect, vrm):
     assert sum(len(c.vms) for c in clusters) == len(vms)
 
 
-def test_full_then_incremental_backup_reports_exact_extents(connect, vrm):
+def test_full_then_incremental_backup_reports_exact_extents(connect, vrm, monkeypatch):
     wrapper = connect()
     vm = wrapper.get_vm_info(name="vm-0004", flags=fc.VM_PROP_VM_DISK_LIST)
     first, second = vm.disks
 
+    # The waits are reported from the thread that runs the call; a callback that raises does not end them
+    # and its exception goes to sys.unraisablehook.
+    reports, unraisable = [], []
+    monkeypatch.setattr(sys, "unraisablehook", unraisable.append)
+
+    def report(progress):
+        reports.append(progress)
+        raise RuntimeError("ignored")
+
+    wrapper.set_progress_callback(report)
     tokens, full = backup(wrapper, vm, {})
+    wrapper.set_progress_callback(None)
+    assert reports and all(isinstance(r, fc.WaitProgress) for r in reports)
+    assert reports[-1].status == "success" and reports[-1].progress == 100
+    assert any(r.progress == -1 for r in reports)  # the disk accesses: resources report no percentage
+    assert len(unraisable) == len(reports) and isinstance(unraisable[0].exc_value, RuntimeError)
     for disk in vm.disks:
         # The full backup copies what the disk had allocated before tracking began: its used space from
         # block 0 on.

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -159,6 +160,27 @@ TEST_F(FacadeVMTest, PowerOperationsFindTheVMAndSendTheirMode) {
         ASSERT_EQ(lookups.size(), 1u) << c.label;
         EXPECT_EQ(lookups.front().QueryValues("detail"), std::vector<std::string>{"0"}) << c.label;
     }
+}
+
+TEST_F(FacadeVMTest, WaitsReportEveryPollToTheProgressCallback) {
+    std::vector<fc::SWaitProgressLib> reports;
+    wrapper().SetProgressCallback([&](const fc::SWaitProgressLib& report) { reports.push_back(report); });
+    ASSERT_TRUE(wrapper().PowerOnVM("vm-0003", "", "")) << wrapper().GetLastError();
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_THAT(reports[0].urn, ::testing::StartsWith("urn:sites:"));
+    EXPECT_EQ(reports[1].urn, reports[0].urn);
+    EXPECT_EQ(reports[0].type, "StartVmTask");
+    EXPECT_EQ(std::make_tuple(reports[0].status, reports[0].progress, reports[0].elapsedSeconds),
+              std::make_tuple(std::string("running"), 50, int64_t{0}));
+    EXPECT_EQ(std::make_tuple(reports[1].status, reports[1].progress, reports[1].elapsedSeconds),
+              std::make_tuple(std::string("success"), 100, int64_t{5}));
+
+    // A callback that throws is logged and the wait goes on; one that cancels ends the call.
+    wrapper().SetProgressCallback([](const fc::SWaitProgressLib&) { throw std::runtime_error("boom"); });
+    EXPECT_TRUE(wrapper().PowerOnVM("vm-0006", "", "")) << wrapper().GetLastError();
+    wrapper().SetProgressCallback([&](const fc::SWaitProgressLib&) { wrapper().Cancel(); });
+    EXPECT_FALSE(wrapper().PowerOnVM("vm-0009", "", ""));
+    EXPECT_EQ(wrapper().GetLastError(), "Cancelled");
 }
 
 TEST_F(FacadeVMTest, PowerOperationOnAnUnknownVMSendsNothing) {
