@@ -20,10 +20,10 @@ namespace fcsdk_bench {
 namespace bare {
 
 namespace json = boost::json;
-using FusionComputeSDKWrapper::SBaseInfoLib;
-using FusionComputeSDKWrapper::SDiskInfoLib;
-using FusionComputeSDKWrapper::SVMInfoLib;
-using FusionComputeSDKWrapper::SVMNetworkCardInfoLib;
+using SBaseInfoLib = FusionComputeSDKWrapper::SBaseInfoLib;
+using SDiskInfoLib = FusionComputeSDKWrapper::SDiskInfoLib;
+using SVMInfoLib = FusionComputeSDKWrapper::SVMInfoLib;
+using SVMNetworkCardInfoLib = FusionComputeSDKWrapper::SVMNetworkCardInfoLib;
 
 inline std::string Str(const json::object& object, json::string_view key) {
     const json::value* value = object.if_contains(key);
