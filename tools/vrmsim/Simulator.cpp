@@ -46,6 +46,60 @@ const char* CertificateSuffix(CertificateKind kind) {
     }
 }
 
+VmState CopyOf(const Vm& vm) {
+    VmState state;
+    state.urn = vm.urn;
+    state.uri = vm.uri;
+    state.name = vm.name;
+    state.uuid = vm.uuid;
+    state.status = vm.status;
+    state.hostUrn = vm.hostUrn;
+    state.clusterUrn = vm.clusterUrn;
+    state.folderUrn = vm.folderUrn;
+    state.osType = vm.osType;
+    state.guestOSName = vm.guestOSName;
+    state.isTemplate = vm.isTemplate;
+    state.osVersion = vm.osVersion;
+    state.cpuQuantity = vm.cpuQuantity;
+    state.coresPerSocket = vm.coresPerSocket;
+    state.memoryMB = vm.memoryMB;
+    state.volumeUrns = vm.volumeUrns;
+    for (const Nic& nic : vm.nics) {
+        state.nicMacs.push_back(nic.mac);
+        state.nicPortGroupUrns.push_back(nic.portGroupUrn);
+    }
+    for (const auto& entry : vm.snapshots) {
+        state.snapshotUrns.push_back(entry.second.urn);
+        state.snapshotNames.push_back(entry.second.name);
+    }
+    return state;
+}
+
+VolumeState CopyOf(const Volume& volume) {
+    VolumeState state;
+    state.id = volume.id;
+    state.urn = volume.urn;
+    state.uri = volume.uri;
+    state.name = volume.name;
+    state.uuid = volume.uuid;
+    state.datastoreUrn = volume.datastoreUrn;
+    state.vmUrn = volume.vmUrn;
+    state.volCBTCreateTime = volume.volCBTCreateTime;
+    state.quantityGB = volume.quantityGB;
+    state.userUsedSizeMB = volume.userUsedSizeMB;
+    return state;
+}
+
+TaskState CopyOf(const Task& task) {
+    return TaskState{task.urn,       task.uri,       task.type,    task.status,
+                     task.entityUrn, task.reasonDes, task.progress};
+}
+
+template <typename T>
+ObjectState ObjectOf(const T& object, const std::string& parentUrn, int type = 0) {
+    return ObjectState{object.urn, object.uri, object.name, parentUrn, type};
+}
+
 }  // namespace
 
 class SimulatorImpl {
@@ -349,6 +403,115 @@ void Simulator::SetConfig(const RuntimeConfig& config) {
     std::lock_guard<std::mutex> lock(impl_->model.Mutex());
     impl_->config = config;
     if (impl_->config.pageSize <= 0) impl_->config.pageSize = 100;
+}
+
+std::vector<VmState> Simulator::Vms() const {
+    std::lock_guard<std::mutex> lock(impl_->model.Mutex());
+    std::vector<VmState> vms;
+    for (const auto& entry : impl_->model.vms) vms.push_back(CopyOf(entry.second));
+    return vms;
+}
+
+std::optional<VmState> Simulator::FindVm(const std::string& urn) const {
+    std::lock_guard<std::mutex> lock(impl_->model.Mutex());
+    const Vm* vm = impl_->model.FindVm(urn);
+    return vm ? std::optional<VmState>(CopyOf(*vm)) : std::nullopt;
+}
+
+std::vector<VolumeState> Simulator::Volumes() const {
+    std::lock_guard<std::mutex> lock(impl_->model.Mutex());
+    std::vector<VolumeState> volumes;
+    for (const auto& entry : impl_->model.volumes) volumes.push_back(CopyOf(entry.second));
+    return volumes;
+}
+
+std::optional<VolumeState> Simulator::FindVolume(const std::string& urn) const {
+    std::lock_guard<std::mutex> lock(impl_->model.Mutex());
+    const Volume* volume = impl_->model.FindVolume(urn);
+    return volume ? std::optional<VolumeState>(CopyOf(*volume)) : std::nullopt;
+}
+
+std::vector<TaskState> Simulator::Tasks() const {
+    std::lock_guard<std::mutex> lock(impl_->model.Mutex());
+    std::vector<TaskState> tasks;
+    for (const auto& entry : impl_->model.tasks) tasks.push_back(CopyOf(entry.second));
+    return tasks;
+}
+
+std::vector<DiskAccessState> Simulator::DiskAccesses() const {
+    std::lock_guard<std::mutex> lock(impl_->model.Mutex());
+    std::vector<DiskAccessState> accesses;
+    for (const auto& entry : impl_->model.backupResources) {
+        const BackupResource& resource = entry.second;
+        accesses.push_back(
+            DiskAccessState{resource.uri, resource.volumeUrn, resource.status, resource.releaseReads >= 0});
+    }
+    return accesses;
+}
+
+std::vector<ObjectState> Simulator::Objects(const std::string& collection) const {
+    std::lock_guard<std::mutex> lock(impl_->model.Mutex());
+    const Model& model = impl_->model;
+    std::vector<ObjectState> objects;
+    if (collection == "sites") {
+        for (const Site& site : model.sites)
+            objects.push_back(ObjectState{site.urn, site.uri, site.name, "", 0});
+    } else if (collection == "clusters") {
+        for (const auto& entry : model.clusters)
+            objects.push_back(ObjectOf(entry.second, entry.second.parentObjUrn));
+    } else if (collection == "hosts") {
+        for (const auto& entry : model.hosts)
+            objects.push_back(ObjectOf(entry.second, entry.second.clusterUrn));
+    } else if (collection == "datastores") {
+        for (const auto& entry : model.datastores) objects.push_back(ObjectOf(entry.second, ""));
+    } else if (collection == "storageUnits") {
+        for (const auto& entry : model.storageUnits) objects.push_back(ObjectOf(entry.second, ""));
+    } else if (collection == "folders") {
+        for (const auto& entry : model.folders) {
+            objects.push_back(ObjectOf(entry.second, entry.second.parentObjUrn, entry.second.type));
+        }
+    } else if (collection == "dvSwitches") {
+        for (const auto& entry : model.dvSwitches) objects.push_back(ObjectOf(entry.second, ""));
+    } else if (collection == "portGroups") {
+        for (const auto& dvSwitch : model.dvSwitches) {
+            for (const auto& entry : dvSwitch.second.portGroups) {
+                objects.push_back(ObjectOf(entry.second, dvSwitch.second.urn));
+            }
+        }
+    }
+    return objects;
+}
+
+StateCounts Simulator::Counts() const {
+    std::lock_guard<std::mutex> lock(impl_->model.Mutex());
+    const Model& model = impl_->model;
+    return StateCounts{model.vms.size(), model.volumes.size(), model.tasks.size(),
+                       model.backupResources.size(), model.cbt.size()};
+}
+
+bool Simulator::RenameVm(const std::string& urn, const std::string& name) {
+    std::lock_guard<std::mutex> lock(impl_->model.Mutex());
+    Vm* vm = impl_->model.FindVm(urn);
+    if (vm) vm->name = name;
+    return vm != nullptr;
+}
+
+bool Simulator::ShapeVolume(const std::string& urn, int quantityGB, std::int64_t usedMB) {
+    std::lock_guard<std::mutex> lock(impl_->model.Mutex());
+    Volume* volume = impl_->model.FindVolume(urn);
+    if (volume) {
+        volume->quantityGB = quantityGB;
+        volume->userUsedSizeMB = usedMB;
+    }
+    return volume != nullptr;
+}
+
+TaskState Simulator::StartTask(const std::string& type, const std::string& entityUrn, int pollsToFinish,
+                               bool fail) {
+    std::lock_guard<std::mutex> lock(impl_->model.Mutex());
+    Task& task = impl_->model.StartTask(type, entityUrn, UrnToUri(entityUrn), impl_->Now(), pollsToFinish);
+    task.fail = fail;
+    return CopyOf(task);
 }
 
 Model& Simulator::model() {

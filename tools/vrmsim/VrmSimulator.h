@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -164,6 +165,57 @@ struct RuntimeConfig {
     bool folderScopeHidesTemplateFlag = true;
 };
 
+/// @brief A copy of one VM or template of the simulated inventory (see Simulator::Vms).
+struct VmState {
+    std::string urn, uri, name, uuid, status, hostUrn, clusterUrn, folderUrn, osType, guestOSName;
+    bool isTemplate = false;
+    int osVersion = 0, cpuQuantity = 0, coresPerSocket = 0;
+    std::int64_t memoryMB = 0;
+    std::vector<std::string> volumeUrns;        ///< attached volumes in slot order
+    std::vector<std::string> nicMacs;           ///< MAC address of each network card
+    std::vector<std::string> nicPortGroupUrns;  ///< port group of each network card
+    std::vector<std::string> snapshotUrns;      ///< snapshots in the order of their ids
+    std::vector<std::string> snapshotNames;     ///< their names
+};
+
+/// @brief A copy of one volume (see Simulator::Volumes).
+struct VolumeState {
+    long id = 0;  ///< the number of /_sim/volumes/<id>/...
+    std::string urn, uri, name, uuid, datastoreUrn;
+    std::string vmUrn;             ///< empty when attached to no VM
+    std::string volCBTCreateTime;  ///< empty while changed-block tracking is off
+    int quantityGB = 0;
+    std::int64_t userUsedSizeMB = 0;
+};
+
+/// @brief A copy of one task (see Simulator::Tasks).
+struct TaskState {
+    std::string urn, uri, type, status, entityUrn, reasonDes;
+    int progress = 0;
+};
+
+/// @brief A copy of one disk access, a backup resource of a volume (see Simulator::DiskAccesses).
+struct DiskAccessState {
+    std::string uri, volumeUrn, status;
+    bool released = false;  ///< given back; still found by a few reads
+};
+
+/// @brief Name, address and place of one object of another collection (see Simulator::Objects).
+struct ObjectState {
+    std::string urn, uri, name;
+    std::string parentUrn;  ///< clusters and folders: the parent; hosts: the cluster; port groups: the switch
+    int type = 0;           ///< folders: 0 cluster folder, 1 VM folder
+};
+
+/// @brief How many objects of each kind the simulator holds.
+struct StateCounts {
+    std::size_t vms = 0;                    ///< VMs and templates
+    std::size_t volumes = 0;                ///< attached or not
+    std::size_t tasks = 0;                  ///< started since the seed
+    std::size_t diskAccesses = 0;           ///< backup resources, released ones included
+    std::size_t changedBlockHistories = 0;  ///< volumes whose changed blocks are tracked
+};
+
 class SimulatorImpl;
 
 /// @brief The simulator: model, router and HTTPS server. Thread-safe; Stop (or destruction) joins
@@ -243,8 +295,62 @@ class Simulator {
     /// @param config the new settings
     void SetConfig(const RuntimeConfig& config);
 
-    /// @brief The model, for tests that set up or inspect state directly. Hold
-    /// `std::lock_guard<std::mutex> lock(sim.model().Mutex());` while touching it.
+    // ---- Read-only copies of the state, for tests that check what requests changed ----
+
+    /// @brief The VMs and templates in the order of the VM list.
+    /// @return copies
+    std::vector<VmState> Vms() const;
+    /// @brief One VM or template.
+    /// @param urn its URN
+    /// @return a copy, or nothing when there is none
+    std::optional<VmState> FindVm(const std::string& urn) const;
+    /// @brief The volumes in the order of their ids.
+    /// @return copies
+    std::vector<VolumeState> Volumes() const;
+    /// @brief One volume.
+    /// @param urn its URN
+    /// @return a copy, or nothing when there is none
+    std::optional<VolumeState> FindVolume(const std::string& urn) const;
+    /// @brief The tasks in the order of their ids.
+    /// @return copies
+    std::vector<TaskState> Tasks() const;
+    /// @brief The disk accesses (backup resources) by URI.
+    /// @return copies
+    std::vector<DiskAccessState> DiskAccesses() const;
+    /// @brief The objects of one collection in the order of their ids.
+    /// @param collection "sites", "clusters", "hosts", "datastores", "storageUnits", "folders", "dvSwitches"
+    /// or "portGroups" (of every switch)
+    /// @return copies; empty for an unknown collection
+    std::vector<ObjectState> Objects(const std::string& collection) const;
+    /// @brief How many objects of each kind there are.
+    /// @return the counts
+    StateCounts Counts() const;
+
+    // ---- Set-up steps no VRM request can take ----
+
+    /// @brief Renames a VM or template.
+    /// @param urn its URN
+    /// @param name the new name
+    /// @return false when there is no such VM
+    bool RenameVm(const std::string& urn, const std::string& name);
+    /// @brief Changes a volume's size and used space (which decide its changed-block bitmap).
+    /// @param urn its URN
+    /// @param quantityGB size
+    /// @param usedMB used space
+    /// @return false when there is no such volume
+    bool ShapeVolume(const std::string& urn, int quantityGB, std::int64_t usedMB);
+    /// @brief Starts a task of a kind no request of the simulator starts; polls move it on.
+    /// @param type the task type
+    /// @param entityUrn the object it works on (its URI follows from the URN)
+    /// @param pollsToFinish polls until it ends (0: ended at once)
+    /// @param fail end as "failed" instead of "success" (a task that ends by polls)
+    /// @return a copy of the started task
+    TaskState StartTask(const std::string& type, const std::string& entityUrn, int pollsToFinish,
+                        bool fail = false);
+
+    /// @brief The model itself, for code built with vrmsim's internal headers (the benchmarks). Hold
+    /// `std::lock_guard<std::mutex> lock(sim.model().Mutex());` while touching it. Tests use the copies
+    /// and set-up steps above instead.
     /// @return the model
     Model& model();
 
