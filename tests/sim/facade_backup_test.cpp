@@ -19,7 +19,6 @@
 
 #include "FacadeSimFixture.h"
 #include "LogCapture.h"
-#include "Model.h"
 
 namespace {
 
@@ -465,10 +464,7 @@ TEST_F(FacadeBackupTest, CancelDuringTheSnapshotTaskWaitEndsTheCallAndDeletesThe
                 ::testing::StartsWith("Cancelled; the new snapshot " + snapshot.urn + " was deleted again"));
     ASSERT_FALSE(snapshot.urn.empty()) << "the record names what the VRM created";
     EXPECT_EQ(Sent("DELETE", snapshot.uri).size(), 1u);
-    {
-        std::lock_guard<std::mutex> lock(server().sim().model().Mutex());
-        EXPECT_EQ(server().sim().model().FindVm(vm_.urn)->snapshots.size(), snapshotsBefore);
-    }
+    EXPECT_EQ(server().sim().FindVm(vm_.urn)->snapshotUrns.size(), snapshotsBefore);
     // The cancel ended that call only.
     SVMInfoLib again;
     EXPECT_TRUE(wrapper().GetVMInfo("", vm_.urn, "", again, fc::MIN_VM_PROPS)) << wrapper().GetLastError();
@@ -673,8 +669,7 @@ class FacadeBackupFlowTest : public fcsdk_test::FacadeSimTest {
     void SetUp() override {
         FacadeSimTest::SetUp();
         // A released resource is still readable twice, as a busy VRM shows it.
-        std::lock_guard<std::mutex> lock(server().sim().model().Mutex());
-        server().sim().model().backupSettings.releaseReads = 2;
+        Control("PUT", "/_sim/backup", R"({"releaseReads": 2})");
     }
 
     static std::string VolumeId(const std::string& urn) { return urn.substr(urn.rfind(':') + 1); }

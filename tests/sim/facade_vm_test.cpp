@@ -18,7 +18,6 @@
 
 #include "FacadeSimFixture.h"
 #include "LogCapture.h"
-#include "Model.h"
 
 namespace {
 
@@ -749,10 +748,9 @@ class FacadeUndoTest : public FacadeVMTest, public ::testing::WithParamInterface
 
     // What exists on the simulator that a creation could add to.
     std::tuple<size_t, size_t, size_t> Objects() {
-        vrmsim::Model& model = server().sim().model();
-        std::lock_guard<std::mutex> lock(model.Mutex());
-        const vrmsim::Vm* vm = model.FindVm(vm_.urn);
-        return {vm != nullptr ? vm->snapshots.size() : 0, model.volumes.size(), model.vms.size()};
+        const std::optional<vrmsim::VmState> vm = server().sim().FindVm(vm_.urn);
+        const vrmsim::StateCounts counts = server().sim().Counts();
+        return {vm ? vm->snapshotUrns.size() : 0, counts.volumes, counts.vms};
     }
 
     // Runs the creation; returns its result.
@@ -810,12 +808,9 @@ TEST_P(FacadeUndoTest, NothingRemainsOnTheVrmAndTheErrorSaysWhatWasUndone) {
         }
         case Break::TimedOut: {
             // Still running when the wait of a minute gives up; ends while the undo waits for it.
-            vrmsim::OutcomeRule rule;
-            rule.method = "POST";
-            rule.path = CreationPath(kind);
-            rule.polls = 20;
-            std::lock_guard<std::mutex> lock(server().sim().model().Mutex());
-            server().sim().model().outcomeRules.push_back(rule);
+            Control("POST", "/_sim/outcomes",
+                    boost::json::serialize(boost::json::object{
+                        {"method", "POST"}, {"path", CreationPath(kind)}, {"polls", 20}}));
             break;
         }
         case Break::ReadBackFails:

@@ -24,7 +24,6 @@
 #include "FakeClock.h"
 #include "FusionComputeWrapper.h"
 #include "LogCapture.h"
-#include "Model.h"
 #include "SimServer.h"
 #include "VrmSimulator.h"
 #include "WrapperTestPeer.h"
@@ -32,6 +31,7 @@
 namespace {
 
 namespace fc = FusionComputeSDKWrapper;
+using fcsdk_test::UriOf;
 
 // ------------------------------------------------------------------------------------------------------
 // Faults (the columns)
@@ -154,18 +154,9 @@ Operation Named(const char* name, const char* family) {
 // The URNs of the simulator's VMs and templates, sorted.
 std::vector<std::string> HeldVms(fcsdk_test::SimServer& server) {
     std::vector<std::string> urns;
-    std::lock_guard<std::mutex> lock(server.sim().model().Mutex());
-    for (const auto& entry : server.sim().model().vms) urns.push_back(entry.second.urn);
+    for (const vrmsim::VmState& vm : server.sim().Vms()) urns.push_back(vm.urn);
     std::sort(urns.begin(), urns.end());
     return urns;
-}
-
-std::string UriOf(const std::string& urn) {
-    std::string uri = "/service/" + urn.substr(4);
-    for (char& c : uri) {
-        if (c == ':') c = '/';
-    }
-    return uri;
 }
 
 bool PrepareVm(Cell& cell) {
@@ -544,17 +535,15 @@ const char* ColumnName(Column column) {
 
 void AddOutcomeRule(fcsdk_test::SimServer& server, const std::string& target, const Target& where, bool fail,
                     bool never) {
-    vrmsim::OutcomeRule rule;
-    rule.target = target;
-    rule.method = where.method;
-    rule.path = where.path;
-    rule.count = -1;
-    rule.fail = fail;
-    rule.never = never;
-    rule.reason = "10300999";
-    rule.reasonDes = kTaskReason;
-    std::lock_guard<std::mutex> lock(server.sim().model().Mutex());
-    server.sim().model().outcomeRules.push_back(rule);
+    server.Control("POST", "/_sim/outcomes",
+                   boost::json::serialize(boost::json::object{{"target", target},
+                                                              {"method", where.method},
+                                                              {"path", where.path},
+                                                              {"count", -1},
+                                                              {"fail", fail},
+                                                              {"never", never},
+                                                              {"reason", "10300999"},
+                                                              {"reasonDes", kTaskReason}}));
 }
 
 vrmsim::Fault FaultAt(vrmsim::FaultKind kind, const Target& where) {
@@ -569,9 +558,8 @@ vrmsim::Fault FaultAt(vrmsim::FaultKind kind, const Target& where) {
 // The backup resources that exist on the simulator and were never given back.
 std::vector<std::string> HeldResources(fcsdk_test::SimServer& server) {
     std::vector<std::string> held;
-    std::lock_guard<std::mutex> lock(server.sim().model().Mutex());
-    for (const auto& entry : server.sim().model().backupResources) {
-        if (entry.second.releaseReads < 0) held.push_back(entry.first);
+    for (const vrmsim::DiskAccessState& access : server.sim().DiskAccesses()) {
+        if (!access.released) held.push_back(access.uri);
     }
     return held;
 }
@@ -579,9 +567,8 @@ std::vector<std::string> HeldResources(fcsdk_test::SimServer& server) {
 // Volumes that are attached to no VM (the seeded inventory has none).
 std::vector<std::string> LooseVolumes(fcsdk_test::SimServer& server) {
     std::vector<std::string> loose;
-    std::lock_guard<std::mutex> lock(server.sim().model().Mutex());
-    for (const auto& entry : server.sim().model().volumes) {
-        if (entry.second.vmUrn.empty()) loose.push_back(entry.second.name + " " + entry.second.urn);
+    for (const vrmsim::VolumeState& volume : server.sim().Volumes()) {
+        if (volume.vmUrn.empty()) loose.push_back(volume.name + " " + volume.urn);
     }
     return loose;
 }
@@ -650,8 +637,8 @@ void FaultMatrix::RunCell(const Operation& op, Column column, fcsdk_test::SimSer
     if (column == Column::OddCbtPages) {
         ASSERT_TRUE(op.run(cell)) << wrapper.GetLastError();
         wholeBytePagesBitmap = cell.bitmap;
-        std::lock_guard<std::mutex> lock(server.sim().model().Mutex());
-        server.sim().model().backupSettings.maxBlocksPerPage = kOddBlocksPerPage;
+        server.Control("PUT", "/_sim/backup",
+                       boost::json::serialize(boost::json::object{{"maxBlocksPerPage", kOddBlocksPerPage}}));
     }
     server.ClearRequests();
 

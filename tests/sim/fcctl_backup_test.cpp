@@ -1,7 +1,6 @@
 // `fcctl backup` against vrmsim's own backup side (no scripted answers): a full backup, blocks written
 // through the simulator's control endpoint, and an incremental backup that reports exactly those blocks.
 
-#include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -17,7 +16,6 @@
 #include <thread>
 
 #include "FcctlRunner.h"
-#include "Model.h"
 #include "SimServer.h"
 
 namespace {
@@ -30,11 +28,7 @@ class FcctlRealBackupTest : public fcsdk_test::SimTest {
     void SetUp() override {
         SimTest::SetUp();
         // Tasks and backup resources finish at their first poll: the child process sleeps for real.
-        std::lock_guard<std::mutex> lock(server().sim().model().Mutex());
-        vrmsim::BackupSettings& settings = server().sim().model().backupSettings;
-        settings.taskPolls = 0;
-        settings.resourcePolls = 0;
-        settings.releaseReads = 0;
+        Control("PUT", "/_sim/backup", R"({"taskPolls": 0, "resourcePolls": 0, "releaseReads": 0})");
         dir_ = (std::filesystem::temp_directory_path() / ("fcctl-backup-" + std::to_string(::getpid())))
                    .string();
         std::filesystem::create_directories(dir_);
@@ -60,42 +54,6 @@ class FcctlRealBackupTest : public fcsdk_test::SimTest {
         boost::system::error_code ec;
         json::value value = json::parse(result.out, ec);
         EXPECT_FALSE(ec) << result.out;
-        return value;
-    }
-
-    static std::size_t Collect(char* data, std::size_t size, std::size_t count, void* sink) {
-        static_cast<std::string*>(sink)->append(data, size * count);
-        return size * count;
-    }
-
-    // A request to the simulator's control side over TLS, as any client would send it.
-    json::value Control(const std::string& method, const std::string& path, const std::string& body = "") {
-        CURL* curl = curl_easy_init();
-        const std::string url = "https://" + server().host() + ":7443" + path;
-        curl_slist* connectTo = curl_slist_append(
-            nullptr, (server().host() + ":7443:127.0.0.1:" + std::to_string(server().port())).c_str());
-        curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/json");
-        std::string answer;
-        const std::string ca = server().caFile();
-        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(curl, CURLOPT_CONNECT_TO, connectTo);
-        curl_easy_setopt(curl, CURLOPT_CAINFO, ca.c_str());
-        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
-        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-        if (!body.empty()) curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Collect);
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
-        const CURLcode code = curl_easy_perform(curl);
-        long status = 0;
-        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-        curl_slist_free_all(headers);
-        curl_slist_free_all(connectTo);
-        curl_easy_cleanup(curl);
-        EXPECT_EQ(code, CURLE_OK) << curl_easy_strerror(code);
-        EXPECT_EQ(status, 200) << answer;
-        boost::system::error_code ec;
-        json::value value = json::parse(answer, ec);
-        EXPECT_FALSE(ec) << answer;
         return value;
     }
 
@@ -189,18 +147,13 @@ TEST_F(FcctlRealBackupTest, SigintCancelsTheBackupAndLeavesNothingBehind) {
 
     EXPECT_EQ(result.exitCode, 130) << result.err;
     EXPECT_NE(result.err.find("interrupted by SIGINT"), std::string::npos) << result.err;
-    {
-        std::lock_guard<std::mutex> lock(server().sim().model().Mutex());
-        vrmsim::Model& model = server().sim().model();
-        for (const auto& vm : model.vms) {
-            for (const auto& snapshot : vm.second.snapshots) {
-                EXPECT_NE(snapshot.second.name.rfind("fcctl-backup-", 0), 0u)
-                    << "backup snapshot left on " << vm.second.name;
-            }
+    for (const vrmsim::VmState& vm : server().sim().Vms()) {
+        for (const std::string& snapshot : vm.snapshotNames) {
+            EXPECT_NE(snapshot.rfind("fcctl-backup-", 0), 0u) << "backup snapshot left on " << vm.name;
         }
-        for (const auto& resource : model.backupResources) {
-            EXPECT_GE(resource.second.releaseReads, 0) << "disk access left open: " << resource.first;
-        }
+    }
+    for (const vrmsim::DiskAccessState& access : server().sim().DiskAccesses()) {
+        EXPECT_TRUE(access.released) << "disk access left open: " << access.uri;
     }
     // The state file is as the last complete backup left it, and the session was given back.
     std::ifstream after(state);

@@ -14,7 +14,6 @@
 
 #include "BackupState.h"
 #include "FcctlRunner.h"
-#include "Model.h"
 #include "SimServer.h"
 
 namespace {
@@ -627,14 +626,11 @@ TEST_F(FcctlManageTest, NicAddSendsTheCard) {
 TEST_F(FcctlManageTest, DiskModifyKeepsTheModesNotGiven) {
     // A non-persistent volume renamed without naming its modes must stay non-persistent.
     const std::string volume(vm_.at("disks").at(1).at("urn").as_string());
-    std::string volumeUri;
-    {
-        std::lock_guard<std::mutex> lock(server().sim().model().Mutex());
-        vrmsim::Volume* found = server().sim().model().FindVolume(volume);
-        ASSERT_NE(found, nullptr);
-        found->persistentDisk = false;
-        volumeUri = found->uri;
-    }
+    const std::optional<vrmsim::VolumeState> found = server().sim().FindVolume(volume);
+    ASSERT_TRUE(found.has_value());
+    const std::string volumeUri = found->uri;
+    // Every VM read shows its disks non-persistent.
+    server().Patch(server().siteUri() + "/vms", json::object{{"persistentDisk", false}});
     Answer("PUT", volumeUri, "{}");
     const FcctlResult result = Run({"disk", "modify", "--urn", volume, "--name", "renamed-disk"});
     EXPECT_EXIT_CODE(result, 0);

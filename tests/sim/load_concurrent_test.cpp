@@ -21,7 +21,6 @@
 #include <vector>
 
 #include "FusionComputeWrapper.h"
-#include "Model.h"
 #include "SimServer.h"
 #include "platform/ObSleep.h"
 
@@ -236,13 +235,10 @@ TEST(LoadConcurrent, SixteenWrappersReadInventoryAndBackUpForABoundedTime) {
         EXPECT_GT(tally.rounds, 0) << "thread " << t << " finished no round";
     }
     const vrmsim::Stats stats = server.Stats();
-    size_t simTasks = 0;  // the simulator keeps every finished task: part of the process's growth
-    size_t simResources = 0;
-    {
-        std::lock_guard<std::mutex> lock(server.sim().model().Mutex());
-        simTasks = server.sim().model().tasks.size();
-        simResources = server.sim().model().backupResources.size();
-    }
+    const vrmsim::StateCounts counts = server.sim().Counts();
+    // The simulator keeps every finished task: part of the process's growth.
+    const size_t simTasks = counts.tasks;
+    const size_t simResources = counts.diskAccesses;
     std::printf(
         "LOAD-RESULT threads=%d seconds=%.1f rounds=%ld backups=%ld calls=%ld requests=%llu "
         "tls_connections=%llu failures=%ld injected_faults=%llu sim_tasks=%zu sim_resources=%zu "

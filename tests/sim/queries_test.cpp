@@ -15,7 +15,6 @@
 #include "FusionComputeErrorState.h"
 #include "FusionComputeRecords.h"
 #include "LogCapture.h"
-#include "Model.h"
 #include "SimServer.h"
 #include "connection/FusionComputeConnection.h"
 #include "parser/FusionComputeParser.h"
@@ -25,7 +24,6 @@ namespace FusionComputeSDKWrapper {
 namespace {
 
 using fcsdk_test::LogCapture;
-using fcsdk_test::SimServer;
 
 constexpr int kListedVms = 250;  // VMs and templates together: what GET .../vms lists
 
@@ -61,32 +59,25 @@ std::string ExpectedEncoding(const std::string& text) {
 const char kSearchFunction[] = "bool FusionComputeSDKWrapper::CFusionComputeQueries::GetOneObjectFromLink(";
 const char kVmInstance[] = "T = FusionComputeSDKWrapper::SVMInfoLib";
 
-class QueriesTest : public ::testing::Test {
+class QueriesTest : public fcsdk_test::SimTest {
   protected:
     static void SetUpTestSuite() {
         vrmsim::Options options;
         options.inventory.vms = kListedVms - 2;
         options.inventory.templates = 2;
         options.inventory.storageResources = 120;  // more than one page of storage resources
-        server_ = new SimServer(options);
-    }
-    static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
+        StartServer(options);
     }
 
     void SetUp() override {
-        ASSERT_TRUE(server_->ok()) << server_->error();
-        server_->Reset();
+        SimTest::SetUp();
         std::string versions;
-        ASSERT_TRUE(connection.connect(server_->host(), server_->user(), server_->password(), versions));
-        ASSERT_TRUE(connection.login(server_->user(), server_->password(), "v6.3", ""));
-        server_->ClearRequests();
-        site.urn = server_->siteUrn();
-        site.uri = server_->siteUri();
+        ASSERT_TRUE(connection.connect(server().host(), server().user(), server().password(), versions));
+        ASSERT_TRUE(connection.login(server().user(), server().password(), "v6.3", ""));
+        server().ClearRequests();
+        site.urn = server().siteUrn();
+        site.uri = server().siteUri();
     }
-
-    SimServer& server() { return *server_; }
 
     /// Targets (path and query as sent) of the recorded requests, oldest first.
     std::vector<std::string> Targets() {
@@ -96,63 +87,36 @@ class QueriesTest : public ::testing::Test {
         return targets;
     }
 
-    /// Runs `change` on the simulator's model under its lock.
-    void WithModel(const std::function<void(vrmsim::Model&)>& change) {
-        vrmsim::Model& model = server().sim().model();
-        std::lock_guard<std::mutex> lock(model.Mutex());
-        change(model);
-    }
-
     /// Renames the VMs (templates skipped) in the order of the VRM's list, first to last.
-    void RenameVms(const std::vector<std::string>& names) {
-        WithModel([&](vrmsim::Model& model) {
-            size_t next = 0;
-            for (auto& entry : model.vms) {
-                if (next == names.size()) break;
-                if (!entry.second.isTemplate) entry.second.name = names[next++];
-            }
-        });
+    static void RenameVms(const std::vector<std::string>& names) {
+        size_t next = 0;
+        for (const vrmsim::VmState& vm : server().sim().Vms()) {
+            if (next == names.size()) break;
+            if (!vm.isTemplate) server().sim().RenameVm(vm.urn, names[next++]);
+        }
     }
 
-    /// A copy of the n-th VM of the model (templates skipped).
-    vrmsim::Vm ModelVm(size_t index) {
-        vrmsim::Vm found;
-        WithModel([&](vrmsim::Model& model) {
-            size_t next = 0;
-            for (auto& entry : model.vms) {
-                if (entry.second.isTemplate) continue;
-                if (next++ == index) {
-                    found = entry.second;
-                    return;
-                }
-            }
-        });
-        return found;
+    /// A copy of the n-th VM of the simulator (templates skipped).
+    static vrmsim::VmState ModelVm(size_t index) {
+        size_t next = 0;
+        for (const vrmsim::VmState& vm : server().sim().Vms()) {
+            if (!vm.isTemplate && next++ == index) return vm;
+        }
+        return vrmsim::VmState();
     }
 
     /// The next `count` GETs of `path` (with `queryPart` in their query) are answered with `body`.
-    void AnswerWith(const std::string& path, const std::string& queryPart, const std::string& body,
-                    int count = 1) {
-        vrmsim::Fault fault;
-        fault.kind = vrmsim::FaultKind::Body;
-        fault.method = "GET";
-        fault.path = path;
-        fault.query = queryPart;
-        fault.status = 200;
-        fault.body = body;
-        fault.count = count;
-        server().AddFault(fault);
+    static void AnswerWith(const std::string& path, const std::string& queryPart, const std::string& body,
+                           int count = 1) {
+        server().Answer("GET", path, body, count, queryPart);
     }
 
-    static SimServer* server_;
     CFusionComputeConnection connection;
     CFusionComputeParser parser;
     CFusionComputeErrorState state;
     CFusionComputeQueries queries{&connection, &parser, &state};
     SSiteInfoLib site;
 };
-
-SimServer* QueriesTest::server_ = nullptr;
 
 // ---- Paging ----------------------------------------------------------------------------------------
 
@@ -299,7 +263,7 @@ TEST_F(QueriesTest, SeveralResultsWithoutTheNameFailAndListTheNames) {
 
 TEST_F(QueriesTest, SearchWithoutNameRefusesSeveralResults) {
     LogCapture log(0);
-    const vrmsim::Vm first = ModelVm(0);
+    const vrmsim::VmState first = ModelVm(0);
     AnswerWith(site.uri + "/vms", "uuid=",
                R"({"total": 2, "vms": [{"name": "a", "urn": "urn:sites:1:vms:i-1"},)"
                R"( {"name": "b", "urn": "urn:sites:1:vms:i-2"}]})");
@@ -334,7 +298,7 @@ TEST_F(QueriesTest, EmptyAnswerIsAnEmptyListButAFailedSearch) {
 }
 
 TEST_F(QueriesTest, IdentifierSearchesAcceptTheirResultWhateverItsName) {
-    const vrmsim::Vm first = ModelVm(0);
+    const vrmsim::VmState first = ModelVm(0);
     SVMInfoLib vm;
     ASSERT_TRUE(queries.GetVMInfo(site, "some other name", first.urn, "", vm, MIN_VM_PROPS));
     EXPECT_EQ(vm.urn, first.urn);
@@ -347,10 +311,9 @@ TEST_F(QueriesTest, IdentifierSearchesAcceptTheirResultWhateverItsName) {
 
 TEST_F(QueriesTest, ClusterSearchPrefersTheUrnOverTheName) {
     SClusterInfoLib wanted;
-    WithModel([&](vrmsim::Model& model) {
-        wanted.urn = model.clusters.begin()->second.urn;
-        wanted.name = model.clusters.begin()->second.name;
-    });
+    const vrmsim::ObjectState firstCluster = server().sim().Objects("clusters").at(0);
+    wanted.urn = firstCluster.urn;
+    wanted.name = firstCluster.name;
     SClusterInfoLib cluster;
     ASSERT_TRUE(queries.GetClusterInfo(site, "not-its-name", wanted.urn, cluster, 0));
     EXPECT_EQ(cluster.name, wanted.name);
@@ -440,22 +403,22 @@ TEST_F(QueriesTest, NamesAreEncodedAndFoundAgain) {
 }
 
 TEST_F(QueriesTest, UrnsUuidsAndMacsGoInUnencoded) {
-    const vrmsim::Vm first = ModelVm(0);
-    ASSERT_FALSE(first.nics.empty());
+    const vrmsim::VmState first = ModelVm(0);
+    ASSERT_FALSE(first.nicMacs.empty());
     SVMInfoLib vm;
     ASSERT_TRUE(queries.GetVMInfo(site, "", first.urn, "", vm, VM_PROP_VM_SNAPSHOT_LIST));
     ASSERT_TRUE(queries.GetVMInfo(site, "", "", first.uuid, vm, VM_PROP_VM_SNAPSHOT_LIST));
     std::vector<SVMInfoLib> vms;
-    ASSERT_TRUE(queries.GetVMInfoListForMACAddress(site, first.nics[0].mac, vms, VM_PROP_VM_SNAPSHOT_LIST));
+    ASSERT_TRUE(queries.GetVMInfoListForMACAddress(site, first.nicMacs[0], vms, VM_PROP_VM_SNAPSHOT_LIST));
     ASSERT_EQ(vms.size(), 1u);
     EXPECT_EQ(vms[0].urn, first.urn);
     const auto requests = server().Requests();
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_EQ(requests[0].query, "vmurns=" + first.urn);
     EXPECT_EQ(requests[1].query, "uuid=" + first.uuid);
-    EXPECT_EQ(requests[2].query, "mac=" + first.nics[0].mac);
+    EXPECT_EQ(requests[2].query, "mac=" + first.nicMacs[0]);
     EXPECT_NE(first.urn.find(':'), std::string::npos);
-    EXPECT_NE(first.nics[0].mac.find(':'), std::string::npos);
+    EXPECT_NE(first.nicMacs[0].find(':'), std::string::npos);
 }
 
 // ---- Detail levels -----------------------------------------------------------------------------------
@@ -646,7 +609,7 @@ TEST_F(QueriesTest, UnreadableObjectAnswerNamesTheRequest) {
 
 struct Inventory {
     std::string siteName;
-    vrmsim::Vm vm;
+    vrmsim::VmState vm;
     std::string clusterUrn, clusterName, hostUrn, hostName, datastoreName, folderUrn, clusterFolderUrn;
     std::string switchUri, switchUrn, portGroupUri, snapshotUrn, volumeUrn, taskUrn, taskUri;
 };
@@ -654,31 +617,29 @@ struct Inventory {
 TEST_F(QueriesTest, EveryQuerySendsItsExactRequest) {
     Inventory inv;
     inv.vm = ModelVm(0);
-    WithModel([&](vrmsim::Model& model) {
-        inv.siteName = model.site().name;
-        inv.clusterUrn = model.clusters.begin()->second.urn;
-        inv.clusterName = model.clusters.begin()->second.name;
-        inv.hostUrn = model.hosts.begin()->second.urn;
-        inv.hostName = model.hosts.begin()->second.name;
-        inv.datastoreName = model.datastores.begin()->second.name;
-        for (const auto& folder : model.folders) {
-            if (folder.second.type == 1 && inv.folderUrn.empty()) inv.folderUrn = folder.second.urn;
-            if (folder.second.type == 0 && inv.clusterFolderUrn.empty())
-                inv.clusterFolderUrn = folder.second.urn;
-        }
-        const vrmsim::DvSwitch& dvs = model.dvSwitches.begin()->second;
-        inv.switchUri = dvs.uri;
-        inv.switchUrn = dvs.urn;
-        inv.portGroupUri = dvs.portGroups.begin()->second.uri;
-        const vrmsim::Vm& vm = model.vms.at(inv.vm.number);
-        if (!vm.snapshots.empty()) inv.snapshotUrn = vm.snapshots.begin()->second.urn;
-        inv.volumeUrn = vm.volumeUrns.front();
-        vrmsim::Task& task = model.StartTask("test", vm.urn, vm.uri, 0);
-        inv.taskUrn = task.urn;
-        inv.taskUri = task.uri;
-    });
+    vrmsim::Simulator& sim = server().sim();
+    inv.siteName = sim.Objects("sites").at(0).name;
+    const vrmsim::ObjectState cluster0 = sim.Objects("clusters").at(0), host0 = sim.Objects("hosts").at(0);
+    inv.clusterUrn = cluster0.urn;
+    inv.clusterName = cluster0.name;
+    inv.hostUrn = host0.urn;
+    inv.hostName = host0.name;
+    inv.datastoreName = sim.Objects("datastores").at(0).name;
+    for (const vrmsim::ObjectState& folder : sim.Objects("folders")) {
+        if (folder.type == 1 && inv.folderUrn.empty()) inv.folderUrn = folder.urn;
+        if (folder.type == 0 && inv.clusterFolderUrn.empty()) inv.clusterFolderUrn = folder.urn;
+    }
+    const vrmsim::ObjectState dvs = sim.Objects("dvSwitches").at(0);
+    inv.switchUri = dvs.uri;
+    inv.switchUrn = dvs.urn;
+    inv.portGroupUri = sim.Objects("portGroups").at(0).uri;
+    if (!inv.vm.snapshotUrns.empty()) inv.snapshotUrn = inv.vm.snapshotUrns.front();
+    inv.volumeUrn = inv.vm.volumeUrns.front();
+    const vrmsim::TaskState started = sim.StartTask("test", inv.vm.urn, 2);
+    inv.taskUrn = started.urn;
+    inv.taskUri = started.uri;
     ASSERT_FALSE(inv.snapshotUrn.empty()) << "the first VM is seeded with snapshots";
-    ASSERT_FALSE(inv.vm.nics.empty());
+    ASSERT_FALSE(inv.vm.nicMacs.empty());
     const std::string s = site.uri;
     SHostInfoLib host;
     host.urn = inv.hostUrn;
@@ -717,11 +678,11 @@ TEST_F(QueriesTest, EveryQuerySendsItsExactRequest) {
     SPortGroupInfoLib portGroup;
     portGroup.uri = inv.portGroupUri;
     SBaseInfoLib nicPortGroup;
-    nicPortGroup.urn = inv.vm.nics[0].portGroupUrn;
+    nicPortGroup.urn = inv.vm.nicPortGroupUrns[0];
     STaskInfoLib task;
     task.taskUrn = inv.taskUrn;
     SBackupResourceInfoLib resource;
-    resource.uri = vrmsim::UrnToUri(inv.volumeUrn) + "/backupresources/4242";
+    resource.uri = fcsdk_test::UriOf(inv.volumeUrn) + "/backupresources/4242";
     SBackupResourceInfoLib resourceWithoutUri;
     resourceWithoutUri.urn = "urn:sites:1:backupresources:1";
     SOSVersionsInfoLib catalogue;
@@ -764,13 +725,13 @@ TEST_F(QueriesTest, EveryQuerySendsItsExactRequest) {
          s + "/vms?scope=" + inv.hostUrn + "&detail=0", true},
         {"GetVMInfoListForObject port group",
          [&] { return queries.GetVMInfoListForObject(site, nicPortGroup, vms, 0); },
-         s + "/vms?scope=" + inv.vm.nics[0].portGroupUrn + "&detail=0", true},
+         s + "/vms?scope=" + inv.vm.nicPortGroupUrns[0] + "&detail=0", true},
         {"GetVMInfoListForObject without URN",
          [&] { return queries.GetVMInfoListForObject(site, SBaseInfoLib(), vms, VM_PROP_VM_GUEST_INFO); },
          s + "/vms?detail=2", true, 3},
         {"GetVMInfoListForMACAddress",
-         [&] { return queries.GetVMInfoListForMACAddress(site, inv.vm.nics[0].mac, vms, 0); },
-         s + "/vms?mac=" + inv.vm.nics[0].mac + "&detail=0", true},
+         [&] { return queries.GetVMInfoListForMACAddress(site, inv.vm.nicMacs[0], vms, 0); },
+         s + "/vms?mac=" + inv.vm.nicMacs[0] + "&detail=0", true},
         {"GetVMInfoListOfTemplates", [&] { return queries.GetVMInfoListOfTemplates(site, vms, 0); },
          s + "/vms?isTemplate=true&detail=0", true},
         {"GetDataStoreInfoList", [&] { return queries.GetDataStoreInfoList(site, datastores, 0); },
@@ -800,8 +761,8 @@ TEST_F(QueriesTest, EveryQuerySendsItsExactRequest) {
         {"GetVMSnapshotTree", [&] { return queries.GetVMSnapshotTree(snapshotVm, tree); },
          inv.vm.uri + "/snapshots", true},
         {"GetVMSnapshotInfo from URN", [&] { return queries.GetVMSnapshotInfo(snapshot); },
-         vrmsim::UrnToUri(inv.snapshotUrn), true},
-        {"GetDiskInfo from URN", [&] { return queries.GetDiskInfo(disk); }, vrmsim::UrnToUri(inv.volumeUrn),
+         fcsdk_test::UriOf(inv.snapshotUrn), true},
+        {"GetDiskInfo from URN", [&] { return queries.GetDiskInfo(disk); }, fcsdk_test::UriOf(inv.volumeUrn),
          true},
         {"GetNetworkInfo", [&] { return queries.GetNetworkInfo(network); }, inv.switchUri, true},
         {"GetPortGroupInfo", [&] { return queries.GetPortGroupInfo(portGroup); }, inv.portGroupUri, true},
@@ -838,9 +799,9 @@ TEST_F(QueriesTest, EveryQuerySendsItsExactRequest) {
     EXPECT_FALSE(oneDatastore.urn.empty());
     EXPECT_FALSE(folders.empty());
     EXPECT_FALSE(portGroups.empty());
-    EXPECT_EQ(snapshot.uri, vrmsim::UrnToUri(inv.snapshotUrn));
+    EXPECT_EQ(snapshot.uri, fcsdk_test::UriOf(inv.snapshotUrn));
     EXPECT_EQ(snapshot.urn, inv.snapshotUrn);
-    EXPECT_EQ(disk.uri, vrmsim::UrnToUri(inv.volumeUrn)) << "the derived URI stays in the record";
+    EXPECT_EQ(disk.uri, fcsdk_test::UriOf(inv.volumeUrn)) << "the derived URI stays in the record";
     EXPECT_EQ(disk.urn, inv.volumeUrn);
     EXPECT_EQ(task.taskUri, inv.taskUri);
     EXPECT_FALSE(task.status.empty());

@@ -23,8 +23,8 @@
 
 #include "Cbt.h"
 #include "FacadeSimFixture.h"
-#include "Model.h"
 #include "Ovf.h"
+#include "RawClient.h"
 
 namespace {
 
@@ -34,105 +34,8 @@ using fc::SSnapshotInfoLib;
 using fc::SVMInfoLib;
 using ::testing::HasSubstr;
 
-// ---------------------------------------------------------------------------------------------------
-// A raw client: one libcurl handle with its own session token.
-// ---------------------------------------------------------------------------------------------------
-
-struct Reply {
-    long status = 0;
-    std::string body;
-
-    json::object Object() const {
-        boost::system::error_code ec;
-        json::value value = json::parse(body, ec);
-        return (!ec && value.is_object()) ? value.as_object() : json::object();
-    }
-    std::string Str(const char* key) const {
-        json::object o = Object();
-        return o.contains(key) && o.at(key).is_string() ? std::string(o.at(key).as_string()) : std::string();
-    }
-};
-
-class Client {
-  public:
-    explicit Client(const fcsdk_test::SimServer& server) {
-        handle_ = curl_easy_init();
-        connectTo_ = curl_slist_append(
-            nullptr, (server.host() + ":7443:127.0.0.1:" + std::to_string(server.port())).c_str());
-        curl_easy_setopt(handle_, CURLOPT_CONNECT_TO, connectTo_);
-        curl_easy_setopt(handle_, CURLOPT_CAINFO, server.caFile().c_str());
-        curl_easy_setopt(handle_, CURLOPT_NOSIGNAL, 1L);
-        base_ = "https://" + server.host() + ":7443";
-        std::vector<std::string> login{"X-Auth-User: " + server.user(),
-                                       "X-Auth-Key: " + vrmsim::Sha256Hex(server.password()),
-                                       "X-Auth-UserType: 0", "X-Auth-AuthType: 0"};
-        Send("POST", "/service/session", "", login);
-    }
-    ~Client() {
-        curl_easy_cleanup(handle_);
-        curl_slist_free_all(connectTo_);
-    }
-    Client(const Client&) = delete;
-    Client& operator=(const Client&) = delete;
-
-    bool LoggedIn() const { return token_.size() == 64; }
-
-    Reply Send(const std::string& method, const std::string& path, const std::string& body = std::string(),
-               std::vector<std::string> headers = {}) {
-        Reply reply;
-        if (!token_.empty()) headers.push_back("X-Auth-Token: " + token_);
-        headers.push_back("Content-Type: application/json");
-        curl_slist* list = nullptr;
-        for (const auto& header : headers) list = curl_slist_append(list, header.c_str());
-        const std::string url = base_ + path;
-        curl_easy_setopt(handle_, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(handle_, CURLOPT_HTTPHEADER, list);
-        curl_easy_setopt(handle_, CURLOPT_CUSTOMREQUEST, method == "GET" ? nullptr : method.c_str());
-        curl_easy_setopt(handle_, CURLOPT_HTTPGET, method == "GET" ? 1L : 0L);
-        if (method != "GET") {
-            curl_easy_setopt(handle_, CURLOPT_POSTFIELDS, body.c_str());
-            curl_easy_setopt(handle_, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
-        }
-        curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, &Client::OnBody);
-        curl_easy_setopt(handle_, CURLOPT_WRITEDATA, &reply.body);
-        curl_easy_setopt(handle_, CURLOPT_HEADERFUNCTION, &Client::OnHeader);
-        curl_easy_setopt(handle_, CURLOPT_HEADERDATA, &token_);
-        curl_easy_setopt(handle_, CURLOPT_TIMEOUT_MS, 20000L);
-        curl_easy_perform(handle_);
-        curl_easy_getinfo(handle_, CURLINFO_RESPONSE_CODE, &reply.status);
-        curl_slist_free_all(list);
-        return reply;
-    }
-    Reply Get(const std::string& path) { return Send("GET", path); }
-    Reply Post(const std::string& path, const json::value& body) {
-        return Send("POST", path, json::serialize(body));
-    }
-    Reply Put(const std::string& path, const json::value& body) {
-        return Send("PUT", path, json::serialize(body));
-    }
-
-  private:
-    static size_t OnBody(char* data, size_t size, size_t count, void* target) {
-        static_cast<std::string*>(target)->append(data, size * count);
-        return size * count;
-    }
-    static size_t OnHeader(char* data, size_t size, size_t count, void* target) {
-        std::string line(data, size * count);
-        const std::string name = "x-auth-token:";
-        if (line.size() > name.size() && strncasecmp(line.c_str(), name.c_str(), name.size()) == 0) {
-            std::string value = line.substr(name.size());
-            value.erase(0, value.find_first_not_of(' '));
-            value.erase(value.find_last_not_of("\r\n") + 1);
-            *static_cast<std::string*>(target) = value;
-        }
-        return size * count;
-    }
-
-    CURL* handle_ = nullptr;
-    curl_slist* connectTo_ = nullptr;
-    std::string base_;
-    std::string token_;
-};
+using Reply = fcsdk_test::RawReply;
+using Client = fcsdk_test::RawClient;
 
 /// Bits of a joined bitmap text (pages of whole bytes, except the last).
 std::vector<bool> DecodeBitmap(const std::string& hex, std::size_t bits) {
@@ -268,39 +171,28 @@ class VrmsimBackupTest : public fcsdk_test::FacadeSimTest {
     void SetUp() override {
         FacadeSimTest::SetUp();
         client_ = std::make_unique<Client>(server());
-        ASSERT_TRUE(client_->LoggedIn());
+        ASSERT_TRUE(client_->LogIn(server()));
     }
 
     Client& raw() { return *client_; }
-    vrmsim::Model& model() { return server().sim().model(); }
-
     std::string VmUri(const std::string& name) { return UriOf(VmUrn(name)); }
-    std::string VmUrn(const std::string& name) {
-        std::lock_guard<std::mutex> lock(model().Mutex());
-        for (const auto& entry : model().vms) {
-            if (entry.second.name == name) return entry.second.urn;
+    std::string VmUrn(const std::string& name) { return Vm(name).urn; }
+    vrmsim::VmState Vm(const std::string& name) {
+        for (const vrmsim::VmState& vm : server().sim().Vms()) {
+            if (vm.name == name) return vm;
         }
         ADD_FAILURE() << "no VM " << name;
-        return std::string();
+        return vrmsim::VmState();
     }
     /// The k-th volume (0-based) of a VM.
-    vrmsim::Volume VolumeOf(const std::string& vmName, std::size_t k = 0) {
-        std::string urn = VmUrn(vmName);
-        std::lock_guard<std::mutex> lock(model().Mutex());
-        return *model().FindVolume(model().FindVm(urn)->volumeUrns.at(k));
+    vrmsim::VolumeState VolumeOf(const std::string& vmName, std::size_t k = 0) {
+        return server().sim().FindVolume(Vm(vmName).volumeUrns.at(k)).value_or(vrmsim::VolumeState());
     }
-    /// Changes a volume in the model (size, used space) before a test uses it.
+    /// Changes a volume (size, used space) before a test uses it.
     void ShapeVolume(const std::string& urn, int quantityGB, std::int64_t usedMB) {
-        std::lock_guard<std::mutex> lock(model().Mutex());
-        vrmsim::Volume* volume = model().FindVolume(urn);
-        volume->quantityGB = quantityGB;
-        volume->userUsedSizeMB = usedMB;
+        ASSERT_TRUE(server().sim().ShapeVolume(urn, quantityGB, usedMB)) << urn;
     }
-    std::string VmStatus(const std::string& name) {
-        std::string urn = VmUrn(name);
-        std::lock_guard<std::mutex> lock(model().Mutex());
-        return model().FindVm(urn)->status;
-    }
+    std::string VmStatus(const std::string& name) { return Vm(name).status; }
 
     void Settings(const json::object& settings) {
         Reply reply = raw().Put("/_sim/backup", settings);
@@ -310,7 +202,7 @@ class VrmsimBackupTest : public fcsdk_test::FacadeSimTest {
         Reply reply = raw().Post("/_sim/outcomes", rule);
         ASSERT_EQ(reply.status, 200) << reply.body;
     }
-    Reply Write(const vrmsim::Volume& volume, const json::object& body) {
+    Reply Write(const vrmsim::VolumeState& volume, const json::object& body) {
         return raw().Post("/_sim/volumes/" + std::to_string(volume.id) + "/write", body);
     }
 
@@ -357,7 +249,7 @@ class VrmsimBackupTest : public fcsdk_test::FacadeSimTest {
         EXPECT_EQ(reply.Str("errorCode"), code) << reply.body;
         EXPECT_FALSE(reply.Str("errorDes").empty()) << reply.body;
     }
-    Reply GetCbt(const vrmsim::Volume& volume, const json::object& disk, const std::string& chgID,
+    Reply GetCbt(const vrmsim::VolumeState& volume, const json::object& disk, const std::string& chgID,
                  std::int64_t startBlock) {
         return raw().Post(volume.uri + "/getcbt",
                           json::object{{"type", "DiffBitmapAndBit1Num"},
@@ -435,6 +327,7 @@ TEST(VrmsimTimedTaskTest, TaskEndsByTheSimulatorsClock) {
     fcsdk_test::SimServer server(options);
     ASSERT_TRUE(server.ok()) << server.error();
     Client client(server);
+    ASSERT_TRUE(client.LogIn(server));
     ASSERT_EQ(client.Put("/_sim/backup", json::object{{"taskSeconds", 30}}).status, 200);
     Reply start = client.Post(server.siteUri() + "/vms/i-00000003/action/start", json::object());
     ASSERT_EQ(start.status, 200) << start.body;
@@ -448,7 +341,7 @@ TEST(VrmsimTimedTaskTest, TaskEndsByTheSimulatorsClock) {
     now += 15;
     json::object done = client.Get(task).Object();
     EXPECT_EQ(done.at("status"), json::value("success"));
-    EXPECT_EQ(done.at("finishTime"), json::value(vrmsim::Model::FormatTime(1800000030)));
+    EXPECT_EQ(done.at("finishTime"), json::value("2027-01-15 08:00:30"));
 }
 
 // ---- snapshots ------------------------------------------------------------------------------------
@@ -508,7 +401,7 @@ TEST_F(VrmsimBackupTest, SnapshotTreeFollowsCreationAndDeletion) {
 }
 
 TEST_F(VrmsimBackupTest, CbtSnapshotStartsTrackingAndGivesEveryDiskAChangeId) {
-    const vrmsim::Volume volume = VolumeOf("vm-0005");
+    const vrmsim::VolumeState volume = VolumeOf("vm-0005");
     ASSERT_TRUE(volume.volCBTCreateTime.empty());
     Reply normal = Snapshot("vm-0005", "normal");
     json::object untracked = DiskSnapshot(normal.Str("uri"), volume.urn);
@@ -535,7 +428,7 @@ TEST_F(VrmsimBackupTest, CbtSnapshotStartsTrackingAndGivesEveryDiskAChangeId) {
 // ---- changed blocks -------------------------------------------------------------------------------
 
 TEST_F(VrmsimBackupTest, OneGigabyteDiskAnswersTwoPagesOfSixtyFourKilobyteBlocks) {
-    const vrmsim::Volume volume = VolumeOf("vm-0005");
+    const vrmsim::VolumeState volume = VolumeOf("vm-0005");
     ShapeVolume(volume.urn, 1, 1);  // 1 MB used: blocks 0..15
     Reply s1 = Snapshot("vm-0005", "CBTbackup");
     ASSERT_EQ(Write(volume, {{"blocks", json::array{json::object{{"start", 9998}, {"count", 4}}}},
@@ -582,8 +475,8 @@ TEST_F(VrmsimBackupTest, OneGigabyteDiskAnswersTwoPagesOfSixtyFourKilobyteBlocks
 }
 
 TEST_F(VrmsimBackupTest, ChangedBlockQueriesAreChecked) {
-    const vrmsim::Volume volume = VolumeOf("vm-0005");
-    const vrmsim::Volume untracked = VolumeOf("vm-0006");
+    const vrmsim::VolumeState volume = VolumeOf("vm-0005");
+    const vrmsim::VolumeState untracked = VolumeOf("vm-0006");
     Reply s1 = Snapshot("vm-0005", "CBTbackup");
     Reply s2 = Snapshot("vm-0005", "CBTbackup");
     const json::object d1 = DiskSnapshot(s1.Str("uri"), volume.urn);
@@ -616,7 +509,7 @@ TEST_F(VrmsimBackupTest, ChangedBlockQueriesAreChecked) {
 }
 
 TEST_F(VrmsimBackupTest, EmptyDiskAnswersOnePage) {
-    const vrmsim::Volume volume = VolumeOf("vm-0005", 1);
+    const vrmsim::VolumeState volume = VolumeOf("vm-0005", 1);
     ShapeVolume(volume.urn, 0, 0);
     Reply s = Snapshot("vm-0005", "CBTbackup");
     std::string bitmap = "old";
@@ -629,7 +522,7 @@ TEST_F(VrmsimBackupTest, EmptyDiskAnswersOnePage) {
 }
 
 TEST_F(VrmsimBackupTest, WrittenBlocksAreTheChangedBlocksOfTheNextBackup) {
-    const vrmsim::Volume volume = VolumeOf("vm-0007");
+    const vrmsim::VolumeState volume = VolumeOf("vm-0007");
     ShapeVolume(volume.urn, 2, 3);  // 2 GB: 32768 blocks, four pages; 3 MB used: blocks 0..47
     SSnapshotInfoLib first;
     ASSERT_TRUE(wrapper().CreateVMSnapshot("vm-0007", "", "", "full", "", false, true, true, true, first))
@@ -666,7 +559,7 @@ TEST_F(VrmsimBackupTest, WrittenBlocksAreTheChangedBlocksOfTheNextBackup) {
 }
 
 TEST_F(VrmsimBackupTest, WriteEndpointChecksItsRanges) {
-    const vrmsim::Volume volume = VolumeOf("vm-0001");  // 40 GB: 655360 blocks
+    const vrmsim::VolumeState volume = VolumeOf("vm-0001");  // 40 GB: 655360 blocks
     Reply ok = Write(volume, {{"bytes", json::array{json::object{{"offset", 65535}, {"length", 2}}}}});
     ASSERT_EQ(ok.status, 200) << ok.body;
     EXPECT_EQ(ok.Object().at("marked"), json::value(2)) << "the two bytes straddle blocks 0 and 1";
@@ -682,7 +575,7 @@ TEST_F(VrmsimBackupTest, WriteEndpointChecksItsRanges) {
 // ---- backup resources -----------------------------------------------------------------------------
 
 TEST_F(VrmsimBackupTest, BackupResourceIsReadyExtendableAndGoneAfterRelease) {
-    const vrmsim::Volume volume = VolumeOf("vm-0001");
+    const vrmsim::VolumeState volume = VolumeOf("vm-0001");
     json::object tree = raw().Get(VmUri("vm-0001") + "/snapshots").Object();
     const std::string snapshot(tree.at("currentSnapshot").at("urn").as_string());
 
@@ -722,7 +615,7 @@ TEST_F(VrmsimBackupTest, BackupResourceIsReadyExtendableAndGoneAfterRelease) {
 
 TEST_F(VrmsimBackupTest, ReleasedResourceCanLingerForSomeReads) {
     Settings({{"releaseReads", 2}, {"resourcePolls", 0}});
-    const vrmsim::Volume volume = VolumeOf("vm-0003");
+    const vrmsim::VolumeState volume = VolumeOf("vm-0003");
     std::string uri, hostIP, hostPort, token, targetFile;
     ASSERT_TRUE(wrapper().PrepareDiskAccess(volume.urn, "", "10.0.0.9", true, uri, hostIP, hostPort, token,
                                             targetFile))
@@ -735,7 +628,7 @@ TEST_F(VrmsimBackupTest, ReleasedResourceCanLingerForSomeReads) {
 }
 
 TEST_F(VrmsimBackupTest, FailingOrNeverReadyResourceIsGivenBack) {
-    const vrmsim::Volume volume = VolumeOf("vm-0002");
+    const vrmsim::VolumeState volume = VolumeOf("vm-0002");
     std::string uri, hostIP, hostPort, token, targetFile;
     Outcome({{"target", "backupresource"}, {"fail", true}, {"reasonDes", "No NBD port free."}});
     EXPECT_FALSE(wrapper().PrepareDiskAccess(volume.urn, "", "10.0.0.9", true, uri, hostIP, hostPort, token,
@@ -748,12 +641,11 @@ TEST_F(VrmsimBackupTest, FailingOrNeverReadyResourceIsGivenBack) {
                                              targetFile));
     EXPECT_EQ(clock().Pauses().size(), 13u);
     // Both were released by the library, so nothing is left on the volume.
-    std::lock_guard<std::mutex> lock(model().Mutex());
-    EXPECT_TRUE(model().backupResources.empty());
+    EXPECT_TRUE(server().sim().DiskAccesses().empty());
 }
 
 TEST_F(VrmsimBackupTest, BackupResourceRequestsAreChecked) {
-    const vrmsim::Volume volume = VolumeOf("vm-0001");
+    const vrmsim::VolumeState volume = VolumeOf("vm-0001");
     const std::string collection = volume.uri + "/backupresources";
     const std::string otherVmSnapshot = VmUrn("vm-0002") + ":snapshots:4";
     json::object good{{"delay", 150}, {"taskType", "CBTBackup"}, {"ip", "10.0.0.9"}, {"transMode", "lan"}};
@@ -819,9 +711,8 @@ TEST_F(VrmsimBackupTest, VmIsCreatedChangedGivenDisksAndNicsAndDeleted) {
     EXPECT_EQ(vm.hostName, "CNA02");
     EXPECT_FALSE(vm.uuid.empty());
     {
-        std::lock_guard<std::mutex> lock(model().Mutex());
-        const vrmsim::Vm* made = model().FindVm(vm.urn);
-        ASSERT_NE(made, nullptr);
+        const std::optional<vrmsim::VmState> made = server().sim().FindVm(vm.urn);
+        ASSERT_TRUE(made.has_value());
         EXPECT_EQ(made->cpuQuantity, 4);
         EXPECT_EQ(made->coresPerSocket, 2);
         EXPECT_EQ(made->memoryMB, 8192);
@@ -868,7 +759,7 @@ TEST_F(VrmsimBackupTest, VmIsCreatedChangedGivenDisksAndNicsAndDeleted) {
 }
 
 TEST_F(VrmsimBackupTest, DeletingAVmWithItsDisksRemovesTheVolumes) {
-    const vrmsim::Volume volume = VolumeOf("vm-0009", 1);
+    const vrmsim::VolumeState volume = VolumeOf("vm-0009", 1);
     ASSERT_TRUE(wrapper().DeleteVM("vm-0009", "", "", true)) << wrapper().GetLastError();
     ExpectError(raw().Get(volume.uri), 404, "10300006");
     SVMInfoLib gone;
@@ -887,7 +778,7 @@ TEST_F(VrmsimBackupTest, VmAndVolumeRequestsAreChecked) {
     ExpectError(raw().Post(vms, json::object{{"location", SiteUrn() + ":datastores:1"},
                                              {"vmConfig", json::object()}}),
                 400, "10100002");
-    const vrmsim::Volume attached = VolumeOf("vm-0001");
+    const vrmsim::VolumeState attached = VolumeOf("vm-0001");
     ExpectError(
         raw().Post(
             vms,
@@ -910,10 +801,7 @@ TEST_F(VrmsimBackupTest, VmAndVolumeRequestsAreChecked) {
                    json::object{{"portGroupUrn", SiteUrn() + ":dvswitchs:1:portgroups:1"}, {"mac", "28:6e"}}),
         400, "10100002");
     const std::string owner = VmUrn("vm-0002");
-    const std::string usedMac = [&] {
-        std::lock_guard<std::mutex> lock(model().Mutex());
-        return model().FindVm(owner)->nics.at(0).mac;
-    }();
+    const std::string usedMac = server().sim().FindVm(owner)->nicMacs.at(0);
     ExpectError(
         raw().Post(VmUri("vm-0001") + "/virtualNics",
                    json::object{{"portGroupUrn", SiteUrn() + ":dvswitchs:1:portgroups:1"}, {"mac", usedMac}}),
@@ -935,14 +823,11 @@ TEST_F(VrmsimBackupTest, VmAndVolumeRequestsAreChecked) {
 }
 
 TEST_F(VrmsimBackupTest, DatastoreIsCreatedOnAFreeStorageUnitOfTheHost) {
-    std::string hostUrn, unitUrn;
-    {
-        std::lock_guard<std::mutex> lock(model().Mutex());
-        for (const auto& entry : model().storageUnits) {
-            if (entry.second.name == "CNA01-sdb") unitUrn = entry.second.urn;
-        }
-        hostUrn = model().hosts.begin()->second.urn;
+    std::string unitUrn;
+    for (const vrmsim::ObjectState& unit : server().sim().Objects("storageUnits")) {
+        if (unit.name == "CNA01-sdb") unitUrn = unit.urn;
     }
+    const std::string hostUrn = server().sim().Objects("hosts").at(0).urn;
     ASSERT_FALSE(unitUrn.empty());
     ASSERT_TRUE(wrapper().CreateDataStore("ds-new", hostUrn, unitUrn, 0, true)) << wrapper().GetLastError();
     fc::SDataStoreInfoLib ds;
@@ -987,15 +872,14 @@ TEST_F(VrmsimBackupTest, OvfDescriptorRoundTripRecreatesTheVmOnNewVolumes) {
         EXPECT_EQ(restored.disks[i].sequenceNum, original.disks[i].sequenceNum) << i;
         EXPECT_EQ(restored.disks[i].name, original.disks[i].name + "-restored") << i;
     }
-    std::lock_guard<std::mutex> lock(model().Mutex());
-    const vrmsim::Vm* before = model().FindVm(original.urn);
-    const vrmsim::Vm* after = model().FindVm(restored.urn);
-    ASSERT_NE(after, nullptr);
+    const std::optional<vrmsim::VmState> before = server().sim().FindVm(original.urn);
+    const std::optional<vrmsim::VmState> after = server().sim().FindVm(restored.urn);
+    ASSERT_TRUE(before.has_value() && after.has_value());
     EXPECT_EQ(after->cpuQuantity, before->cpuQuantity);
     EXPECT_EQ(after->memoryMB, before->memoryMB);
     EXPECT_EQ(after->osType, before->osType);
     EXPECT_EQ(after->osVersion, before->osVersion);
-    EXPECT_TRUE(after->nics.empty()) << "cards are added afterwards";
+    EXPECT_TRUE(after->nicMacs.empty()) << "cards are added afterwards";
 }
 
 TEST_F(VrmsimBackupTest, ParsedDescriptorCarriesTheCreationBodyAndFileItems) {
@@ -1041,7 +925,7 @@ TEST_F(VrmsimBackupTest, ParsedDescriptorCarriesTheCreationBodyAndFileItems) {
 TEST_F(VrmsimBackupTest, ResetRestoresEverythingOfTheBackupSide) {
     Settings({{"taskPolls", 7}, {"snapshotLimit", 3}});
     Outcome({{"fail", true}, {"count", -1}});
-    const vrmsim::Volume volume = VolumeOf("vm-0001");
+    const vrmsim::VolumeState volume = VolumeOf("vm-0001");
     ASSERT_EQ(Write(volume, {{"blocks", json::array{json::object{{"start", 1}, {"count", 1}}}}}).status, 200);
     ASSERT_EQ(raw().Post(VmUri("vm-0003") + "/action/start", json::object()).status, 200);
     ASSERT_EQ(raw()
@@ -1057,10 +941,10 @@ TEST_F(VrmsimBackupTest, ResetRestoresEverythingOfTheBackupSide) {
     EXPECT_EQ(settings.at("snapshotLimit"), json::value(32));
     EXPECT_TRUE(raw().Get("/_sim/outcomes").Object().at("outcomes").as_array().empty());
     EXPECT_EQ(VmStatus("vm-0003"), "stopped");
-    std::lock_guard<std::mutex> lock(model().Mutex());
-    EXPECT_EQ(model().vms.size(), 22u);
-    EXPECT_TRUE(model().cbt.empty());
-    EXPECT_TRUE(model().tasks.empty());
+    const vrmsim::StateCounts counts = server().sim().Counts();
+    EXPECT_EQ(counts.vms, 22u);
+    EXPECT_EQ(counts.changedBlockHistories, 0u);
+    EXPECT_EQ(counts.tasks, 0u);
 }
 
 }  // namespace

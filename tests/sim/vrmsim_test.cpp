@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "Model.h"
 #include "Query.h"
+#include "RawClient.h"
 #include "Router.h"
 #include "SimServer.h"
 #include "VrmSimulator.h"
@@ -31,107 +31,8 @@ namespace {
 namespace json = boost::json;
 using fcsdk_test::SimServer;
 
-struct Reply {
-    CURLcode code = CURLE_OK;
-    long status = 0;
-    std::string body;
-    std::map<std::string, std::string> headers;  ///< lower-case names
-
-    json::value Json() const {
-        boost::system::error_code ec;
-        json::value value = json::parse(body, ec);
-        return ec ? json::value() : value;
-    }
-    json::object Object() const {
-        json::value value = Json();
-        return value.is_object() ? value.as_object() : json::object();
-    }
-};
-
-/// One reused libcurl handle (one keep-alive connection), reaching vrm.local:7443 through the
-/// simulator's port with certificate verification on.
-class Client {
-  public:
-    explicit Client(const SimServer& server, const std::string& caFile = std::string()) {
-        handle_ = curl_easy_init();
-        connectTo_ = curl_slist_append(
-            nullptr, (server.host() + ":7443:127.0.0.1:" + std::to_string(server.port())).c_str());
-        curl_easy_setopt(handle_, CURLOPT_CONNECT_TO, connectTo_);
-        curl_easy_setopt(handle_, CURLOPT_CAINFO, (caFile.empty() ? server.caFile() : caFile).c_str());
-        curl_easy_setopt(handle_, CURLOPT_NOSIGNAL, 1L);
-        base_ = "https://" + server.host() + ":7443";
-    }
-    ~Client() {
-        curl_easy_cleanup(handle_);
-        curl_slist_free_all(connectTo_);
-    }
-
-    Reply Send(const std::string& method, const std::string& path, const std::string& body = std::string(),
-               std::vector<std::string> headers = {}, long timeoutMs = 10000) {
-        Reply reply;
-        if (!token_.empty()) headers.push_back("X-Auth-Token: " + token_);
-        curl_slist* list = nullptr;
-        for (const auto& header : headers) list = curl_slist_append(list, header.c_str());
-        std::string url = base_ + path;
-        curl_easy_setopt(handle_, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(handle_, CURLOPT_HTTPHEADER, list);
-        curl_easy_setopt(handle_, CURLOPT_CUSTOMREQUEST, method == "GET" ? nullptr : method.c_str());
-        curl_easy_setopt(handle_, CURLOPT_HTTPGET, method == "GET" ? 1L : 0L);
-        if (method != "GET") {
-            curl_easy_setopt(handle_, CURLOPT_POSTFIELDS, body.c_str());
-            curl_easy_setopt(handle_, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
-        }
-        curl_easy_setopt(handle_, CURLOPT_TIMEOUT_MS, timeoutMs);
-        curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, &Client::OnBody);
-        curl_easy_setopt(handle_, CURLOPT_WRITEDATA, &reply.body);
-        curl_easy_setopt(handle_, CURLOPT_HEADERFUNCTION, &Client::OnHeader);
-        curl_easy_setopt(handle_, CURLOPT_HEADERDATA, &reply.headers);
-        reply.code = curl_easy_perform(handle_);
-        curl_easy_getinfo(handle_, CURLINFO_RESPONSE_CODE, &reply.status);
-        curl_slist_free_all(list);
-        return reply;
-    }
-    Reply Get(const std::string& path) { return Send("GET", path); }
-
-    Reply Login(const std::string& user, const std::string& password) {
-        token_.clear();
-        return Send("POST", "/service/session", "",
-                    {"X-Auth-User:" + user, "X-Auth-Key:" + vrmsim::Sha256Hex(password), "X-Auth-UserType:0",
-                     "X-Auth-AuthType:0"});
-    }
-    /// Logs in and keeps the token for later requests.
-    bool LogIn(const SimServer& server) {
-        Reply reply = Login(server.user(), server.password());
-        token_ = reply.headers["x-auth-token"];
-        return reply.status == 200 && !token_.empty();
-    }
-    void SetToken(const std::string& token) { token_ = token; }
-    const std::string& token() const { return token_; }
-
-  private:
-    static size_t OnBody(char* data, size_t size, size_t count, void* target) {
-        static_cast<std::string*>(target)->append(data, size * count);
-        return size * count;
-    }
-    static size_t OnHeader(char* data, size_t size, size_t count, void* target) {
-        std::string line(data, size * count);
-        auto colon = line.find(':');
-        if (colon != std::string::npos) {
-            std::string name = line.substr(0, colon);
-            for (auto& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            std::string value = line.substr(colon + 1);
-            value.erase(0, value.find_first_not_of(' '));
-            value.erase(value.find_last_not_of("\r\n") + 1);
-            (*static_cast<std::map<std::string, std::string>*>(target))[name] = value;
-        }
-        return size * count;
-    }
-
-    CURL* handle_ = nullptr;
-    curl_slist* connectTo_ = nullptr;
-    std::string base_;
-    std::string token_;
-};
+using Reply = fcsdk_test::RawReply;
+using Client = fcsdk_test::RawClient;
 
 std::vector<std::string> Names(const json::array& items) {
     std::vector<std::string> names;
@@ -211,44 +112,17 @@ TEST(VrmsimRouter, LiteralSegmentsWinOverParameters) {
 }
 
 TEST(VrmsimModel, SeedIsDeterministicAndDependsOnTheSeed) {
-    vrmsim::InventoryOptions inventory;
-    vrmsim::Model a, b, c;
-    vrmsim::SeedModel(a, inventory);
-    vrmsim::SeedModel(b, inventory);
-    inventory.seed = 2;
-    vrmsim::SeedModel(c, inventory);
-    EXPECT_EQ(a.site().urn, b.site().urn);
-    EXPECT_NE(a.site().urn, c.site().urn);
-    ASSERT_EQ(a.vms.size(), b.vms.size());
-    for (const auto& entry : a.vms) EXPECT_EQ(entry.second.uuid, b.vms.at(entry.first).uuid);
-    EXPECT_EQ(a.vms.size(), 22u);
-}
-
-TEST(VrmsimModel, TasksMoveOnWithEachPollAndFinishOnce) {
-    vrmsim::Model model;
-    vrmsim::SeedModel(model, vrmsim::InventoryOptions());
-    int finished = 0;
-    vrmsim::Task& task = model.StartTask("createVm", "urn:x", "/x", 100, 3,
-                                         [&finished](vrmsim::Model&, vrmsim::Task&) { ++finished; });
-    EXPECT_EQ(task.status, "waiting");
-    EXPECT_EQ(task.uri, vrmsim::UrnToUri(task.urn));
-    model.AdvanceTask(task, 101);
-    EXPECT_EQ(task.status, "running");
-    int first = task.progress;
-    model.AdvanceTask(task, 102);
-    EXPECT_EQ(task.status, "running");
-    EXPECT_GT(task.progress, first);
-    model.AdvanceTask(task, 103);
-    EXPECT_EQ(task.status, "success");
-    EXPECT_EQ(task.progress, 100);
-    model.AdvanceTask(task, 104);
-    EXPECT_EQ(finished, 1);
-
-    vrmsim::Task& failing = model.StartTask("deleteVm", "urn:x", "/x", 100, 1);
-    failing.fail = true;
-    model.AdvanceTask(failing, 101);
-    EXPECT_EQ(failing.status, "failed");
-    EXPECT_FALSE(failing.reasonDes.empty());
+    // Built, not started: the constructor seeds the state.
+    vrmsim::Options options;
+    vrmsim::Simulator a(options), b(options);
+    options.inventory.seed = 2;
+    vrmsim::Simulator c(options);
+    EXPECT_EQ(a.SiteUrn(), b.SiteUrn());
+    EXPECT_NE(a.SiteUrn(), c.SiteUrn());
+    const std::vector<vrmsim::VmState> vmsA = a.Vms(), vmsB = b.Vms();
+    ASSERT_EQ(vmsA.size(), vmsB.size());
+    for (std::size_t i = 0; i < vmsA.size(); ++i) EXPECT_EQ(vmsA[i].uuid, vmsB[i].uuid);
+    EXPECT_EQ(vmsA.size(), 22u);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -396,32 +270,25 @@ TEST(VrmsimTokens, TokensExpireAfterTheirLifetime) {
 // ---------------------------------------------------------------------------------------------
 // Lists: paging, filters, detail levels.
 
-class VrmsimPaging : public ::testing::Test {
+class VrmsimPaging : public fcsdk_test::SimTest {
   protected:
     static void SetUpTestSuite() {
         vrmsim::Options options;
         options.inventory.vms = 250;
         options.inventory.templates = 0;
-        server_ = new SimServer(options);
-    }
-    static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
+        StartServer(options);
     }
     void SetUp() override {
-        ASSERT_TRUE(server_->ok()) << server_->error();
-        server_->Reset();
-        client_ = std::make_unique<Client>(*server_);
-        ASSERT_TRUE(client_->LogIn(*server_));
+        SimTest::SetUp();
+        client_ = std::make_unique<Client>(server());
+        ASSERT_TRUE(client_->LogIn(server()));
     }
     json::object Vms(const std::string& query) {
-        return client_->Get(server_->siteUri() + "/vms?" + query).Object();
+        return client_->Get(server().siteUri() + "/vms?" + query).Object();
     }
 
-    static SimServer* server_;
     std::unique_ptr<Client> client_;
 };
-SimServer* VrmsimPaging::server_ = nullptr;
 
 TEST_F(VrmsimPaging, TwoHundredFiftyVmsComeInThreePages) {
     std::set<std::string> urns;
@@ -449,16 +316,16 @@ TEST_F(VrmsimPaging, OffsetAndLimitSelectTheWindowAndTheLastArgumentWins) {
     EXPECT_EQ(repeated[0].at("name").as_string(), "vm-0101");
     EXPECT_EQ(Vms("limit=1000").at("vms").as_array().size(), 100u);
     for (const char* bad : {"offset=-1", "limit=0", "offset=x"}) {
-        Reply reply = client_->Get(server_->siteUri() + "/vms?" + bad);
+        Reply reply = client_->Get(server().siteUri() + "/vms?" + bad);
         EXPECT_EQ(reply.status, 400) << bad;
         EXPECT_EQ(reply.Object().at("errorCode").as_string(), "10100002") << bad;
     }
 }
 
 TEST_F(VrmsimPaging, PageSizeFollowsTheRuntimeConfig) {
-    auto config = server_->sim().Config();
+    auto config = server().sim().Config();
     config.pageSize = 7;
-    server_->sim().SetConfig(config);
+    server().sim().SetConfig(config);
     auto body = Vms("name=vm-00");
     EXPECT_EQ(body.at("total").to_number<int>(), 99);
     EXPECT_EQ(body.at("vms").as_array().size(), 7u);
@@ -480,25 +347,16 @@ class VrmsimInventory : public fcsdk_test::SimTest {
 };
 
 TEST_F(VrmsimInventory, VmFiltersMatchLikeTheVrm) {
-    vrmsim::Vm first, template1;
-    std::string hostUrn, clusterUrn, folderUrn, datastoreUrn, portGroupUrn;
+    const std::vector<vrmsim::VmState> all = server().sim().Vms();
+    const vrmsim::VmState first = all.at(0), template1 = all.at(20);
+    const std::string hostUrn = first.hostUrn, clusterUrn = first.clusterUrn;
+    const std::string folderUrn = server().sim().Objects("folders").back().urn;
+    const std::string datastoreUrn = server().sim().FindVolume(first.volumeUrns[0])->datastoreUrn;
+    const std::string portGroupUrn = first.nicPortGroupUrns.at(0);
     std::size_t withPortGroup = 0;
-    {
-        auto& model = server().sim().model();
-        std::lock_guard<std::mutex> lock(model.Mutex());
-        first = model.vms.begin()->second;
-        template1 = model.vms.at(21);
-        hostUrn = first.hostUrn;
-        clusterUrn = first.clusterUrn;
-        folderUrn = model.folders.rbegin()->second.urn;
-        datastoreUrn = model.FindVolume(first.volumeUrns[0])->datastoreUrn;
-        portGroupUrn = first.nics.at(0).portGroupUrn;
-        for (const auto& entry : model.vms) {
-            const auto& nics = entry.second.nics;
-            withPortGroup += std::any_of(nics.begin(), nics.end(), [&](const vrmsim::Nic& nic) {
-                return nic.portGroupUrn == portGroupUrn;
-            });
-        }
+    for (const vrmsim::VmState& vm : all) {
+        const auto& groups = vm.nicPortGroupUrns;
+        withPortGroup += std::find(groups.begin(), groups.end(), portGroupUrn) != groups.end();
     }
     ASSERT_TRUE(template1.isTemplate);
     ASSERT_GT(withPortGroup, 0u);
@@ -548,17 +406,13 @@ TEST_F(VrmsimInventory, VmFiltersMatchLikeTheVrm) {
 }
 
 TEST_F(VrmsimInventory, FolderScopeListsTemplatesWithoutTheirFlag) {
-    std::string folderUrn;
+    const std::string folderUrn =
+        server().siteUrn() + ":folders:2";  // the first VM folder (1 holds clusters)
     std::size_t inFolder = 0, templatesInFolder = 0, atRoot = 0;
-    {
-        auto& model = server().sim().model();
-        std::lock_guard<std::mutex> lock(model.Mutex());
-        folderUrn = model.Urn("folders:2");  // the first VM folder (folder 1 holds clusters)
-        for (const auto& entry : model.vms) {
-            inFolder += entry.second.folderUrn == folderUrn;
-            templatesInFolder += entry.second.folderUrn == folderUrn && entry.second.isTemplate;
-            atRoot += entry.second.folderUrn.empty();
-        }
+    for (const vrmsim::VmState& vm : server().sim().Vms()) {
+        inFolder += vm.folderUrn == folderUrn;
+        templatesInFolder += vm.folderUrn == folderUrn && vm.isTemplate;
+        atRoot += vm.folderUrn.empty();
     }
     ASSERT_GT(templatesInFolder, 0u);
     auto vms = List("/vms?scope=" + folderUrn, "vms");
@@ -601,16 +455,12 @@ TEST_F(VrmsimInventory, DetailLevelsChooseTheKeys) {
 }
 
 TEST_F(VrmsimInventory, OtherListsFilterByTheirArguments) {
-    std::string clusterUrn, folderUrn, hostUrn;
+    const std::vector<vrmsim::ObjectState> clusters = server().sim().Objects("clusters");
+    const std::vector<vrmsim::ObjectState> hosts = server().sim().Objects("hosts");
+    const std::string clusterUrn = clusters.front().urn, folderUrn = clusters.back().parentUrn;
+    const std::string hostUrn = hosts.front().urn;
     std::size_t hostsInCluster = 0;
-    {
-        auto& model = server().sim().model();
-        std::lock_guard<std::mutex> lock(model.Mutex());
-        clusterUrn = model.clusters.begin()->second.urn;
-        folderUrn = model.clusters.rbegin()->second.parentObjUrn;
-        hostUrn = model.hosts.begin()->second.urn;
-        for (const auto& entry : model.hosts) hostsInCluster += entry.second.clusterUrn == clusterUrn;
-    }
+    for (const vrmsim::ObjectState& host : hosts) hostsInCluster += host.parentUrn == clusterUrn;
     EXPECT_EQ(List("/clusters", "clusters").size(), 2u);
     EXPECT_EQ(List("/clusters?parentObjUrn=default", "clusters").size(), 1u);
     EXPECT_EQ(List("/clusters?parentObjUrn=" + folderUrn, "clusters").size(), 1u);
@@ -682,9 +532,7 @@ TEST_F(VrmsimInventory, EveryUriFollowsFromItsUrnAndAnswers) {
     for (const auto& vm : List("/vms?detail=2", "vms")) collect(vm.at("vmConfig").at("nics").as_array());
     ASSERT_GT(objects.size(), 60u);
     for (const auto& [urn, uri] : objects) {
-        std::string expected = "/service/" + urn.substr(4);
-        std::replace(expected.begin(), expected.end(), ':', '/');
-        EXPECT_EQ(uri, expected);
+        EXPECT_EQ(uri, fcsdk_test::UriOf(urn));
         Reply reply = client_->Get(uri);
         EXPECT_EQ(reply.status, 200) << uri;
         EXPECT_EQ(reply.Object().at("urn").as_string(), urn);
@@ -711,7 +559,7 @@ TEST_F(VrmsimInventory, SnapshotTreeAndSnapshotsCarryTheChangedBlockData) {
     for (std::size_t i = 0; i < disks.size(); ++i) {
         EXPECT_EQ(volsnapshots[i].at("volumeUrn"), disks[i].at("volumeUrn"));
         EXPECT_EQ(volsnapshots[i].at("volumeUri").as_string(),
-                  vrmsim::UrnToUri(std::string(disks[i].at("volumeUrn").as_string())));
+                  fcsdk_test::UriOf(std::string(disks[i].at("volumeUrn").as_string())));
         EXPECT_FALSE(volsnapshots[i].at("chgID").as_string().empty());
         EXPECT_FALSE(volsnapshots[i].at("snapUuid").as_string().empty());
         EXPECT_FALSE(volsnapshots[i].at("volCBTCreateTime").as_string().empty());
@@ -727,19 +575,36 @@ TEST_F(VrmsimInventory, SnapshotTreeAndSnapshotsCarryTheChangedBlockData) {
     EXPECT_EQ(catalogue.at("linux").as_array()[0].at("id").kind(), json::kind::int64);
 }
 
+TEST_F(VrmsimInventory, TasksMoveOnWithEachPollAndFinishOnce) {
+    const vrmsim::TaskState task = server().sim().StartTask("createVm", "urn:x", 3);
+    EXPECT_EQ(task.status, "waiting");
+    EXPECT_EQ(task.uri, fcsdk_test::UriOf(task.urn));
+    auto poll = [&](const std::string& uri) { return client_->Get(uri).Object(); };
+    json::object state = poll(task.uri);
+    EXPECT_EQ(state.at("status").as_string(), "running");
+    const std::int64_t first = state.at("progress").as_int64();
+    state = poll(task.uri);
+    EXPECT_EQ(state.at("status").as_string(), "running");
+    EXPECT_GT(state.at("progress").as_int64(), first);
+    state = poll(task.uri);
+    EXPECT_EQ(state.at("status").as_string(), "success");
+    EXPECT_EQ(state.at("progress").as_int64(), 100);
+    const json::value finishTime = state.at("finishTime");
+    state = poll(task.uri);  // an ended task stays as it ended
+    EXPECT_EQ(state.at("status").as_string(), "success");
+    EXPECT_EQ(state.at("finishTime"), finishTime);
+
+    const vrmsim::TaskState failing = server().sim().StartTask("deleteVm", "urn:x", 1, true);
+    state = poll(failing.uri);
+    EXPECT_EQ(state.at("status").as_string(), "failed");
+    EXPECT_FALSE(state.at("reasonDes").as_string().empty());
+}
+
 TEST_F(VrmsimInventory, TasksAdvanceWhenPolled) {
-    std::string uri;
-    {
-        auto& model = server().sim().model();
-        std::lock_guard<std::mutex> lock(model.Mutex());
-        auto& vm = model.vms.begin()->second;
-        uri = model
-                  .StartTask("stopVm", vm.urn, vm.uri, 0, 2,
-                             [](vrmsim::Model& m, vrmsim::Task& task) {
-                                 m.FindVm(task.entityUrn)->status = "stopped";
-                             })
-                  .uri;
-    }
+    // A stop of the first VM starts a task that ends at the second poll and then stops the VM.
+    const std::string vmUri = server().sim().Vms().front().uri;
+    const std::string uri(
+        client_->Send("POST", vmUri + "/action/stop", "{}").Object().at("taskUri").as_string());
     auto first = client_->Get(uri).Object();
     EXPECT_EQ(first.at("status").as_string(), "running");
     EXPECT_FALSE(first.contains("finishTime"));
@@ -925,32 +790,27 @@ TEST_F(VrmsimInventory, AnswersTakeTheShapesOfARealVrm) {
 
     // The objects to read: a running VM that names its guest OS, a template, a volume without
     // changed-block tracking, the first host and the first (SAN) datastore.
-    std::string vmName, vmUri, stoppedVmUri, templateName, volumeUri, hostName, datastoreName;
-    std::string runningTaskUri, deployTaskUri, systemTaskUri;
-    {
-        auto& model = server().sim().model();
-        std::lock_guard<std::mutex> lock(model.Mutex());
-        for (const auto& entry : model.vms) {
-            const vrmsim::Vm& vm = entry.second;
-            if (vm.isTemplate && templateName.empty()) templateName = vm.name;
-            if (!vm.isTemplate && vm.status == "stopped" && stoppedVmUri.empty()) stoppedVmUri = vm.uri;
-            if (!vm.isTemplate && vm.status == "running" && !vm.guestOSName.empty() && vmUri.empty()) {
-                vmName = vm.name;
-                vmUri = vm.uri;
-            }
+    std::string vmName, vmUri, stoppedVmUri, templateName, volumeUri;
+    vrmsim::Simulator& sim = server().sim();
+    for (const vrmsim::VmState& vm : sim.Vms()) {
+        if (vm.isTemplate && templateName.empty()) templateName = vm.name;
+        if (!vm.isTemplate && vm.status == "stopped" && stoppedVmUri.empty()) stoppedVmUri = vm.uri;
+        if (!vm.isTemplate && vm.status == "running" && !vm.guestOSName.empty() && vmUri.empty()) {
+            vmName = vm.name;
+            vmUri = vm.uri;
         }
-        for (const auto& entry : model.volumes) {
-            if (entry.second.volCBTCreateTime.empty() && !entry.second.vmUrn.empty() && volumeUri.empty())
-                volumeUri = entry.second.uri;
-        }
-        hostName = model.hosts.begin()->second.name;
-        datastoreName = model.datastores.begin()->second.name;
-        const vrmsim::Vm& vm = *model.FindVm(model.Urn("vms:i-00000001"));
-        // Tasks of kinds vrmsim has no request for, ended at once; one more that keeps running.
-        deployTaskUri = model.StartTask("DeployVM", vm.urn, vm.uri, 1700000000, 0).uri;
-        systemTaskUri = model.StartTask("InjectCustomizationTask", vm.urn, vm.uri, 1700000000, 0).uri;
-        runningTaskUri = model.StartTask("MigrateVolorVmTask", vm.urn, vm.uri, 1700000000, 100).uri;
     }
+    for (const vrmsim::VolumeState& volume : sim.Volumes()) {
+        if (volume.volCBTCreateTime.empty() && !volume.vmUrn.empty() && volumeUri.empty())
+            volumeUri = volume.uri;
+    }
+    const std::string hostName = sim.Objects("hosts").at(0).name;
+    const std::string datastoreName = sim.Objects("datastores").at(0).name;
+    const std::string vmUrn = server().siteUrn() + ":vms:i-00000001";
+    // Tasks of kinds vrmsim has no request for, ended at once; one more that keeps running.
+    const std::string deployTaskUri = sim.StartTask("DeployVM", vmUrn, 0).uri;
+    const std::string systemTaskUri = sim.StartTask("InjectCustomizationTask", vmUrn, 0).uri;
+    const std::string runningTaskUri = sim.StartTask("MigrateVolorVmTask", vmUrn, 100).uri;
     ASSERT_FALSE(vmUri.empty() || stoppedVmUri.empty() || templateName.empty() || volumeUri.empty());
     client_->Get(runningTaskUri);  // from waiting to running
 
@@ -1241,13 +1101,13 @@ TEST_F(VrmsimInventory, CountsTlsConnectionsAndRequestsPerPath) {
 }
 
 TEST_F(VrmsimInventory, ResetRestoresTheSeededState) {
-    std::string uri;
-    {
-        auto& model = server().sim().model();
-        std::lock_guard<std::mutex> lock(model.Mutex());
-        uri = model.vms.begin()->second.uri;
-        model.vms.erase(model.vms.begin());
-    }
+    // The first VM leaves the list as the GET of it arrives.
+    const std::string uri = server().sim().Vms().front().uri;
+    vrmsim::Fault gone;
+    gone.kind = vrmsim::FaultKind::ListChange;
+    gone.path = uri;
+    gone.objects = -1;
+    server().AddFault(gone);
     EXPECT_EQ(client_->Get(uri).status, 404);
     server().FailNext("GET", "/nothing", 500);
     client_->Send("POST", "/_sim/reset");

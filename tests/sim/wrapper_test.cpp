@@ -29,13 +29,6 @@ using Peer = fc::CFusionComputeWrapperTestPeer;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 
-// The REST path of an object: its URN with "urn:" replaced by "/service/" and every ":" by "/".
-std::string UriOf(const std::string& urn) {
-    std::string uri = "/service/" + urn.substr(4);
-    std::replace(uri.begin(), uri.end(), ':', '/');
-    return uri;
-}
-
 const char kConnectFunction[] =
     "bool FusionComputeSDKWrapper::CFusionComputeWrapper::Connect(const string&, const string&, const "
     "string&)";
@@ -47,45 +40,10 @@ class WrapperSimTest : public fcsdk_test::SimTest {
             << wrapper.GetLastError();
     }
 
-    // The next `count` matching requests are answered 200 with `body`.
-    void Answer(const std::string& method, const std::string& path, const std::string& query,
-                const std::string& body, int count = 1) {
-        vrmsim::Fault fault;
-        fault.kind = vrmsim::FaultKind::Body;
-        fault.method = method;
-        fault.path = path;
-        fault.query = query;
-        fault.body = body;
-        fault.count = count;
-        server().AddFault(fault);
-    }
-
-    void Fail(const std::string& method, const std::string& path, const std::string& query, int count,
-              const std::string& code = "10000009", const std::string& des = "Simulated failure") {
-        vrmsim::Fault fault;
-        fault.kind = vrmsim::FaultKind::Status;
-        fault.method = method;
-        fault.path = path;
-        fault.query = query;
-        fault.count = count;
-        fault.status = 500;
-        fault.errorCode = code;
-        fault.errorDes = des;
-        server().AddFault(fault);
-    }
-
     void SetVersions(const std::vector<std::pair<std::string, std::string>>& versions) {
         vrmsim::RuntimeConfig config = server().sim().Config();
         config.versions = versions;
         server().sim().SetConfig(config);
-    }
-
-    std::vector<vrmsim::RecordedRequest> Gets(const std::string& path) {
-        std::vector<vrmsim::RecordedRequest> result;
-        for (const vrmsim::RecordedRequest& request : server().Requests(path)) {
-            if (request.method == "GET" && request.path == path) result.push_back(request);
-        }
-        return result;
     }
 
     static std::vector<std::string> Names(const std::vector<fc::SSnapshotInfoLib>& snapshots) {
@@ -160,7 +118,7 @@ TEST_F(WrapperSimTest, ConnectChoosesTheNewestVersionUpTo63) {
         const auto logins = server().Requests("/service/session");
         ASSERT_EQ(logins.size(), 1u);
         EXPECT_EQ(logins[0].Header("Accept"), accept);
-        const auto siteLists = Gets("/service/sites");
+        const auto siteLists = Sent("GET", "/service/sites");
         ASSERT_EQ(siteLists.size(), 1u);
         EXPECT_EQ(siteLists[0].Header("Accept"), accept);
 
@@ -191,7 +149,7 @@ TEST_F(WrapperSimTest, ConnectWithoutAUsableVersionListLogsInWithoutAVersion) {
     for (const std::string body : {R"({"versions": []})", "this is not json", R"({"other": [1, 2]})"}) {
         SCOPED_TRACE(body);
         server().Reset();
-        Answer("GET", "/service/versions", "", body);
+        Answer("GET", "/service/versions", body);
         fcsdk_test::LogCapture log(1);
         CFusionComputeWrapper wrapper;
         Connect(wrapper);
@@ -227,7 +185,7 @@ TEST_F(WrapperSimTest, ConnectReadsTheSiteListWithTenAttemptsAndTenMillisecondPa
         SCOPED_TRACE(std::to_string(c.failures) + (c.dropped ? " dropped" : ""));
         server().Reset();
         if (c.failures > 0 && !c.dropped) {
-            Fail("GET", "/service/sites", "", c.failures, "10000123", "sites are not ready");
+            Fail("GET", "/service/sites", c.failures, "10000123", "sites are not ready");
         } else if (c.failures > 0) {
             vrmsim::Fault fault;
             fault.kind = vrmsim::FaultKind::Drop;
@@ -241,7 +199,7 @@ TEST_F(WrapperSimTest, ConnectReadsTheSiteListWithTenAttemptsAndTenMillisecondPa
         EXPECT_EQ(wrapper.Connect(server().host(), server().user(), server().password()), c.connects);
 
         EXPECT_EQ(clock.Pauses(), std::vector<unsigned int>(c.pauses, 10u));
-        EXPECT_EQ(Gets("/service/sites").size(), c.siteRequests);
+        EXPECT_EQ(Sent("GET", "/service/sites").size(), c.siteRequests);
         if (c.connects) {
             EXPECT_EQ(wrapper.GetSite().urn, server().siteUrn());
             EXPECT_EQ(wrapper.GetSite().uri, server().siteUri());
@@ -260,7 +218,7 @@ TEST_F(WrapperSimTest, ConnectStopsWhenTheLoginIsRefusedAndSaysWhy) {
     fcsdk_test::LogCapture log(2);
     CFusionComputeWrapper wrapper;
     EXPECT_FALSE(wrapper.Connect(server().host(), server().user(), "wrong password"));
-    EXPECT_TRUE(Gets("/service/sites").empty());
+    EXPECT_TRUE(Sent("GET", "/service/sites").empty());
     // The version list read before the refusal is kept; the last error gives the VRM's reason.
     fc::SVersionInfoLib management;
     EXPECT_TRUE(wrapper.GetManagementVersionInfo(management));
@@ -323,7 +281,7 @@ TEST_F(WrapperSimTest, LogoutEndsTheSessionOnTheVrm) {
 }
 
 TEST_F(WrapperSimTest, ConnectFailsWhenTheVersionListCannotBeReadAndSaysWhy) {
-    Fail("GET", "/service/versions", "", 1, "10000321", "versions unavailable");
+    Fail("GET", "/service/versions", 1, "10000321", "versions unavailable");
     CFusionComputeWrapper wrapper;
     EXPECT_FALSE(wrapper.Connect(server().host(), server().user(), server().password()));
     EXPECT_TRUE(server().Requests("/service/session").empty());
@@ -455,13 +413,13 @@ TEST_F(WrapperSimTest, SiteFillCascadesToClustersHostsAndTheirVMs) {
     EXPECT_GT(vms, 0u);
 
     // Every host list is scoped to its cluster and every VM list to its host.
-    for (const auto& request : Gets(Site() + "/hosts")) {
+    for (const auto& request : Sent("GET", Site() + "/hosts")) {
         ASSERT_EQ(request.QueryValues("scope").size(), 1u);
         EXPECT_TRUE(std::any_of(
             site.clusters.begin(), site.clusters.end(),
             [&](const fc::SClusterInfoLib& c) { return c.urn == request.QueryValues("scope")[0]; }));
     }
-    const auto vmLists = Gets(Site() + "/vms");
+    const auto vmLists = Sent("GET", Site() + "/vms");
     EXPECT_EQ(vmLists.size(), 4u);
     for (const auto& request : vmLists) {
         ASSERT_EQ(request.QueryValues("scope").size(), 1u);
@@ -476,13 +434,13 @@ TEST_F(WrapperSimTest, SiteListFillUsesEachListedSiteForItsClusters) {
     ASSERT_TRUE(wrapper.GetSiteInfoList(sites, fc::VM_PROP_DATACENTER_CLUSTER_LIST));
     ASSERT_FALSE(sites.empty());
     EXPECT_EQ(sites[0].clusters.size(), 2u);
-    EXPECT_EQ(Gets(Site() + "/clusters").size(), 1u);
+    EXPECT_EQ(Sent("GET", Site() + "/clusters").size(), 1u);
 }
 
 TEST_F(WrapperSimTest, CascadeSucceedsWhenASnapshotTreeCannotBeRead) {
     CFusionComputeWrapper wrapper;
     Connect(wrapper);
-    Fail("GET", Site() + "/vms/", "", -1);  // every single-VM path: snapshot trees included
+    Fail("GET", Site() + "/vms/", -1);  // every single-VM path: snapshot trees included
 
     fc::SSiteInfoLib site = wrapper.GetSite();
     const fc::UINT64 flags = fc::VM_PROP_DATACENTER_CLUSTER_LIST | fc::VM_PROP_CLUSTER_HOST_LIST |
@@ -526,7 +484,7 @@ TEST_F(WrapperSimTest, SnapshotsAreListedDepthFirstANodeBeforeItsChildren) {
              SnapshotNode(Site(), "r1",
                           json::array{SnapshotNode(Site(), "c1", json::array{SnapshotNode(Site(), "g1")})}),
              SnapshotNode(Site(), "r2")}}};
-    Answer("GET", vm.uri + "/snapshots", "", json::serialize(tree));
+    Answer("GET", vm.uri + "/snapshots", json::serialize(tree));
     server().ClearRequests();
 
     SVMInfoLib filled;
@@ -600,15 +558,15 @@ class WrapperGuestOSSimTest : public WrapperSimTest {
             ListedVM(Site(), "1", "WINDOWS", 1), ListedVM(Site(), "2", "Linux", 1),
             ListedVM(Site(), "3", "unix", 1),    ListedVM(Site(), "4", "windows", 1, "Given name"),
             ListedVM(Site(), "5", "windows", 7), ListedVM(Site(), "6", "other", 1)};
-        Answer("GET", Site() + "/vms", "detail=0",
-               json::serialize(json::object{{"total", vms.size()}, {"vms", vms}}));
+        server().Answer("GET", Site() + "/vms",
+                        json::serialize(json::object{{"total", vms.size()}, {"vms", vms}}), 1, "detail=0");
     }
 };
 
 TEST_F(WrapperGuestOSSimTest, NamesComeFromTheCatalogueByOSTypeInAnyCase) {
     CFusionComputeWrapper wrapper;
     Connect(wrapper);
-    Answer("GET", Site() + "/vms/osversions", "", kCatalogue);
+    Answer("GET", Site() + "/vms/osversions", kCatalogue);
     AnswerVMList();
     server().ClearRequests();
 
@@ -631,14 +589,14 @@ TEST_F(WrapperGuestOSSimTest, NamesComeFromTheCatalogueByOSTypeInAnyCase) {
 TEST_F(WrapperGuestOSSimTest, TheCatalogueIsReadOncePerProcessAndRetriedAfterAFailure) {
     CFusionComputeWrapper first;
     Connect(first);
-    Fail("GET", Site() + "/vms/osversions", "", 1);
+    Fail("GET", Site() + "/vms/osversions", 1);
     AnswerVMList();
     std::vector<SVMInfoLib> vms;
     ASSERT_TRUE(first.GetVMInfoList(vms, 0));
     EXPECT_EQ(vms[0].guestOSName, "");
     EXPECT_FALSE(Peer::GuestOSCatalogueCached());
 
-    Answer("GET", Site() + "/vms/osversions", "", kCatalogue);
+    Answer("GET", Site() + "/vms/osversions", kCatalogue);
     AnswerVMList();
     ASSERT_TRUE(first.GetVMInfoList(vms, 0));
     EXPECT_EQ(vms[0].guestOSName, "Windows Server 2019");
@@ -651,7 +609,7 @@ TEST_F(WrapperGuestOSSimTest, TheCatalogueIsReadOncePerProcessAndRetriedAfterAFa
     AnswerVMList();
     ASSERT_TRUE(second.GetVMInfoList(vms, 0));
     EXPECT_EQ(vms[1].guestOSName, "Ubuntu 22.04");
-    EXPECT_TRUE(Gets(Site() + "/vms/osversions").empty());
+    EXPECT_TRUE(Sent("GET", Site() + "/vms/osversions").empty());
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -667,7 +625,7 @@ TEST_F(WrapperSimTest, DiskFillTakesOnlyTheUsedSizeOfEachVolume) {
     const fc::SDiskInfoLib& disk = plain.disks[0];
     const std::string volumeUri = UriOf(disk.urn);
 
-    Answer("GET", volumeUri, "",
+    Answer("GET", volumeUri,
            json::serialize(json::object{{"name", "renamed"},
                                         {"urn", disk.urn},
                                         {"uri", volumeUri},
@@ -683,15 +641,15 @@ TEST_F(WrapperSimTest, DiskFillTakesOnlyTheUsedSizeOfEachVolume) {
     EXPECT_EQ(filled.disks[0].sequenceNum, disk.sequenceNum);
     EXPECT_EQ(filled.disks[0].pciType, disk.pciType);
     // One read per disk, and the VM asked for at detail 2.
-    EXPECT_EQ(Gets(volumeUri).size(), 1u);
-    EXPECT_EQ(Gets(UriOf(filled.disks[1].urn)).size(), 1u);
-    const auto searches = Gets(Site() + "/vms");
+    EXPECT_EQ(Sent("GET", volumeUri).size(), 1u);
+    EXPECT_EQ(Sent("GET", UriOf(filled.disks[1].urn)).size(), 1u);
+    const auto searches = Sent("GET", Site() + "/vms");
     ASSERT_EQ(searches.size(), 1u);
     EXPECT_THAT(searches[0].QueryValues("detail"), ElementsAre("2"));
-    EXPECT_TRUE(Gets(filled.uri).empty()) << "the list entry had all it needed";
+    EXPECT_TRUE(Sent("GET", filled.uri).empty()) << "the list entry had all it needed";
 
     // A list entry without disks and guest OS (a VRM's summary) is completed from the VM's own link.
-    Answer("GET", Site() + "/vms", "",
+    Answer("GET", Site() + "/vms",
            json::serialize(
                json::object{{"total", 1},
                             {"vms", json::array{json::object{
@@ -703,7 +661,7 @@ TEST_F(WrapperSimTest, DiskFillTakesOnlyTheUsedSizeOfEachVolume) {
     EXPECT_EQ(completed.disks.size(), 2u);
     EXPECT_EQ(completed.osType, filled.osType);
     EXPECT_FALSE(completed.guestOSName.empty());
-    EXPECT_EQ(Gets(filled.uri).size(), 1u);
+    EXPECT_EQ(Sent("GET", filled.uri).size(), 1u);
 }
 
 TEST_F(WrapperSimTest, ADiskThatCannotBeReadKeepsItsValues) {
@@ -712,7 +670,7 @@ TEST_F(WrapperSimTest, ADiskThatCannotBeReadKeepsItsValues) {
     SVMInfoLib plain;
     ASSERT_TRUE(wrapper.GetVMInfo("vm-0003", "", "", plain, fc::VM_PROP_VM_GUEST_INFO));
     ASSERT_FALSE(plain.disks.empty());
-    Fail("GET", UriOf(plain.disks[0].urn), "", 1);
+    Fail("GET", UriOf(plain.disks[0].urn), 1);
     SVMInfoLib filled;
     ASSERT_TRUE(wrapper.GetVMInfo("vm-0003", "", "", filled, fc::VM_PROP_VM_DISK_LIST));
     EXPECT_EQ(filled.disks[0].userUsedSize, plain.disks[0].userUsedSize);
@@ -728,11 +686,11 @@ TEST_F(WrapperSimTest, NICsGetTheirSwitchFromOneNetworkReadPerList) {
         std::vector<SVMInfoLib> vms;
         ASSERT_TRUE(wrapper.GetVMInfoList(
             vms, fc::VM_PROP_VM_NW_LIST | (summary ? fc::VM_PROP_VM_HOST_INFO : fc::VM_PROP_VM_GUEST_INFO)));
-        EXPECT_EQ(Gets(Site() + "/dvswitchs").size(), 1u);
+        EXPECT_EQ(Sent("GET", Site() + "/dvswitchs").size(), 1u);
 
         size_t nics = 0;
         for (const SVMInfoLib& vm : vms) {
-            EXPECT_EQ(Gets(vm.uri).size(), summary && !vm.nics.empty() ? 1u : 0u) << vm.name;
+            EXPECT_EQ(Sent("GET", vm.uri).size(), summary && !vm.nics.empty() ? 1u : 0u) << vm.name;
             for (const fc::SVMNetworkCardInfoLib& nic : vm.nics) {
                 ++nics;
                 ASSERT_FALSE(nic.portGroupUrn.empty()) << vm.name;
@@ -749,7 +707,7 @@ TEST_F(WrapperSimTest, NICsGetTheirSwitchFromOneNetworkReadPerList) {
 TEST_F(WrapperSimTest, AFailedNetworkReadFailsTheVMFillWithItsMessage) {
     CFusionComputeWrapper wrapper;
     Connect(wrapper);
-    Fail("GET", Site() + "/dvswitchs", "", 1, "10000777", "switches unavailable");
+    Fail("GET", Site() + "/dvswitchs", 1, "10000777", "switches unavailable");
     SVMInfoLib vm;
     EXPECT_FALSE(wrapper.GetVMInfo("vm-0001", "", "", vm, fc::VM_PROP_VM_NW_LIST));
     EXPECT_EQ(wrapper.GetLastError(), "switches unavailable");
@@ -768,7 +726,7 @@ TEST_F(WrapperSimTest, OnlyDswareAndNasDatastoresGetAStorageResource) {
     ASSERT_TRUE(wrapper.GetDataStoreInfoList(datastores, fc::VM_PROP_DS_EXTENT_LIST));
     ASSERT_EQ(datastores.size(), 4u);
     std::set<std::string> typesAsked;
-    for (const auto& request : Gets(Site() + "/storageresources")) {
+    for (const auto& request : Sent("GET", Site() + "/storageresources")) {
         for (const std::string& type : request.QueryValues("storageType")) typesAsked.insert(type);
     }
     EXPECT_EQ(typesAsked, (std::set<std::string>{"DSWARE", "NAS"}));
@@ -797,12 +755,12 @@ TEST_F(WrapperSimTest, StorageResourceFollowsTheUnitOrderAndTheExactType) {
             {"name", "ds-nas"}, {"urn", "urn:ds:1"}, {"storageType", "NAS"}, {"storageUnits", units}},
         json::object{
             {"name", "ds-lower"}, {"urn", "urn:ds:2"}, {"storageType", "nas"}, {"storageUnits", units}}};
-    Answer("GET", Site() + "/datastores", "",
+    Answer("GET", Site() + "/datastores",
            json::serialize(json::object{{"total", 2}, {"datastores", datastores}}));
     const json::array resources{
         json::object{{"name", "res-a"}, {"urn", "urn:res:a"}, {"storageType", "NAS"}},
         json::object{{"name", "res-b"}, {"urn", "urn:res:b"}, {"storageType", "NAS"}}};
-    Answer("GET", Site() + "/storageresources", "",
+    Answer("GET", Site() + "/storageresources",
            json::serialize(json::object{{"total", 2}, {"storageResources", resources}}));
     server().ClearRequests();
 
@@ -811,13 +769,13 @@ TEST_F(WrapperSimTest, StorageResourceFollowsTheUnitOrderAndTheExactType) {
     ASSERT_EQ(listed.size(), 2u);
     EXPECT_EQ(listed[0].storageResource.urn, "urn:res:b");
     EXPECT_TRUE(listed[1].storageResource.urn.empty());
-    EXPECT_EQ(Gets(Site() + "/storageresources").size(), 1u);
+    EXPECT_EQ(Sent("GET", Site() + "/storageresources").size(), 1u);
 
     // Without the flag nothing is looked up.
     server().ClearRequests();
     fc::SDataStoreInfoLib single;
     ASSERT_TRUE(wrapper.GetDataStoreInfo("datastore03", "", single, 0));
-    EXPECT_TRUE(Gets(Site() + "/storageresources").empty());
+    EXPECT_TRUE(Sent("GET", Site() + "/storageresources").empty());
 }
 
 TEST_F(WrapperSimTest, DatastoreVMListHoldsTheVMsOfThatDatastore) {
@@ -825,7 +783,7 @@ TEST_F(WrapperSimTest, DatastoreVMListHoldsTheVMsOfThatDatastore) {
     Connect(wrapper);
     fc::SDataStoreInfoLib datastore;
     ASSERT_TRUE(wrapper.GetDataStoreInfo("datastore01", "", datastore, fc::VM_PROP_DS_VM_LIST));
-    const auto lists = Gets(Site() + "/vms");
+    const auto lists = Sent("GET", Site() + "/vms");
     ASSERT_EQ(lists.size(), 1u);
     EXPECT_THAT(lists[0].QueryValues("scope"), ElementsAre(datastore.urn));
     EXPECT_FALSE(datastore.vms.empty());
@@ -847,7 +805,7 @@ TEST_F(WrapperSimTest, HostFillListsDatastoresDevicesAndNetworksWithPortGroups) 
         }
     }
     EXPECT_TRUE(host.vms.empty());
-    const auto networkLists = Gets(Site() + "/dvswitchs");
+    const auto networkLists = Sent("GET", Site() + "/dvswitchs");
     ASSERT_EQ(networkLists.size(), 1u);
     EXPECT_THAT(networkLists[0].QueryValues("location"), ElementsAre(host.urn));
 }
@@ -884,7 +842,7 @@ TEST_F(WrapperSimTest, FolderListingMarksTheTemplatesOfTheFolder) {
     EXPECT_GT(markedTemplates, 0u);
     // The template list is read once for the wrapper.
     size_t templateReads = 0;
-    for (const auto& request : Gets(Site() + "/vms"))
+    for (const auto& request : Sent("GET", Site() + "/vms"))
         templateReads += request.QueryValues("isTemplate").size();
     EXPECT_EQ(templateReads, 1u);
 }
@@ -895,13 +853,14 @@ TEST_F(WrapperSimTest, RootFolderFallsBackToTheWholeSiteFilledOnce) {
     std::vector<SVMInfoLib> all;
     ASSERT_TRUE(wrapper.GetVMInfoList(all, 0));
     // The site's root folder is not a scope the VRM knows.
-    Fail("GET", Site() + "/vms", "scope=" + server().siteUrn() + ":folders:0", 1);
+    server().FailNext("GET", Site() + "/vms", 500, "10000009", "Simulated failure", 1,
+                      "scope=" + server().siteUrn() + ":folders:0");
     server().ClearRequests();
 
     std::vector<SVMInfoLib> vms;
     ASSERT_TRUE(wrapper.GetVMInfoListForFolder("", vms, fc::VM_PROP_VM_DISK_LIST));
     EXPECT_EQ(vms.size(), all.size());
-    const auto lists = Gets(Site() + "/vms");
+    const auto lists = Sent("GET", Site() + "/vms");
     ASSERT_GE(lists.size(), 2u);
     EXPECT_THAT(lists[0].QueryValues("scope"), ElementsAre(server().siteUrn() + ":folders:0"));
     EXPECT_TRUE(lists[1].QueryValues("scope").empty());
@@ -925,13 +884,14 @@ TEST_F(WrapperSimTest, FailedFolderListingCopiesTheErrorAndFailedTemplateReadTur
     ASSERT_TRUE(wrapper.GetVMFolderInfoList("", folders));
     ASSERT_FALSE(folders.empty());
 
-    Fail("GET", Site() + "/vms", "scope=" + folders[0].urn, 1, "10000555", "folder listing failed");
+    server().FailNext("GET", Site() + "/vms", 500, "10000555", "folder listing failed", 1,
+                      "scope=" + folders[0].urn);
     std::vector<SVMInfoLib> vms;
     EXPECT_FALSE(wrapper.GetVMInfoListForFolder(folders[0].urn, vms, 0));
     EXPECT_EQ(wrapper.GetLastError(), "folder listing failed");
 
     // The template read fails once; the wrapper does not try again and marks nothing.
-    Fail("GET", Site() + "/vms", "isTemplate=true", 1, "10000556", "templates unavailable");
+    server().FailNext("GET", Site() + "/vms", 500, "10000556", "templates unavailable", 1, "isTemplate=true");
     size_t templatesSeen = 0;
     for (int round = 0; round < 2; ++round) {
         for (const fc::SFolderInfoLib& folder : folders) {
@@ -944,7 +904,7 @@ TEST_F(WrapperSimTest, FailedFolderListingCopiesTheErrorAndFailedTemplateReadTur
     }
     EXPECT_GT(templatesSeen, 0u);
     size_t templateReads = 0;
-    for (const auto& request : Gets(Site() + "/vms"))
+    for (const auto& request : Sent("GET", Site() + "/vms"))
         templateReads += request.QueryValues("isTemplate").size();
     EXPECT_EQ(templateReads, 1u);
 }
@@ -959,10 +919,10 @@ TEST_F(WrapperSimTest, FolderListsAskForTheirTypeAndParent) {
     ASSERT_TRUE(wrapper.GetVMFolderInfoList("urn:sites:1:folders:7", folders));
     ASSERT_TRUE(wrapper.GetVMFolderInfoList("", folders));
     std::vector<std::string> queries;
-    for (const auto& request : Gets(Site() + "/folder")) queries.push_back(request.query);
+    for (const auto& request : Sent("GET", Site() + "/folder")) queries.push_back(request.query);
     EXPECT_THAT(queries, ElementsAre("type=0", "type=1&parentObjUrn=urn:sites:1:folders:7", "type=1"));
 
-    Fail("GET", Site() + "/folder", "", 1);
+    Fail("GET", Site() + "/folder", 1);
     EXPECT_TRUE(wrapper.GetFolderInfoList());
 }
 
@@ -979,7 +939,7 @@ TEST_F(WrapperSimTest, HostsOfAClusterUseItsUrnOrTheDefaultScope) {
     ASSERT_FALSE(hosts.empty());
     for (const fc::SHostInfoLib& host : hosts) EXPECT_EQ(host.clusterUrn, clusters[0].urn);
     ASSERT_TRUE(wrapper.GetHostInfoListForCluster("", hosts, 0));
-    const auto lists = Gets(Site() + "/hosts");
+    const auto lists = Sent("GET", Site() + "/hosts");
     ASSERT_EQ(lists.size(), 2u);
     EXPECT_EQ(lists[0].query, "scope=" + clusters[0].urn);
     EXPECT_EQ(lists[1].query, "scope=default");
@@ -1069,13 +1029,13 @@ TEST_F(WrapperSimTest, AFailedQueryCopiesItsErrorIntoTheWrapper) {
     for (const FailingQuery& c : cases) {
         ++code;
         const std::string message = std::string("failure of ") + c.what;
-        Fail("GET", Site() + c.path, "", 1, std::to_string(code), message);
+        Fail("GET", Site() + c.path, 1, std::to_string(code), message);
         EXPECT_FALSE(c.call(wrapper)) << c.what;
         EXPECT_EQ(wrapper.GetLastError(), message) << c.what;
         EXPECT_EQ(wrapper.GetLastErrorCode(), code) << c.what;
     }
     // The site list copies as well.
-    Fail("GET", "/service/sites", "", 1, "10002000", "failure of sites");
+    Fail("GET", "/service/sites", 1, "10002000", "failure of sites");
     std::vector<fc::SSiteInfoLib> sites;
     EXPECT_FALSE(wrapper.GetSiteInfoList(sites, 0));
     EXPECT_EQ(wrapper.GetLastError(), "failure of sites");
@@ -1088,7 +1048,7 @@ TEST_F(WrapperSimTest, ASiteSearchLeavesTheWrappersLastErrorAlone) {
     EXPECT_FALSE(wrapper.GetClusterInfo("no-such-cluster", "", cluster, 0));
     EXPECT_EQ(wrapper.GetLastError(), "No objects found");
 
-    Fail("GET", "/service/sites", "", 1, "10003000", "site search failed");
+    Fail("GET", "/service/sites", 1, "10003000", "site search failed");
     fc::SSiteInfoLib site;
     EXPECT_FALSE(wrapper.GetSiteInfo("", server().siteUrn(), site, 0));
     EXPECT_EQ(wrapper.GetLastError(), "No objects found");

@@ -9,7 +9,8 @@
 //   wrapper.Connect(sim.host(), sim.user(), sim.password());
 //   auto requests = sim.Requests("/service/sites");   // exact wire checks
 //
-// SimTest is a GoogleTest fixture with one SimServer per test suite, reset before every test.
+// SimTest is a GoogleTest fixture with one SimServer per test suite (options chosen by the suite), reset
+// before every test, with the helpers that script answers and read the requests as they went out.
 
 #include <gtest/gtest.h>
 
@@ -17,12 +18,29 @@
 
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "VrmSimulator.h"
 
+namespace boost::json {
+// Failure messages show JSON values as JSON text (GoogleTest would dump them as containers of bytes).
+inline void PrintTo(const object& value, std::ostream* out) {
+    *out << serialize(value);
+}
+inline void PrintTo(const value& value, std::ostream* out) {
+    *out << serialize(value);
+}
+}  // namespace boost::json
+
 namespace fcsdk_test {
+
+/// @brief The REST path of an object as the tests expect it: the URN with "urn:" replaced by "/service/"
+/// and every ":" by "/".
+/// @param urn the URN, e.g. "urn:sites:1:vms:i-1"
+/// @return the path, e.g. "/service/sites/1/vms/i-1"
+std::string UriOf(const std::string& urn);
 
 /// @brief A started in-process simulator plus the configuration file that leads the library to it.
 class SimServer {
@@ -96,13 +114,33 @@ class SimServer {
     /// @param code "errorCode" text
     /// @param des "errorDes" text
     /// @param count number of requests
+    /// @param query text the query string must contain ("" for any)
     void FailNext(const std::string& method, const std::string& pathPrefix, int status,
                   const std::string& code = "10000001", const std::string& des = "Simulated failure",
-                  int count = 1);
+                  int count = 1, const std::string& query = std::string());
+    /// @brief The next `count` requests with this method and path prefix answer 200 with `body`.
+    /// @param method HTTP method ("" for any)
+    /// @param pathPrefix path prefix ("" for any)
+    /// @param body the answer text
+    /// @param count number of requests (-1: every one)
+    /// @param query text the query string must contain ("" for any)
+    void Answer(const std::string& method, const std::string& pathPrefix, const std::string& body,
+                int count = 1, const std::string& query = std::string());
+    /// @brief The next `count` GETs of `pathPrefix` answer the real object with the members of `patch`
+    /// replaced (at any depth).
+    /// @param pathPrefix path prefix
+    /// @param patch the members to replace
+    /// @param count number of requests (-1: every one)
+    void Patch(const std::string& pathPrefix, const boost::json::object& patch, int count = -1);
     /// @brief Recorded VRM requests, oldest first.
     /// @param pathPrefix only those whose path starts with it
     /// @return the records
     std::vector<vrmsim::RecordedRequest> Requests(const std::string& pathPrefix = std::string()) const;
+    /// @brief Recorded VRM requests with this method and exact path, oldest first.
+    /// @param method HTTP method
+    /// @param path the path ("" for any)
+    /// @return the records
+    std::vector<vrmsim::RecordedRequest> Sent(const std::string& method, const std::string& path) const;
     /// @brief Forgets the recorded requests.
     void ClearRequests();
     /// @brief Counters since start or reset.
@@ -115,6 +153,15 @@ class SimServer {
     /// @param request the record
     /// @return the object
     static boost::json::object BodyObject(const vrmsim::RecordedRequest& request);
+
+    /// @brief A request to the simulator's control side (/_sim/...) over TLS, as any client would send
+    /// it; fails the test unless it answers 200 with JSON.
+    /// @param method HTTP method
+    /// @param path the path, e.g. "/_sim/backup"
+    /// @param body JSON text to send ("" for none)
+    /// @return the answer
+    boost::json::value Control(const std::string& method, const std::string& path,
+                               const std::string& body = std::string());
 
   private:
     void WriteConfig();
@@ -130,17 +177,80 @@ class SimServer {
     std::string error_;
 };
 
-/// @brief GoogleTest fixture: one SimServer per test suite (default options), reset before each test.
-/// Suites that need other options build their own SimServer.
+/// @brief GoogleTest fixture: one SimServer per test suite, reset before each test. A suite that needs
+/// other options declares its own `static void SetUpTestSuite() { StartServer(options, config); }`.
 class SimTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite();
+    static void SetUpTestSuite() { StartServer(); }
     static void TearDownTestSuite();
     void SetUp() override;
+
+    /// @brief Starts the suite's server (once per suite).
+    /// @param options simulator options
+    /// @param extraConfig more INI settings, keys written "Section/key"
+    static void StartServer(vrmsim::Options options = vrmsim::Options(),
+                            std::map<std::string, std::string> extraConfig = {});
 
     /// @brief The suite's server.
     /// @return the server
     static SimServer& server() { return *server_; }
+
+    static std::string SiteUri() { return server().siteUri(); }
+    static std::string SiteUrn() { return server().siteUrn(); }
+    static std::string TaskUri(int id) { return SiteUri() + "/tasks/" + std::to_string(id); }
+    static std::string TaskUrn(int id) { return SiteUrn() + ":tasks:" + std::to_string(id); }
+    static std::string UriOf(const std::string& urn) { return fcsdk_test::UriOf(urn); }
+
+    /// @brief The next `count` requests of `method` on `path` (prefix) answer 200 with `body`.
+    static void Answer(const std::string& method, const std::string& path, const std::string& body,
+                       int count = 1) {
+        server().Answer(method, path, body, count);
+    }
+    /// @brief The next `count` requests of `method` on `path` (prefix) fail with `status` and a VRM
+    /// error body.
+    static void Fail(const std::string& method, const std::string& path, int count,
+                     const std::string& code = "10000009", const std::string& des = "Simulated failure",
+                     int status = 500) {
+        server().FailNext(method, path, status, code, des, count);
+    }
+    /// @brief The next `count` GETs of `path` answer the real object with the members of `patch` replaced.
+    static void Patch(const std::string& path, const boost::json::object& patch, int count = -1) {
+        server().Patch(path, patch, count);
+    }
+
+    /// @brief The next request of `method` on `path` answers with the start of task `taskId`, naming the
+    /// created object `urn`/`uri` as a VRM does.
+    static void AnswerTaskStart(const std::string& method, const std::string& path, int taskId,
+                                const std::string& urn = "", const std::string& uri = "");
+    /// @brief A task object as a GET of the task answers it.
+    static boost::json::object TaskObject(int taskId, const std::string& status, int progress = 0,
+                                          const std::string& reasonDes = "");
+    /// @brief The next polls of task `taskId` report these statuses, one per GET, in order.
+    static void ScriptPolls(int taskId, const std::vector<std::string>& statuses);
+    /// @brief A request of `method` on `path` starts task `taskId`, whose first poll reports "success".
+    static void ScriptSuccessfulTask(const std::string& method, const std::string& path, int taskId,
+                                     const std::string& urn = "", const std::string& uri = "") {
+        AnswerTaskStart(method, path, taskId, urn, uri);
+        ScriptPolls(taskId, {"success"});
+    }
+
+    /// @brief Recorded requests with this method and exact path, oldest first.
+    static std::vector<vrmsim::RecordedRequest> Sent(const std::string& method, const std::string& path) {
+        return server().Sent(method, path);
+    }
+    /// @brief Recorded requests of `method` (any path), oldest first.
+    static std::vector<vrmsim::RecordedRequest> SentWithMethod(const std::string& method) {
+        return server().Sent(method, "");
+    }
+    /// @brief The body of a request as a JSON object; fails the test when it is not one.
+    static boost::json::object BodyOf(const vrmsim::RecordedRequest& request);
+    /// @brief The body of the only request of `method` on `path`; fails the test unless there is one.
+    static boost::json::object OnlyBody(const std::string& method, const std::string& path);
+    /// @brief A request to the simulator's control side over TLS (see SimServer::Control).
+    static boost::json::value Control(const std::string& method, const std::string& path,
+                                      const std::string& body = "") {
+        return server().Control(method, path, body);
+    }
 
   private:
     static SimServer* server_;
