@@ -92,37 +92,39 @@ TEST_F(OperationsWaitTest, ZeroMinuteTimeOutPollsOnceMoreAfterTheFirstPause) {
     EXPECT_TRUE(log.Contains("Timeout waiting for status [" + TaskUrn(kTask) + "]")) << log.Text();
 }
 
-TEST_F(OperationsWaitTest, DefaultTimeOutAllowsExactly7200Seconds) {
+// The first pause brings the clock to `seconds` after the start. At exactly 7200 seconds the wait goes
+// on: polls at 0 and 7200 seconds, the one at 7205 gives up. One second more ends it at that poll.
+struct DefaultTimeOutCase {
+    const char* name;
+    unsigned long long seconds;
+    size_t polls;
+    size_t pauses;
+};
+
+class DefaultTimeOutTest : public OperationsWaitTest,
+                           public ::testing::WithParamInterface<DefaultTimeOutCase> {};
+
+TEST_P(DefaultTimeOutTest, AllowsExactly7200Seconds) {
     KeepRunning(kTask);
-    // The first pause brings the clock to exactly 7200 seconds after the start: still within the limit.
     bool first = true;
     clock_.OnPause([&](unsigned int) {
-        if (first) clock_.Advance(7200 * 1000ull - 5000);
+        if (first) clock_.Advance(GetParam().seconds * 1000ull - 5000);
         first = false;
     });
     STaskInfoLib task = StartedTask(kTask);
 
     EXPECT_FALSE(ops().WaitForTask(task));
 
-    // Polls at 0 and 7200 seconds go on; the one at 7205 gives up.
-    EXPECT_EQ(Polls(kTask), 3u);
-    EXPECT_THAT(clock_.Pauses(), SizeIs(2));
+    EXPECT_EQ(Polls(kTask), GetParam().polls);
+    EXPECT_THAT(clock_.Pauses(), SizeIs(GetParam().pauses));
 }
 
-TEST_F(OperationsWaitTest, DefaultTimeOutEndsOneSecondBeyond7200Seconds) {
-    KeepRunning(kTask);
-    bool first = true;
-    clock_.OnPause([&](unsigned int) {
-        if (first) clock_.Advance(7201 * 1000ull - 5000);
-        first = false;
-    });
-    STaskInfoLib task = StartedTask(kTask);
-
-    EXPECT_FALSE(ops().WaitForTask(task));
-
-    EXPECT_EQ(Polls(kTask), 2u);
-    EXPECT_THAT(clock_.Pauses(), SizeIs(1));
-}
+INSTANTIATE_TEST_SUITE_P(Limit, DefaultTimeOutTest,
+                         ::testing::Values(DefaultTimeOutCase{"At7200Seconds", 7200, 3, 2},
+                                           DefaultTimeOutCase{"EndsOneSecondBeyond", 7201, 2, 1}),
+                         [](const ::testing::TestParamInfo<DefaultTimeOutCase>& info) {
+                             return info.param.name;
+                         });
 
 TEST_F(OperationsWaitTest, HugeTimeOutWrapsAroundIn32BitSeconds) {
     // 35791395 minutes are 2147483700 seconds, which wrap to a negative limit in 32-bit arithmetic: the

@@ -40,6 +40,12 @@ class OperationsWireTest : public OperationsSimTest {
         return vm;
     }
     bool NothingSent() const { return server().Requests().empty(); }
+    /// Exactly one request of `method` on `path` went out, with an empty body.
+    static void ExpectOneEmptyBody(const std::string& method, const std::string& path) {
+        std::vector<vrmsim::RecordedRequest> sent = Sent(method, path);
+        ASSERT_THAT(sent, SizeIs(1)) << method << " " << path;
+        EXPECT_EQ(sent[0].body, "");
+    }
 
     FakeClock clock_;
 };
@@ -52,9 +58,7 @@ TEST_F(OperationsWireTest, StartSendsAnEmptyBodyAndLogsNoBody) {
 
     EXPECT_TRUE(ops().ChangeVMPowerState(Vm(), true, true));
 
-    std::vector<vrmsim::RecordedRequest> sent = Sent("POST", VmUri() + "/action/start");
-    ASSERT_THAT(sent, SizeIs(1));
-    EXPECT_EQ(sent[0].body, "");
+    ExpectOneEmptyBody("POST", VmUri() + "/action/start");
     EXPECT_FALSE(log.Contains("body: ")) << log.Text();
     EXPECT_THAT(Sent("GET", TaskUri(kTask)), SizeIs(1));
 }
@@ -541,9 +545,7 @@ TEST_F(OperationsWireTest, DeleteSnapshotSendsAnEmptyBody) {
 
     EXPECT_TRUE(ops().DeleteVMSnapshot(snapshot));
 
-    std::vector<vrmsim::RecordedRequest> sent = Sent("DELETE", snapshot.uri);
-    ASSERT_THAT(sent, SizeIs(1));
-    EXPECT_EQ(sent[0].body, "");
+    ExpectOneEmptyBody("DELETE", snapshot.uri);
 }
 
 TEST_F(OperationsWireTest, DeletionsWithoutUriSendNothing) {
@@ -623,9 +625,7 @@ TEST_F(OperationsWireTest, DeleteDiskSendsAnEmptyBody) {
 
     EXPECT_TRUE(ops().DeleteDisk(disk));
 
-    std::vector<vrmsim::RecordedRequest> sent = Sent("DELETE", disk.uri);
-    ASSERT_THAT(sent, SizeIs(1));
-    EXPECT_EQ(sent[0].body, "");
+    ExpectOneEmptyBody("DELETE", disk.uri);
 }
 
 TEST_F(OperationsWireTest, ModifyDiskAttributesReadsNoTask) {
