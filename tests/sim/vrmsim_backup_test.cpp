@@ -166,14 +166,8 @@ TEST(OvfXmlTest, ParsesElementsAttributesEntitiesAndRefusesBrokenText) {
 // Over the wire.
 // ---------------------------------------------------------------------------------------------------
 
-class VrmsimBackupTest : public fcsdk_test::FacadeSimTest {
+class VrmsimBackupTest : public fcsdk_test::WithRawClient<fcsdk_test::FacadeSimTest> {
   protected:
-    void SetUp() override {
-        FacadeSimTest::SetUp();
-        client_ = std::make_unique<Client>(server());
-        ASSERT_TRUE(client_->LogIn(server()));
-    }
-
     Client& raw() { return *client_; }
     std::string VmUri(const std::string& name) { return UriOf(VmUrn(name)); }
     std::string VmUrn(const std::string& name) { return Vm(name).urn; }
@@ -259,8 +253,6 @@ class VrmsimBackupTest : public fcsdk_test::FacadeSimTest {
                                        {"startBlock", startBlock},
                                        {"blockNum", 10000}});
     }
-
-    std::unique_ptr<Client> client_;
 };
 
 // ---- tasks ----------------------------------------------------------------------------------------

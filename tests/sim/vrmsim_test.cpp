@@ -270,7 +270,7 @@ TEST(VrmsimTokens, TokensExpireAfterTheirLifetime) {
 // ---------------------------------------------------------------------------------------------
 // Lists: paging, filters, detail levels.
 
-class VrmsimPaging : public fcsdk_test::SimTest {
+class VrmsimPaging : public fcsdk_test::WithRawClient<fcsdk_test::SimTest> {
   protected:
     static void SetUpTestSuite() {
         vrmsim::Options options;
@@ -278,16 +278,9 @@ class VrmsimPaging : public fcsdk_test::SimTest {
         options.inventory.templates = 0;
         StartServer(options);
     }
-    void SetUp() override {
-        SimTest::SetUp();
-        client_ = std::make_unique<Client>(server());
-        ASSERT_TRUE(client_->LogIn(server()));
-    }
     json::object Vms(const std::string& query) {
         return client_->Get(server().siteUri() + "/vms?" + query).Object();
     }
-
-    std::unique_ptr<Client> client_;
 };
 
 TEST_F(VrmsimPaging, TwoHundredFiftyVmsComeInThreePages) {
@@ -331,19 +324,12 @@ TEST_F(VrmsimPaging, PageSizeFollowsTheRuntimeConfig) {
     EXPECT_EQ(body.at("vms").as_array().size(), 7u);
 }
 
-class VrmsimInventory : public fcsdk_test::SimTest {
+class VrmsimInventory : public fcsdk_test::WithRawClient<fcsdk_test::SimTest> {
   protected:
-    void SetUp() override {
-        SimTest::SetUp();
-        client_ = std::make_unique<Client>(server());
-        ASSERT_TRUE(client_->LogIn(server()));
-    }
     Reply Get(const std::string& path) { return client_->Get(server().siteUri() + path); }
     json::array List(const std::string& path, const char* key) {
         return Get(path).Object().at(key).as_array();
     }
-
-    std::unique_ptr<Client> client_;
 };
 
 TEST_F(VrmsimInventory, VmFiltersMatchLikeTheVrm) {

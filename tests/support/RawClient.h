@@ -10,6 +10,7 @@
 #include <boost/json.hpp>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,20 @@ class RawClient {
     std::string base_;
     std::string token_;
     std::vector<std::string> defaultHeaders_;
+};
+
+/// @brief A simulator fixture (SimTest or one built on it) plus a RawClient logged in before each test.
+template <typename Fixture>
+class WithRawClient : public Fixture {
+  protected:
+    void SetUp() override {
+        Fixture::SetUp();
+        if (this->HasFatalFailure()) return;
+        client_ = std::make_unique<RawClient>(this->server());
+        ASSERT_TRUE(client_->LogIn(this->server()));
+    }
+
+    std::unique_ptr<RawClient> client_;
 };
 
 }  // namespace fcsdk_test

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <bitset>
+#include <iterator>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -212,18 +213,22 @@ TEST(RecordsTest, DetailFlagsAreSingleBitsInsideTheirMasks) {
 
 // Callers store masks as numbers, so the bit positions are part of the interface.
 TEST(RecordsTest, DetailFlagValuesCallersRelyOn) {
-    EXPECT_EQ(VM_PROP_VM_GUEST_INFO, 0x2u);
-    EXPECT_EQ(VM_PROP_VM_SNAPSHOT_LIST, 0x8u);
-    EXPECT_EQ(VM_PROP_VM_DISK_LIST, 0x10u);
-    EXPECT_EQ(VM_PROP_VM_NW_LIST, 0x20u);
-    EXPECT_EQ(VM_PROP_HOST_KEY_PAIR_LIST, 0x800000u);
-    EXPECT_EQ(VM_PROP_HOST_VM_LIST, 0x20000000u);
-    EXPECT_EQ(VM_PROP_DS_EXTENT_LIST, 0x100000000u);
-    EXPECT_EQ(VM_PROP_VAPP_VM_LIST, 0x100000000000u);
-    EXPECT_EQ(VM_PROP_DATACENTER_CLUSTER_LIST, 0x1000000000000u);
-    EXPECT_EQ(VM_PROP_DATACENTER_DS_LIST, 0x2000000000000u);
-    EXPECT_EQ(VM_PROP_CLUSTER_HOST_LIST, 0x20000000000000u);
-    EXPECT_EQ(VM_PROP_INCLUDE_HQ_BACKUP, 0x8000000000000000u);
+    const std::pair<UINT64, UINT64> flags[] = {
+        {VM_PROP_VM_GUEST_INFO, 0x2u},
+        {VM_PROP_VM_SNAPSHOT_LIST, 0x8u},
+        {VM_PROP_VM_DISK_LIST, 0x10u},
+        {VM_PROP_VM_NW_LIST, 0x20u},
+        {VM_PROP_HOST_KEY_PAIR_LIST, 0x800000u},
+        {VM_PROP_HOST_VM_LIST, 0x20000000u},
+        {VM_PROP_DS_EXTENT_LIST, 0x100000000u},
+        {VM_PROP_VAPP_VM_LIST, 0x100000000000u},
+        {VM_PROP_DATACENTER_CLUSTER_LIST, 0x1000000000000u},
+        {VM_PROP_DATACENTER_DS_LIST, 0x2000000000000u},
+        {VM_PROP_CLUSTER_HOST_LIST, 0x20000000000000u},
+        {VM_PROP_INCLUDE_HQ_BACKUP, 0x8000000000000000u},
+    };
+    for (std::size_t i = 0; i < std::size(flags); ++i)
+        EXPECT_EQ(flags[i].first, flags[i].second) << "entry " << i;
 }
 
 }  // namespace

@@ -120,28 +120,32 @@ TEST_F(ConfigFile, MalformedOrMissingFilesConfigureNothing) {
     EXPECT_EQ(value, 9u);
 }
 
-TEST_F(ConfigFile, TransportSettingsDefaults) {
-    Write("");
-    const MLLibCurlSettings settings = MLLibCurlSettings::FromConfiguration();
-    EXPECT_EQ(settings.caFile, "");
-    EXPECT_TRUE(settings.verifyPeer);
-    EXPECT_EQ(settings.connectTo, "");
-    EXPECT_EQ(settings.connectTimeout, 30);
-    EXPECT_EQ(settings.lowSpeedTime, 120);
-    EXPECT_EQ(settings.maxResponseMB, 256);
-}
-
-TEST_F(ConfigFile, TransportSettingsFromTheFile) {
-    Write(
-        "[Transport]\nsCAFile=/c/ca.pem\nnVerifyPeer=0\nsConnectTo=a:1:b:2\nnConnectTimeout=5\n"
-        "nLowSpeedTime=2\nnMaxResponseMB=1\n");
-    const MLLibCurlSettings settings = MLLibCurlSettings::FromConfiguration();
-    EXPECT_EQ(settings.caFile, "/c/ca.pem");
-    EXPECT_FALSE(settings.verifyPeer);
-    EXPECT_EQ(settings.connectTo, "a:1:b:2");
-    EXPECT_EQ(settings.connectTimeout, 5);
-    EXPECT_EQ(settings.lowSpeedTime, 2);
-    EXPECT_EQ(settings.maxResponseMB, 1);
+// The transport settings with every key absent (the defaults), then with every key given.
+TEST_F(ConfigFile, TransportSettingsDefaultsAndFromTheFile) {
+    struct Case {
+        const char* file;
+        const char* caFile;
+        bool verifyPeer;
+        const char* connectTo;
+        long connectTimeout, lowSpeedTime, maxResponseMB;
+    };
+    const Case cases[] = {
+        {"", "", true, "", 30, 120, 256},
+        {"[Transport]\nsCAFile=/c/ca.pem\nnVerifyPeer=0\nsConnectTo=a:1:b:2\nnConnectTimeout=5\n"
+         "nLowSpeedTime=2\nnMaxResponseMB=1\n",
+         "/c/ca.pem", false, "a:1:b:2", 5, 2, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        Write(c.file);
+        const MLLibCurlSettings settings = MLLibCurlSettings::FromConfiguration();
+        EXPECT_EQ(settings.caFile, c.caFile);
+        EXPECT_EQ(settings.verifyPeer, c.verifyPeer);
+        EXPECT_EQ(settings.connectTo, c.connectTo);
+        EXPECT_EQ(settings.connectTimeout, c.connectTimeout);
+        EXPECT_EQ(settings.lowSpeedTime, c.lowSpeedTime);
+        EXPECT_EQ(settings.maxResponseMB, c.maxResponseMB);
+    }
 }
 
 }  // namespace
