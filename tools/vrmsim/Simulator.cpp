@@ -100,6 +100,21 @@ ObjectState ObjectOf(const T& object, const std::string& parentUrn, int type = 0
     return ObjectState{object.urn, object.uri, object.name, parentUrn, type};
 }
 
+// Copies of every record of a collection, in its order.
+template <typename Map>
+auto CopiesOf(const Map& records) {
+    std::vector<decltype(CopyOf(records.begin()->second))> copies;
+    for (const auto& entry : records) copies.push_back(CopyOf(entry.second));
+    return copies;
+}
+
+// A copy of one record, or nothing.
+template <typename T>
+auto OptionalCopyOf(const T* record) {
+    using Copy = decltype(CopyOf(*record));
+    return record ? std::optional<Copy>(CopyOf(*record)) : std::nullopt;
+}
+
 }  // namespace
 
 class SimulatorImpl {
@@ -407,35 +422,27 @@ void Simulator::SetConfig(const RuntimeConfig& config) {
 
 std::vector<VmState> Simulator::Vms() const {
     std::lock_guard<std::mutex> lock(impl_->model.Mutex());
-    std::vector<VmState> vms;
-    for (const auto& entry : impl_->model.vms) vms.push_back(CopyOf(entry.second));
-    return vms;
+    return CopiesOf(impl_->model.vms);
 }
 
 std::optional<VmState> Simulator::FindVm(const std::string& urn) const {
     std::lock_guard<std::mutex> lock(impl_->model.Mutex());
-    const Vm* vm = impl_->model.FindVm(urn);
-    return vm ? std::optional<VmState>(CopyOf(*vm)) : std::nullopt;
+    return OptionalCopyOf<Vm>(impl_->model.FindVm(urn));
 }
 
 std::vector<VolumeState> Simulator::Volumes() const {
     std::lock_guard<std::mutex> lock(impl_->model.Mutex());
-    std::vector<VolumeState> volumes;
-    for (const auto& entry : impl_->model.volumes) volumes.push_back(CopyOf(entry.second));
-    return volumes;
+    return CopiesOf(impl_->model.volumes);
 }
 
 std::optional<VolumeState> Simulator::FindVolume(const std::string& urn) const {
     std::lock_guard<std::mutex> lock(impl_->model.Mutex());
-    const Volume* volume = impl_->model.FindVolume(urn);
-    return volume ? std::optional<VolumeState>(CopyOf(*volume)) : std::nullopt;
+    return OptionalCopyOf<Volume>(impl_->model.FindVolume(urn));
 }
 
 std::vector<TaskState> Simulator::Tasks() const {
     std::lock_guard<std::mutex> lock(impl_->model.Mutex());
-    std::vector<TaskState> tasks;
-    for (const auto& entry : impl_->model.tasks) tasks.push_back(CopyOf(entry.second));
-    return tasks;
+    return CopiesOf(impl_->model.tasks);
 }
 
 std::vector<DiskAccessState> Simulator::DiskAccesses() const {
