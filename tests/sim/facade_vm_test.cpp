@@ -30,26 +30,24 @@ using ::testing::HasSubstr;
 
 class FacadeVMTest : public fcsdk_test::FacadeSimTest {
   protected:
-    // Host, cluster and datastore records as the facade finds them.
-    fc::SHostInfoLib Host(const std::string& name) {
-        fc::SHostInfoLib host;
-        EXPECT_TRUE(wrapper().GetHostInfo(name, "", host, fc::MIN_VM_PROPS)) << wrapper().GetLastError();
+    // Host, cluster and datastore records as the facade finds them; the reads are not kept in the recording.
+    template <typename Record>
+    Record FoundByName(bool (fc::CFusionComputeWrapper::*get)(const std::string&, const std::string&, Record&,
+                                                              fc::UINT64),
+                       const std::string& name) {
+        Record record;
+        EXPECT_TRUE((wrapper().*get)(name, "", record, fc::MIN_VM_PROPS)) << wrapper().GetLastError();
         server().ClearRequests();
-        return host;
+        return record;
+    }
+    fc::SHostInfoLib Host(const std::string& name) {
+        return FoundByName(&fc::CFusionComputeWrapper::GetHostInfo, name);
     }
     fc::SClusterInfoLib Cluster(const std::string& name) {
-        fc::SClusterInfoLib cluster;
-        EXPECT_TRUE(wrapper().GetClusterInfo(name, "", cluster, fc::MIN_VM_PROPS))
-            << wrapper().GetLastError();
-        server().ClearRequests();
-        return cluster;
+        return FoundByName(&fc::CFusionComputeWrapper::GetClusterInfo, name);
     }
     fc::SDataStoreInfoLib Datastore(const std::string& name) {
-        fc::SDataStoreInfoLib datastore;
-        EXPECT_TRUE(wrapper().GetDataStoreInfo(name, "", datastore, fc::MIN_VM_PROPS))
-            << wrapper().GetLastError();
-        server().ClearRequests();
-        return datastore;
+        return FoundByName(&fc::CFusionComputeWrapper::GetDataStoreInfo, name);
     }
 
     // A VM record that names only the UUID of a seeded VM, as a caller that kept only that would build it.
