@@ -103,14 +103,21 @@ TEST_F(FcctlTest, EveryInventoryListIsValidJson) {
         std::size_t expected;
     } cases[] = {
         {{"sites"}, 1},
+        {{"site", "list"}, 1},
         {{"clusters"}, 2},
+        {{"cluster", "list"}, 2},
         {{"hosts"}, 4},
-        {{"vms"}, 22},  // 20 VMs and 2 templates: the VRM lists both
-        {{"vms", "--templates"}, 2},
+        {{"host", "list"}, 4},
+        {{"vms"}, 20},  // the VRM lists 20 VMs and 2 templates; the templates are left out
+        {{"vm", "list"}, 20},
+        {{"vms", "--templates"}, 22},
+        {{"vm", "list", "--templates-only"}, 2},
         {{"datastores"}, 4},
+        {{"datastore", "list"}, 4},
         {{"networks"}, 2},
+        {{"network", "list"}, 2},
         {{"folders"}, 3},  // one cluster folder, two VM folders
-        {{"folders", "--type", "vm"}, 2},
+        {{"folder", "list", "--type", "vm"}, 2},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args{"--json"};
@@ -119,14 +126,18 @@ TEST_F(FcctlTest, EveryInventoryListIsValidJson) {
         EXPECT_EXIT_CODE(result, 0);
         const json::value v = ParseJson(result);
         ASSERT_TRUE(v.is_array()) << result.out;
-        EXPECT_EQ(v.as_array().size(), c.expected) << c.args[0];
+        EXPECT_EQ(v.as_array().size(), c.expected) << c.args[0] << " " << c.args.back();
     }
 }
 
-TEST_F(FcctlTest, TemplatesListHoldsOnlyTemplates) {
-    const json::value v = ParseJson(Run({"--json", "vms", "--templates"}));
-    for (const json::value& vm : v.as_array()) {
+TEST_F(FcctlTest, TemplatesAreListedOnlyWhenAskedFor) {
+    const json::value templates = ParseJson(Run({"--json", "vm", "list", "--templates-only"}));
+    for (const json::value& vm : templates.as_array()) {
         EXPECT_EQ(vm.at("name").as_string().subview().substr(0, 4), "tpl-");
+    }
+    const json::value vms = ParseJson(Run({"--json", "vms"}));
+    for (const json::value& vm : vms.as_array()) {
+        EXPECT_EQ(vm.at("name").as_string().subview().substr(0, 3), "vm-");
     }
 }
 
@@ -385,12 +396,51 @@ TEST_F(FcctlTest, ThereIsNoPasswordOption) {
     EXPECT_NE(help.out.find("sCAFile"), std::string::npos);
 }
 
-TEST_F(FcctlTest, WrongPasswordFailsToConnect) {
-    const FcctlResult result = Run({"vms"}, {{"FCCTL_PASSWORD", "not-the-password"}});
-    EXPECT_EXIT_CODE(result, 1);
-    EXPECT_NE(result.err.find("cannot connect to vrm.local as admin"), std::string::npos) << result.err;
-    EXPECT_NE(result.err.find("error code"), std::string::npos) << result.err;
-    EXPECT_EQ(result.err.find("not-the-password"), std::string::npos);
+// Every connection setting from options or the environment, with no INI file at all; the exit code tells
+// a refused login (3) from a VRM that cannot be reached or trusted (5), with a hint at the fix.
+TEST_F(FcctlTest, ConnectionFromOptionsAloneAndItsExitCodes) {
+    const std::string port = std::to_string(server().port());
+    const std::string connectTo = server().host() + ":7443:127.0.0.1:" + port;
+    const std::string ca = server().caFile();
+    const struct {
+        std::vector<std::string> args;
+        Env env;
+        int exitCode;
+        std::string stderrHas;
+    } cases[] = {
+        {{"--connect-to", connectTo},
+         {},
+         5,
+         "fcctl: hint: the VRM's certificate is not trusted: give its CA with --ca-file FILE (or "
+         "FCCTL_CA_FILE)"},
+        {{"--connect-to", connectTo, "--ca-file", ca}, {}, 0, ""},
+        {{}, {{"FCCTL_CONNECT_TO", connectTo}, {"FCCTL_CA_FILE", ca}}, 0, ""},
+        {{"--ca-file", ca, "--connect-to", connectTo}, {{"FCCTL_CA_FILE", "/no/such/ca.pem"}}, 0, ""},
+        {{"--port", "8443", "--connect-to", server().host() + ":8443:127.0.0.1:" + port, "--ca-file", ca},
+         {},
+         0,
+         ""},
+        {{"--connect-to", connectTo, "--insecure"}, {}, 0, "fcctl: warning: --insecure: "},
+        {{"--connect-to", connectTo, "--ca-file", ca},
+         {{"FCCTL_PASSWORD", "not-the-password"}},
+         3,
+         "cannot connect to vrm.local as admin: Login refused: "},
+        {{"--connect-to", server().host() + ":7443:127.0.0.1:1", "--ca-file", ca},
+         {},
+         5,
+         "fcctl: hint: check --host, --port (default 7443) and --connect-to"},
+        {{"--connect-to", "vrm.local:7443", "--ca-file", ca}, {}, 2, "Malformed connect-to"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.push_back("versions");
+        Env env{{"FCSDK_CONFIG", std::nullopt}, {"FCCTL_CA_FILE", std::nullopt}};
+        for (const auto& item : c.env) env[item.first] = item.second;
+        const FcctlResult result = Run(args, env);
+        EXPECT_EXIT_CODE(result, c.exitCode);
+        EXPECT_NE(result.err.find(c.stderrHas), std::string::npos) << result.err;
+        EXPECT_EQ(result.err.find("not-the-password"), std::string::npos);
+    }
 }
 
 TEST_F(FcctlTest, DebugShowsRequestsButNoSecrets) {
@@ -421,9 +471,11 @@ TEST_F(FcctlTest, VrmErrorsPrintTheMessageAndCode) {
     EXPECT_NE(result.err.find("(error code 10300099)"), std::string::npos) << result.err;
     EXPECT_TRUE(result.out.empty());
 
+    // A VM that does not exist: exit code 4, whether fcctl looks it up or the library does.
     const FcctlResult missing = Run({"vm", "show", "no-such-vm"});
-    EXPECT_EXIT_CODE(missing, 1);
-    EXPECT_NE(missing.err.find("cannot read the VM \"no-such-vm\""), std::string::npos) << missing.err;
+    EXPECT_EXIT_CODE(missing, 4);
+    EXPECT_NE(missing.err.find("fcctl: there is no VM \"no-such-vm\""), std::string::npos) << missing.err;
+    EXPECT_EXIT_CODE(Run({"vm", "start", "--urn", server().siteUrn() + ":vms:i-99999999"}), 4);
 
     // A VRM's text can neither move the cursor nor forge a line of its own.
     server().FailNext("GET", server().siteUri() + "/vms", 500, "10300099", "bad\x1b[2J\rfcctl: forged\nline");
@@ -605,7 +657,7 @@ TEST_F(FcctlManageTest, SnapshotDeleteByNameDeletesThatSnapshot) {
     EXPECT_EQ(server().Requests(uri).back().method, "DELETE");
 
     const FcctlResult unknown = Run({"snapshot", "delete", "vm-0001", "--snapshot", "no-such-snapshot"});
-    EXPECT_EXIT_CODE(unknown, 1);
+    EXPECT_EXIT_CODE(unknown, 4);
     EXPECT_NE(unknown.err.find("has no snapshot named \"no-such-snapshot\""), std::string::npos)
         << unknown.err;
 }

@@ -64,7 +64,8 @@ SSnapshotInfoLib FindSnapshot(Session& session, const VmRef& ref, const std::str
         ++matches;
     }
     if (matches == 0)
-        throw CommandError(kExitFailed, "the " + DescribeVm(ref) + " has no snapshot named \"" + name + "\"");
+        throw CommandError(kExitNotFound,
+                           "the " + DescribeVm(ref) + " has no snapshot named \"" + name + "\"");
     if (matches > 1)
         UsageError("the " + DescribeVm(ref) + " has several snapshots named \"" + name +
                    "\"; give --snapshot-urn");
@@ -299,8 +300,9 @@ void RegisterDiskAccess(CLI::App& app, Session& session) {
     cmd = group->add_subcommand("validate", "Check that a disk access still exists (exit code 1 when not)");
     cmd->add_option("resource", validate->resource, "Resource URI given by prepare")->required();
     OnRun(cmd, session, [&session, validate] {
-        session.Check(session.Wrapper().ValidateDiskAccess(validate->resource),
-                      "disk access " + validate->resource + " is not valid");
+        // A resource that is gone is this command's "no" answer, not a missing argument: exit code 1.
+        if (!session.Wrapper().ValidateDiskAccess(validate->resource))
+            session.Fail("disk access " + validate->resource + " is not valid", kExitFailed);
         PrintDone(session, "disk access " + validate->resource + " is valid",
                   [&](JsonWriter& w) { w.Member("resourceUri", validate->resource).Member("valid", true); });
     });

@@ -7,6 +7,17 @@
 
 namespace fcctl {
 
+CLI::App& Noun(CLI::App& app, const std::string& name, const std::string& help) {
+    const std::function<bool(CLI::App*)> named = [&name](CLI::App* known) {
+        return known->get_name() == name;
+    };
+    const std::vector<CLI::App*> found = app.get_subcommands(named);
+    if (!found.empty()) return *found.front();
+    CLI::App* noun = app.add_subcommand(name, help);
+    noun->require_subcommand(1);
+    return *noun;
+}
+
 void AddVmOptions(CLI::App* command, VmRef& ref) {
     command->add_option("vm", ref.name, "Name of the VM")->type_name("NAME");
     command->add_option("--urn", ref.urn, "URN of the VM (instead of the name)")->type_name("URN");
@@ -28,9 +39,9 @@ std::string DescribeVm(const VmRef& ref) {
 fc::SVMInfoLib ResolveVm(Session& session, const VmRef& ref, fc::UINT64 flags) {
     RequireVm(ref);
     fc::SVMInfoLib vm;
-    session.Check(session.Wrapper().GetVMInfo(ref.name, ref.urn, ref.uuid, vm, flags),
-                  "cannot read the " + DescribeVm(ref));
-    return vm;
+    if (session.Wrapper().GetVMInfo(ref.name, ref.urn, ref.uuid, vm, flags)) return vm;
+    if (session.LastFailureIsNotFound()) throw CommandError(kExitNotFound, "there is no " + DescribeVm(ref));
+    session.Fail("cannot read the " + DescribeVm(ref));
 }
 
 std::string ReadFileOrFail(const std::string& path) {

@@ -13,7 +13,8 @@
 
 namespace fcctl {
 
-/// Inventory: versions, sites, clusters, hosts, vms, vm show, datastores, networks, folders.
+/// Inventory: versions, vm show and the lists: site, cluster, host, vm, datastore, network and folder
+/// list, each also under its old plural name (sites, clusters, ...).
 void RegisterInventoryCommands(CLI::App& app, CLI::App& vm, Session& session);
 /// Backup: snapshot, cbt, disk-access and backup.
 void RegisterBackupCommands(CLI::App& app, Session& session);
@@ -24,6 +25,13 @@ void RegisterBackupRun(CLI::App& app, Session& session);
 void RegisterVmCommands(CLI::App& vm, Session& session);
 /// Disks, network cards, datastores and MAC addresses: disk, nic, datastore create, mac check.
 void RegisterDeviceCommands(CLI::App& app, Session& session);
+
+/// Heading of fcctl --help under which the old plural names of the lists ("vms", "hosts", ...) stand.
+constexpr const char* kAliasGroup = "Aliases";
+
+/// The noun command `name` of `app` ("vm", "host", "datastore", ...), made with `help` on first use; it
+/// needs one verb after it.
+CLI::App& Noun(CLI::App& app, const std::string& name, const std::string& help);
 
 /// How the user names a VM: a name (positional) or --urn / --uuid.
 struct VmRef {

@@ -250,8 +250,7 @@ struct DatastoreOptions {
 };
 
 void RegisterDatastore(CLI::App& app, Session& session) {
-    CLI::App* group = app.add_subcommand("datastore", "Create datastores");
-    group->require_subcommand(1);
+    CLI::App* group = &Noun(app, "datastore", "List and create datastores");
     auto o = std::make_shared<DatastoreOptions>();
     CLI::App* cmd = group->add_subcommand("create", "Create a datastore on a host from a storage unit");
     cmd->add_option("--name", o->name, "Name of the datastore")->required();

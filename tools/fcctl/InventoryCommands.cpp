@@ -70,9 +70,7 @@ void RegisterVersions(CLI::App& app, Session& session) {
     OnRun(cmd, session, [&session] { RunVersions(session); });
 }
 
-void RegisterSites(CLI::App& app, Session& session) {
-    CLI::App* cmd =
-        app.add_subcommand("sites", "List the VRM's sites (--details site-clusters,... for more)");
+void SetUpSites(CLI::App* cmd, Session& session) {
     OnRun(cmd, session, [&session] {
         std::vector<SSiteInfoLib> sites;
         session.Check(session.Wrapper().GetSiteInfoList(sites, session.Details(0)), "cannot list the sites");
@@ -81,10 +79,8 @@ void RegisterSites(CLI::App& app, Session& session) {
     });
 }
 
-void RegisterClusters(CLI::App& app, Session& session) {
+void SetUpClusters(CLI::App* cmd, Session& session) {
     auto folder = std::make_shared<std::string>();
-    CLI::App* cmd =
-        app.add_subcommand("clusters", "List the site's clusters (--details cluster-hosts,cluster-vms)");
     cmd->add_option("--folder", *folder, "Only the clusters of this cluster folder")->type_name("URN");
     OnRun(cmd, session, [&session, folder] {
         std::vector<SClusterInfoLib> clusters;
@@ -98,10 +94,8 @@ void RegisterClusters(CLI::App& app, Session& session) {
     });
 }
 
-void RegisterHosts(CLI::App& app, Session& session) {
+void SetUpHosts(CLI::App* cmd, Session& session) {
     auto cluster = std::make_shared<std::string>();
-    CLI::App* cmd = app.add_subcommand(
-        "hosts", "List the site's hosts (--details host-vms,host-datastores,host-networks,host-storage)");
     cmd->add_option("--cluster", *cluster, "Only the hosts of this cluster")->type_name("URN");
     OnRun(cmd, session, [&session, cluster] {
         std::vector<SHostInfoLib> hosts;
@@ -117,7 +111,8 @@ void RegisterHosts(CLI::App& app, Session& session) {
 
 struct VmsOptions {
     std::string folder;
-    bool templates = false;
+    bool templates = false;      // the templates too
+    bool onlyTemplates = false;  // the templates alone
     std::string mac;
 };
 
@@ -130,7 +125,7 @@ void RunVms(Session& session, const VmsOptions& options) {
     CFusionComputeWrapper& wrapper = session.Wrapper();
     const UINT64 flags = session.Details(kVmSummary);
     std::vector<SVMInfoLib> vms;
-    if (options.templates) {
+    if (options.onlyTemplates) {
         session.Check(wrapper.GetVMTemplateList(vms, flags), "cannot list the templates");
     } else if (!options.folder.empty()) {
         session.Check(wrapper.GetVMInfoListForFolder(options.folder, vms, flags),
@@ -138,23 +133,26 @@ void RunVms(Session& session, const VmsOptions& options) {
     } else {
         session.Check(wrapper.GetVMInfoList(vms, flags), "cannot list the VMs");
     }
-    if (!options.mac.empty()) {
-        vms.erase(std::remove_if(vms.begin(), vms.end(),
-                                 [&](const SVMInfoLib& vm) { return !HasMac(vm, options.mac); }),
-                  vms.end());
-    }
+    // The VRM lists templates among the VMs; an operator asking for VMs means the machines that run.
+    const bool keepTemplates = options.templates || options.onlyTemplates;
+    vms.erase(std::remove_if(vms.begin(), vms.end(),
+                             [&](const SVMInfoLib& vm) {
+                                 return (vm.isTemplate && !keepTemplates) ||
+                                        (!options.mac.empty() && !HasMac(vm, options.mac));
+                             }),
+              vms.end());
     if (session.Json()) return PrintJsonList(session, vms);
     PrintVmList(session.Out(), vms, SectionsFor(flags));
 }
 
-void RegisterVms(CLI::App& app, Session& session) {
+void SetUpVms(CLI::App* cmd, Session& session) {
     auto options = std::make_shared<VmsOptions>();
-    CLI::App* cmd =
-        app.add_subcommand("vms", "List the site's VMs (--details disks,nics,snapshots for more)");
     auto* folder =
         cmd->add_option("--folder", options->folder, "Only the VMs of this VM folder")->type_name("URN");
-    cmd->add_flag("--templates", options->templates, "List the templates instead of the VMs")
-        ->excludes(folder);
+    auto* templates = cmd->add_flag("--templates", options->templates, "List the templates too");
+    cmd->add_flag("--templates-only", options->onlyTemplates, "List the templates alone")
+        ->excludes(folder)
+        ->excludes(templates);
     cmd->add_option("--mac", options->mac, "Only the VMs with a network card of this MAC address")
         ->type_name("MAC");
     OnRun(cmd, session, [&session, options] { RunVms(session, *options); });
@@ -180,9 +178,7 @@ void RegisterVmShow(CLI::App& vm, Session& session) {
     });
 }
 
-void RegisterDatastores(CLI::App& app, Session& session) {
-    CLI::App* cmd =
-        app.add_subcommand("datastores", "List the site's datastores (--details ds-vms,ds-extents)");
+void SetUpDatastores(CLI::App* cmd, Session& session) {
     OnRun(cmd, session, [&session] {
         std::vector<SDataStoreInfoLib> datastores;
         session.Check(session.Wrapper().GetDataStoreInfoList(datastores, session.Details(0)),
@@ -204,9 +200,8 @@ void MergeNetworks(const std::vector<SHostInfoLib>& hosts, std::vector<SNetworkI
     }
 }
 
-void RegisterNetworks(CLI::App& app, Session& session) {
+void SetUpNetworks(CLI::App* cmd, Session& session) {
     auto host = std::make_shared<std::string>();
-    CLI::App* cmd = app.add_subcommand("networks", "List the distributed switches and their port groups");
     cmd->add_option("--of-host", *host, "Only the switches this host is attached to")->type_name("NAME");
     OnRun(cmd, session, [&session, host] {
         CFusionComputeWrapper& wrapper = session.Wrapper();
@@ -257,9 +252,8 @@ void RunFolders(Session& session, const FoldersOptions& options) {
     PrintFolders(session.Out(), folders);
 }
 
-void RegisterFolders(CLI::App& app, Session& session) {
+void SetUpFolders(CLI::App* cmd, Session& session) {
     auto options = std::make_shared<FoldersOptions>();
-    CLI::App* cmd = app.add_subcommand("folders", "List the cluster folders and the VM folders of the site");
     cmd->add_option("--type", options->type, "Which folders: cluster, vm or all")
         ->check(CLI::IsMember({"cluster", "vm", "all"}))
         ->capture_default_str();
@@ -268,18 +262,36 @@ void RegisterFolders(CLI::App& app, Session& session) {
     OnRun(cmd, session, [&session, options] { RunFolders(session, *options); });
 }
 
+// A list under its noun ("host list") and, for the scripts written before the nouns, under its old plural
+// name at the top level ("hosts", shown among the aliases); each gets its own options and the same action.
+void RegisterList(CLI::App& app, CLI::App& noun, const char* plural, const std::string& help,
+                  void (*setUp)(CLI::App*, Session&), Session& session) {
+    setUp(noun.add_subcommand("list", help), session);
+    const std::string alias = "Same as: fcctl " + noun.get_name() + " list";
+    setUp(app.add_subcommand(plural, alias)->group(kAliasGroup), session);
+}
+
 }  // namespace
 
 void RegisterInventoryCommands(CLI::App& app, CLI::App& vm, Session& session) {
     RegisterVersions(app, session);
-    RegisterSites(app, session);
-    RegisterClusters(app, session);
-    RegisterHosts(app, session);
-    RegisterVms(app, session);
+    RegisterList(app, Noun(app, "site", "List the VRM's sites"), "sites",
+                 "List the VRM's sites (--details site-clusters,... for more)", SetUpSites, session);
+    RegisterList(app, Noun(app, "cluster", "List the site's clusters"), "clusters",
+                 "List the site's clusters (--details cluster-hosts,cluster-vms)", SetUpClusters, session);
+    RegisterList(app, Noun(app, "host", "List the site's hosts"), "hosts",
+                 "List the site's hosts (--details host-vms,host-datastores,host-networks,host-storage)",
+                 SetUpHosts, session);
+    RegisterList(app, vm, "vms",
+                 "List the site's VMs without the templates (--details disks,nics,snapshots for more)",
+                 SetUpVms, session);
     RegisterVmShow(vm, session);
-    RegisterDatastores(app, session);
-    RegisterNetworks(app, session);
-    RegisterFolders(app, session);
+    RegisterList(app, Noun(app, "datastore", "List and create datastores"), "datastores",
+                 "List the site's datastores (--details ds-vms,ds-extents)", SetUpDatastores, session);
+    RegisterList(app, Noun(app, "network", "List the distributed switches"), "networks",
+                 "List the distributed switches and their port groups", SetUpNetworks, session);
+    RegisterList(app, Noun(app, "folder", "List the cluster and VM folders"), "folders",
+                 "List the cluster folders and the VM folders of the site", SetUpFolders, session);
 }
 
 }  // namespace fcctl

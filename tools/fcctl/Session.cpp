@@ -8,12 +8,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <string>
 
 #include "Details.h"
 
@@ -146,6 +148,60 @@ void Session::CheckInterrupted() {
                        std::string("interrupted by ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
 }
 
+namespace {
+
+// The transport settings given on the command line or in the environment; what is not given stays unset
+// so that the configuration file's value (FCSDK_CONFIG) holds.
+fc::SConnectionOptionsLib ConnectionOptionsOf(const GlobalOptions& options) {
+    fc::SConnectionOptionsLib connection;
+    if (!options.caFile.empty()) connection.caFile = options.caFile;
+    if (options.insecure) connection.verifyPeer = false;
+    if (options.port != 0) connection.port = options.port;
+    if (!options.connectTo.empty()) connection.connectTo = options.connectTo;
+    return connection;
+}
+
+bool StartsWith(const std::string& text, const char* prefix) {
+    return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
+}
+
+bool ContainsNoCase(std::string text, const char* word) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text.find(word) != std::string::npos;
+}
+
+// The exit code of a failed Connect(). The library prefixes a login that the VRM answered with an error
+// "Login refused: "; a failure before any answer from the VRM leaves the code 0 (the code only ever comes
+// from a VRM error body) and describes what the transport saw; a host or connect-to text that the
+// library rejects is the caller's mistake.
+int ConnectExitCode(const std::string& lastError, long long code) {
+    if (StartsWith(lastError, "Login refused: ")) return kExitAuth;
+    if (StartsWith(lastError, "Invalid host") || StartsWith(lastError, "Malformed connect-to")) {
+        return kExitUsage;
+    }
+    return code == 0 ? kExitConnection : kExitFailed;
+}
+
+// What the operator most likely has to change after a failed Connect(), or empty.
+std::string ConnectHint(const std::string& lastError, int exitCode) {
+    if (exitCode == kExitAuth) return "check the user name and the password";
+    if (exitCode != kExitConnection) return std::string();
+    if (ContainsNoCase(lastError, "certificate") || ContainsNoCase(lastError, "ssl")) {
+        if (ContainsNoCase(lastError, "subject name") || ContainsNoCase(lastError, "host name")) {
+            return "the VRM's certificate does not name this host: give the name the certificate "
+                   "holds with --host (and --connect-to HOST:PORT:ADDRESS:PORT to reach it by address)";
+        }
+        return "the VRM's certificate is not trusted: give its CA with --ca-file FILE (or FCCTL_CA_FILE)";
+    }
+    return "check --host, --port (default 7443) and --connect-to, and that the VRM can be reached";
+}
+
+// The VRM's error code for an object (a URN, a URI) that does not exist.
+constexpr long long kVrmObjectNotFound = 10300006;
+
+}  // namespace
+
 fc::CFusionComputeWrapper& Session::Wrapper() {
     if (wrapper_) return *wrapper_;
     if (options_.host.empty()) UsageError("no VRM host: give --host HOST (or set FCCTL_HOST)");
@@ -157,6 +213,11 @@ fc::CFusionComputeWrapper& Session::Wrapper() {
     if (options_.debug) fc::SetLogLevel(2);
     auto wrapper = std::make_unique<fc::CFusionComputeWrapper>();
     if (options_.debug) wrapper->EnableDebug();
+    if (!wrapper->SetConnectionOptions(ConnectionOptionsOf(options_))) UsageError(wrapper->GetLastError());
+    if (options_.insecure) {
+        std::cerr << "fcctl: warning: --insecure: the VRM's certificate is not checked; anyone on the way "
+                     "can pose as the VRM and read the password\n";
+    }
     cancelTarget.store(wrapper.get());
     const bool connected = wrapper->Connect(options_.host, options_.user, password);
     // The password is not needed any more; do not keep it around longer than necessary.
@@ -167,15 +228,26 @@ fc::CFusionComputeWrapper& Session::Wrapper() {
     if (!connected) {
         std::string message = "cannot connect to " + options_.host + " as " + options_.user;
         const std::string lastError = wrapper_->GetLastError();
+        const int exitCode = ConnectExitCode(lastError, wrapper_->GetLastErrorCode());
         if (!lastError.empty()) message += ": " + lastError;
         message += " (error code " + std::to_string(wrapper_->GetLastErrorCode()) + ")";
-        if (!options_.debug) message += "; run with --debug to see the requests";
-        throw CommandError(kExitFailed, message);
+        std::string hint = ConnectHint(lastError, exitCode);
+        if (!options_.debug)
+            hint += std::string(hint.empty() ? "" : "; ") + "run with --debug to see the requests";
+        throw CommandError(exitCode, message, hint);
     }
     return *wrapper_;
 }
 
-void Session::Fail(const std::string& what) {
+bool Session::LastFailureIsNotFound() const {
+    if (!wrapper_) return false;
+    // The library's lookup of an object by name, URN or UUID answers these when the VRM lists none.
+    const std::string lastError = wrapper_->GetLastError();
+    return lastError == "No objects found" || lastError == "incorrect object found" ||
+           wrapper_->GetLastErrorCode() == kVrmObjectNotFound;
+}
+
+void Session::Fail(const std::string& what, int exitCode) {
     std::string message = what;
     if (wrapper_) {
         const std::string lastError = wrapper_->GetLastError();
@@ -188,7 +260,8 @@ void Session::Fail(const std::string& what) {
             InterruptExitCode(signal),
             std::string("interrupted by ") + (signal == SIGINT ? "SIGINT" : "SIGTERM") + ": " + message);
     }
-    throw CommandError(kExitFailed, message);
+    if (exitCode < 0) exitCode = LastFailureIsNotFound() ? kExitNotFound : kExitFailed;
+    throw CommandError(exitCode, message);
 }
 
 fc::UINT64 Session::Details(fc::UINT64 base) const {

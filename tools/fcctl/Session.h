@@ -9,6 +9,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "FusionComputeWrapper.h"
 
@@ -16,22 +17,29 @@ namespace fcctl {
 
 namespace fc = FusionComputeSDKWrapper;
 
-/// Exit codes of fcctl.
+/// Exit codes of fcctl (130 and 143 after SIGINT and SIGTERM come from InterruptExitCode()).
 enum ExitCode {
-    kExitOk = 0,      ///< the command did what it was asked
-    kExitFailed = 1,  ///< the VRM or the library reported a failure
-    kExitUsage = 2,   ///< bad command line, missing password or unreadable input file
+    kExitOk = 0,          ///< the command did what it was asked
+    kExitFailed = 1,      ///< the VRM refused or the library reported a failure
+    kExitUsage = 2,       ///< bad command line, missing password or unreadable input file
+    kExitAuth = 3,        ///< the VRM refused the login (user name or password)
+    kExitNotFound = 4,    ///< the named VM, snapshot, volume or other object does not exist
+    kExitConnection = 5,  ///< the VRM could not be reached or its certificate was not trusted
 };
 
-/// Ends a command: the message goes to standard error and fcctl exits with the code.
+/// Ends a command: the message (and the hint on a line of its own) goes to standard error and fcctl
+/// exits with the code.
 class CommandError : public std::runtime_error {
   public:
-    CommandError(int exitCode, const std::string& message)
-        : std::runtime_error(message), exitCode_(exitCode) {}
+    CommandError(int exitCode, const std::string& message, std::string hint = std::string())
+        : std::runtime_error(message), exitCode_(exitCode), hint_(std::move(hint)) {}
     int exitCode() const { return exitCode_; }
+    /// What the operator most likely has to change, or empty.
+    const std::string& hint() const { return hint_; }
 
   private:
     int exitCode_;
+    std::string hint_;
 };
 
 /// Throws a usage error (exit code 2).
@@ -42,6 +50,10 @@ struct GlobalOptions {
     std::string host;          ///< --host, or FCCTL_HOST
     std::string user;          ///< --user, or FCCTL_USER
     std::string passwordFile;  ///< --password-file
+    std::string caFile;        ///< --ca-file, or FCCTL_CA_FILE
+    bool insecure = false;     ///< --insecure
+    int port = 0;              ///< --port, or FCCTL_PORT; 0 keeps the configuration's (7443)
+    std::string connectTo;     ///< --connect-to, or FCCTL_CONNECT_TO
     std::string details;       ///< --details
     bool json = false;         ///< --json
     bool debug = false;        ///< --debug
@@ -85,9 +97,11 @@ class Session {
     /// between steps that it would otherwise go on with.
     void CheckInterrupted();
 
-    /// Throws the library's last failure as a CommandError (exit code 1, or 130/143 after a signal):
-    /// "<what>: <last error> (error code N)".
-    [[noreturn]] void Fail(const std::string& what);
+    /// Throws the library's last failure as a CommandError: "<what>: <last error> (error code N)".
+    /// The exit code is 130/143 after a signal, else `exitCode`, else FailureExitCode() (1 or 4).
+    [[noreturn]] void Fail(const std::string& what, int exitCode = -1);
+    /// Whether the library's last failure says that the object named does not exist.
+    bool LastFailureIsNotFound() const;
     /// Checks a library result: returns when `ok`, otherwise Fail(what).
     void Check(bool ok, const std::string& what) {
         if (!ok) Fail(what);
