@@ -1,7 +1,8 @@
 # Installation: the shared library, the public headers, a CMake package with a version file and a
 # pkg-config file; and Debian packages of them (cpack -G DEB). Every installed file belongs to one
 # component, which becomes one package: runtime (the shared library), dev (headers, the linker name,
-# CMake package, pkg-config file, documentation), fcctl, vrmsim and the Python module.
+# CMake package, pkg-config file, documentation), fcctl, vrmsim and the Python module; fcctl and vrmsim
+# each with its manual page, fcctl also with its bash completion.
 include(CMakePackageConfigHelpers)
 
 set(FCSDK_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/FusionComputeSDKWrapper)
@@ -41,6 +42,25 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/ARCHITE
               ${PROJECT_SOURCE_DIR}/docs/FCCTL.md ${PROJECT_SOURCE_DIR}/docs/VRMSIM.md
     DESTINATION ${CMAKE_INSTALL_DOCDIR}
     COMPONENT dev)
+
+# Manual pages of the programs, made from their --help and --version by help2man when it is installed;
+# each goes into its program's component.
+find_program(HELP2MAN_EXECUTABLE help2man)
+set(_fcsdk_man_fcctl "command-line access to a FusionCompute VRM")
+set(_fcsdk_man_vrmsim "stateful HTTPS simulator of a FusionCompute VRM")
+foreach(_program fcctl vrmsim)
+    if(HELP2MAN_EXECUTABLE AND TARGET ${_program})
+        set(_page ${PROJECT_BINARY_DIR}/man/${_program}.1)
+        add_custom_command(OUTPUT ${_page}
+            COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+            COMMAND ${HELP2MAN_EXECUTABLE} --no-info --section 1 "--name=${_fcsdk_man_${_program}}"
+                    --output ${_page} $<TARGET_FILE:${_program}>
+            DEPENDS ${_program}
+            COMMENT "Making the manual page of ${_program}")
+        add_custom_target(${_program}_man ALL DEPENDS ${_page})
+        install(FILES ${_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${_program})
+    endif()
+endforeach()
 
 # Debian packages: cpack -G DEB in the build directory (after a full build) writes one .deb per
 # component. The dependencies on system libraries come from dpkg-shlibdeps; those between the packages

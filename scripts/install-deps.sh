@@ -13,7 +13,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang-14 libclang-rt-14-dev
     clang-format ccache
-    graphviz gnuplot-nox doxygen
+    graphviz gnuplot-nox doxygen help2man
     python3-dev pybind11-dev python3-pytest
 )
 

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Debian packages with cpack (from a fully built tree) and checks each one's name, file list
 # and dependencies: the runtime package holds only the versioned shared library, the -dev package the
-# headers, linker name, CMake package, pkg-config file and documentation, fcctl and vrmsim their program;
-# the library's users depend on the runtime package at exactly this version, and every package on the
-# system libraries its binaries need; the Python module package, when built, imports from the unpacked
-# packages alone.
+# headers, linker name, CMake package, pkg-config file and documentation, fcctl and vrmsim their program
+# and manual page (fcctl also its bash completion); the library's users depend on the runtime package at
+# exactly this version, and every package on the system libraries its binaries need; the Python module
+# package, when built, imports from the unpacked packages alone.
 #   package_test.sh <build dir>
 set -euo pipefail
 build=$1
@@ -64,8 +64,18 @@ usr/share/doc/FusionComputeSDKWrapper/ARCHITECTURE.md
 usr/share/doc/FusionComputeSDKWrapper/FCCTL.md
 usr/share/doc/FusionComputeSDKWrapper/README.md
 usr/share/doc/FusionComputeSDKWrapper/VRMSIM.md"
-check fcctl "usr/bin/fcctl"
-check vrmsim "usr/bin/vrmsim"
+# The manual pages are made when the build found help2man.
+if grep -q '^HELP2MAN_EXECUTABLE:FILEPATH=/' "$build/CMakeCache.txt"; then
+    fcctl_man=usr/share/man/man1/fcctl.1
+    vrmsim_man=usr/share/man/man1/vrmsim.1
+else
+    fcctl_man= vrmsim_man=
+fi
+check fcctl "usr/bin/fcctl
+usr/share/bash-completion/completions/fcctl
+$fcctl_man"
+check vrmsim "usr/bin/vrmsim
+$vrmsim_man"
 
 depends "$runtime" 'libcurl4'
 depends "$runtime" 'libssl3'

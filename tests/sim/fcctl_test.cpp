@@ -505,6 +505,13 @@ TEST_F(FcctlTest, UsageErrorsExitWithTwoBeforeConnecting) {
 
 TEST_F(FcctlTest, EveryCommandHasHelp) {
     const std::vector<std::vector<std::string>> commands = {{"versions"},
+                                                            {"vm", "list"},
+                                                            {"host", "list"},
+                                                            {"cluster", "list"},
+                                                            {"datastore", "list"},
+                                                            {"network", "list"},
+                                                            {"site", "list"},
+                                                            {"folder", "list"},
                                                             {"sites"},
                                                             {"clusters"},
                                                             {"hosts"},
@@ -541,12 +548,27 @@ TEST_F(FcctlTest, EveryCommandHasHelp) {
                                                             {"nic", "add"},
                                                             {"datastore", "create"},
                                                             {"mac", "check"}};
+    // The bash completion (copied beside the program) offers each command and then each of its verbs.
+    const std::string completion = std::filesystem::path(FCCTL_PATH).parent_path() / "fcctl-completion.bash";
+    const auto complete = [&](const std::vector<std::string>& words) {
+        std::string script = "source '" + completion + "'; COMP_WORDS=(fcctl";
+        for (const std::string& word : words) script += " " + word;
+        script +=
+            " ''); COMP_CWORD=" + std::to_string(words.size() + 1) + "; _fcctl; echo \" ${COMPREPLY[*]} \"";
+        return fcsdk_test::RunProgram("/bin/bash", {"-c", script}, {}).out;
+    };
+    const std::string commandWords = complete({});
     for (const auto& command : commands) {
         std::vector<std::string> args = command;
         args.push_back("--help");
         const FcctlResult result = RunBare(args);
         EXPECT_EXIT_CODE(result, 0);
         EXPECT_NE(result.out.find("Usage: fcctl " + command[0]), std::string::npos) << result.out;
+        EXPECT_NE(commandWords.find(" " + command[0] + " "), std::string::npos) << commandWords;
+        if (command.size() > 1) {
+            const std::string verbs = complete({"--json", command[0]});
+            EXPECT_NE(verbs.find(" " + command[1] + " "), std::string::npos) << command[0] << ":" << verbs;
+        }
     }
     EXPECT_EQ(server().Stats().logins, 0u);
 }
