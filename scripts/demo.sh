@@ -56,10 +56,10 @@ run build/examples/fcsdk_connect_example vrm.local admin
 
 say "Versions and site"
 fcctl versions
-fcctl sites --details site-clusters
+fcctl site list --details site-clusters
 
 say "VMs with their disks, snapshots and switch names"
-fcctl vms --details disks,snapshots,nics
+fcctl vm list --details disks,snapshots,nics
 fcctl vm show vm-0001 --details disks,snapshots,nics
 
 say "Full backup of vm-0001 (snapshot with changed-block tracking, allocated blocks, disk access)"
