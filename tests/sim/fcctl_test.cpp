@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <set>
 #include <sstream>
 
@@ -611,7 +612,11 @@ class FcctlManageTest : public FcctlTest {
         Answer(method, path,
                json::serialize(
                    json::object{{"taskUrn", server().siteUrn() + ":tasks:9001"}, {"taskUri", taskUri}}));
-        Answer("GET", taskUri, R"({"status": "success", "progress": 100})");
+        Answer("GET", taskUri,
+               json::serialize(json::object{{"urn", server().siteUrn() + ":tasks:9001"},
+                                            {"type", "FcctlTestTask"},
+                                            {"status", "success"},
+                                            {"progress", 100}}));
     }
 
     // The body of the only request of `method` whose path is exactly `path`.
@@ -641,6 +646,11 @@ TEST_F(FcctlManageTest, PowerCommandsSendTheirStopModes) {
         AnswerTask("POST", VmUri() + c.action);
         const FcctlResult result = Run({"vm", c.command, "vm-0001"});
         EXPECT_EXIT_CODE(result, 0);
+        // Standard error is no terminal: the wait is one time-stamped line per status, here the one poll.
+        const std::regex waitLine("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ fcctl: vm " +
+                                  std::string(c.command) + ": task " + server().siteUrn() +
+                                  ":tasks:9001: success 100% \\(0 s\\)\n");
+        EXPECT_TRUE(std::regex_match(result.err, waitLine)) << result.err;
         if (c.mode != nullptr) {
             EXPECT_EQ(SentBody("POST", VmUri() + c.action), (json::object{{"mode", c.mode}})) << c.command;
         } else {

@@ -32,8 +32,10 @@ void RunSnapshotCreate(Session& session, const SnapshotCreateOptions& o) {
         UsageError("--cbt needs --for-backup (only backup snapshots track changed blocks)");
     SSnapshotInfoLib snapshot;
     CFusionComputeWrapper& wrapper = session.Wrapper();
-    const bool ok = wrapper.CreateVMSnapshot(o.vm.name, o.vm.urn, o.vm.uuid, o.name, o.description, o.memory,
-                                             o.consistent, o.forBackup, o.cbt, snapshot);
+    const bool ok = ShowingWait(session, "snapshot create", [&](CFusionComputeWrapper& w) {
+        return w.CreateVMSnapshot(o.vm.name, o.vm.urn, o.vm.uuid, o.name, o.description, o.memory,
+                                  o.consistent, o.forBackup, o.cbt, snapshot);
+    });
     if (!ok) {
         std::string what = "cannot take a snapshot of the " + DescribeVm(o.vm);
         if (wrapper.IsCreateVMSnapshotErrorRetryable()) what += " (the VRM is busy: try again later)";
@@ -102,7 +104,11 @@ void RegisterSnapshot(CLI::App& app, Session& session) {
             UsageError("name the snapshot: --snapshot NAME or --snapshot-urn URN");
         if (del->urn.empty()) RequireVm(del->vm);
         const SSnapshotInfoLib snapshot = FindSnapshot(session, del->vm, del->name, del->urn);
-        session.Check(session.Wrapper().DeleteVMSnapshot(del->vm.name, del->vm.urn, del->vm.uuid, snapshot),
+        session.Check(ShowingWait(session, "snapshot delete",
+                                  [&](CFusionComputeWrapper& w) {
+                                      return w.DeleteVMSnapshot(del->vm.name, del->vm.urn, del->vm.uuid,
+                                                                snapshot);
+                                  }),
                       "cannot delete snapshot " + (snapshot.name.empty() ? snapshot.urn : snapshot.name));
         PrintDone(session, "deleted snapshot " + snapshot.urn,
                   [&](JsonWriter& w) { w.Member("snapshotUrn", snapshot.urn); });
@@ -259,8 +265,12 @@ void RunPrepare(Session& session, const AccessOptions& o) {
     if (!o.restore && o.snapshot.empty())
         UsageError("a backup access needs --snapshot URN (or give --restore)");
     std::string resourceUri, hostIP, hostPort, token, targetFile;
-    session.Check(session.Wrapper().PrepareDiskAccess(o.volume, o.snapshot, o.ip, o.restore, resourceUri,
-                                                      hostIP, hostPort, token, targetFile),
+    session.Check(ShowingWait(session, "disk-access prepare",
+                              [&](CFusionComputeWrapper& w) {
+                                  return w.PrepareDiskAccess(o.volume, o.snapshot, o.ip, o.restore,
+                                                             resourceUri, hostIP, hostPort, token,
+                                                             targetFile);
+                              }),
                   "cannot open access to " + o.volume);
     if (session.Json()) {
         JsonWriter w(session.Out());
@@ -323,8 +333,10 @@ void RegisterDiskAccess(CLI::App& app, Session& session) {
     cmd = group->add_subcommand("release", "Close a disk access and wait until the VRM has removed it");
     cmd->add_option("resource", release->resource, "Resource URI given by prepare")->required();
     OnRun(cmd, session, [&session, release] {
-        session.Check(session.Wrapper().ReleaseDiskAccess(release->resource),
-                      "cannot release disk access " + release->resource);
+        session.Check(
+            ShowingWait(session, "disk-access release",
+                        [&](CFusionComputeWrapper& w) { return w.ReleaseDiskAccess(release->resource); }),
+            "cannot release disk access " + release->resource);
         PrintDone(session, "released disk access " + release->resource,
                   [&](JsonWriter& w) { w.Member("resourceUri", release->resource); });
     });

@@ -4,6 +4,7 @@
 
 #include "BackupState.h"
 #include "Commands.h"
+#include "Progress.h"
 
 namespace fcctl {
 
@@ -42,6 +43,15 @@ fc::SVMInfoLib ResolveVm(Session& session, const VmRef& ref, fc::UINT64 flags) {
     if (session.Wrapper().GetVMInfo(ref.name, ref.urn, ref.uuid, vm, flags)) return vm;
     if (session.LastFailureIsNotFound()) throw CommandError(kExitNotFound, "there is no " + DescribeVm(ref));
     session.Fail("cannot read the " + DescribeVm(ref));
+}
+
+bool ShowingWait(Session& session, const std::string& label,
+                 const std::function<bool(fc::CFusionComputeWrapper&)>& call) {
+    fc::CFusionComputeWrapper& wrapper = session.Wrapper();
+    Progress progress(label, true, Progress::Lines::kWaitsOnly);
+    const bool ok = call(wrapper);
+    if (ok) progress.Done();
+    return ok;
 }
 
 std::string ReadFileOrFail(const std::string& path) {

@@ -55,6 +55,13 @@ void OnRun(CLI::App* command, Session& session, Body body) {
     command->callback([&session, body]() { session.action = body; });
 }
 
+/// Runs `call`, a library call that waits for the VRM (a task, a backup resource), and shows the wait on
+/// standard error under `label` (the command's name, "vm start"); connects first so that a failed connect
+/// is not shown as a failed wait.
+/// @return what `call` returned
+bool ShowingWait(Session& session, const std::string& label,
+                 const std::function<bool(fc::CFusionComputeWrapper&)>& call);
+
 /// Reads a whole file; a usage error when it cannot be read.
 std::string ReadFileOrFail(const std::string& path);
 /// Writes a whole file (atomically); a failure (exit 1) when it cannot be written.

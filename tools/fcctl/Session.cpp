@@ -18,6 +18,7 @@
 #include <string>
 
 #include "Details.h"
+#include "Progress.h"
 
 namespace fcctl {
 
@@ -213,6 +214,7 @@ fc::CFusionComputeWrapper& Session::Wrapper() {
     if (options_.debug) fc::SetLogLevel(2);
     auto wrapper = std::make_unique<fc::CFusionComputeWrapper>();
     if (options_.debug) wrapper->EnableDebug();
+    wrapper->SetProgressCallback(&ReportWaitProgress);
     if (!wrapper->SetConnectionOptions(ConnectionOptionsOf(options_))) UsageError(wrapper->GetLastError());
     if (options_.insecure) {
         std::cerr << "fcctl: warning: --insecure: the VRM's certificate is not checked; anyone on the way "

@@ -33,22 +33,17 @@ void RegisterPower(CLI::App& vm, Session& session, const char* name, Power power
     auto ref = std::make_shared<VmRef>();
     CLI::App* cmd = vm.add_subcommand(name, help);
     AddVmOptions(cmd, *ref);
-    OnRun(cmd, session, [&session, ref, power] {
+    const std::string label = std::string("vm ") + name;
+    OnRun(cmd, session, [&session, ref, power, label] {
         RequireVm(*ref);
-        CFusionComputeWrapper& wrapper = session.Wrapper();
+        const bool ok = ShowingWait(session, label, [&](CFusionComputeWrapper& wrapper) {
+            if (power == Power::Start) return wrapper.PowerOnVM(ref->name, ref->urn, ref->uuid);
+            if (power == Power::Stop) return wrapper.PowerOffVM(ref->name, ref->urn, ref->uuid);
+            return wrapper.ShutdownVM(ref->name, ref->urn, ref->uuid);
+        });
         const std::string what = DescribeVm(*ref);
-        switch (power) {
-            case Power::Start:
-                session.Check(wrapper.PowerOnVM(ref->name, ref->urn, ref->uuid), "cannot start the " + what);
-                break;
-            case Power::Stop:
-                session.Check(wrapper.PowerOffVM(ref->name, ref->urn, ref->uuid), "cannot stop the " + what);
-                break;
-            case Power::Shutdown:
-                session.Check(wrapper.ShutdownVM(ref->name, ref->urn, ref->uuid),
-                              "cannot shut down the " + what);
-                break;
-        }
+        const char* verb = power == Power::Start ? "start" : power == Power::Stop ? "stop" : "shut down";
+        session.Check(ok, std::string("cannot ") + verb + " the " + what);
         const char* done = power == Power::Start ? "started" : power == Power::Stop ? "stopped" : "shut down";
         PrintDone(session, std::string(done) + " the " + what,
                   [&](JsonWriter& w) { w.Member("action", done); });
@@ -107,7 +102,9 @@ void RegisterCreate(CLI::App& vm, Session& session) {
         vm.cpuQuantity = o->cpus;
         vm.coresPerSocket = o->coresPerSocket;
         vm.memoryQuantityMB = o->memoryMB;
-        session.Check(session.Wrapper().CreateVM(vm), "cannot create VM \"" + o->name + "\"");
+        session.Check(
+            ShowingWait(session, "vm create", [&](CFusionComputeWrapper& w) { return w.CreateVM(vm); }),
+            "cannot create VM \"" + o->name + "\"");
         PrintVmResult(session, vm, "created VM " + vm.name);
     });
 }
@@ -153,7 +150,10 @@ void RegisterDelete(CLI::App& vm, Session& session) {
     cmd->add_flag("--delete-disks", o->deleteDisks, "Delete the VM's volumes too");
     OnRun(cmd, session, [&session, o] {
         RequireVm(o->vm);
-        session.Check(session.Wrapper().DeleteVM(o->vm.name, o->vm.urn, o->vm.uuid, o->deleteDisks),
+        session.Check(ShowingWait(session, "vm delete",
+                                  [&](CFusionComputeWrapper& w) {
+                                      return w.DeleteVM(o->vm.name, o->vm.urn, o->vm.uuid, o->deleteDisks);
+                                  }),
                       "cannot delete the " + DescribeVm(o->vm));
         PrintDone(session, "deleted the " + DescribeVm(o->vm) + (o->deleteDisks ? " and its disks" : ""),
                   [&](JsonWriter& w) { w.Member("disksDeleted", o->deleteDisks); });
@@ -304,7 +304,10 @@ void RunImport(Session& session, const ImportOptions& o) {
     std::vector<SDiskInfoLib> created;
     try {
         if (o.volumes.empty()) CreateVolumesLike(session, o, old, vm, paths, created);
-        session.Check(session.Wrapper().CreateVMFromOVFDescriptor(ovf, vm, paths),
+        session.Check(ShowingWait(session, "vm import-ovf",
+                                  [&](CFusionComputeWrapper& w) {
+                                      return w.CreateVMFromOVFDescriptor(ovf, vm, paths);
+                                  }),
                       "cannot create VM \"" + o.name + "\" from " + o.ovfFile);
     } catch (const CommandError&) {
         // Volumes made for a VM that could not be created would only be left behind.
