@@ -10,6 +10,7 @@ packages=(
     libboost1.81-dev libboost-json1.81-dev
     libcpp-httplib-dev
     libcli11-dev
+    libpugixml-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang-14 libclang-rt-14-dev
     clang-format ccache

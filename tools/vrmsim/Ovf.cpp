@@ -2,8 +2,11 @@
 
 #include <boost/json/array.hpp>
 
+#include <pugixml.hpp>
+
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <sstream>
 
@@ -71,155 +74,68 @@ std::vector<const XmlElement*> XmlElement::Children(const std::string& wanted) c
 
 namespace {
 
-class XmlReader {
-  public:
-    explicit XmlReader(const std::string& text) : t_(text) {}
+constexpr int kMaxDepth = 64;
 
-    bool Document(XmlElement& root, std::string& error) {
-        SkipMisc();
-        if (!Element(root, 0)) {
-            error = error_.empty() ? "no root element" : error_;
+/// Appends `raw` with its entity and character references replaced. pugixml would leave an unknown
+/// entity as it is and accept any code point; a descriptor holds only the five XML entities and ASCII
+/// references, so anything else is refused.
+bool Decode(const char* raw, std::string& out, std::string& error) {
+    static const std::map<std::string, char> kEntities = {
+        {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
+    for (const char* p = raw; *p; ++p) {
+        if (*p != '&') {
+            out += *p;
+            continue;
+        }
+        const char* semicolon = std::strchr(p, ';');
+        if (!semicolon) {
+            error = "unterminated entity";
             return false;
         }
-        SkipMisc();
-        if (p_ != t_.size()) {
-            error = "text after the root element at offset " + std::to_string(p_);
+        std::string entity(p + 1, semicolon);
+        auto known = kEntities.find(entity);
+        if (known != kEntities.end()) {
+            out += known->second;
+        } else if (entity.size() > 1 && entity[0] == '#') {
+            long code = entity[1] == 'x' ? std::strtol(entity.c_str() + 2, nullptr, 16)
+                                         : std::strtol(entity.c_str() + 1, nullptr, 10);
+            if (code <= 0 || code > 127) {
+                error = "unsupported character reference &" + entity + ";";
+                return false;
+            }
+            out += static_cast<char>(code);
+        } else {
+            error = "unknown entity &" + entity + ";";
             return false;
         }
-        return true;
+        p = semicolon;
     }
+    return true;
+}
 
-  private:
-    static constexpr int kMaxDepth = 64;
-
-    bool Fail(const std::string& why) {
-        if (error_.empty()) error_ = why + " at offset " + std::to_string(p_);
+/// Copies a parsed element into the tree, decoding its attribute values and text.
+bool Convert(const pugi::xml_node& node, XmlElement& element, int depth, std::string& error) {
+    if (depth > kMaxDepth) {
+        error = "elements nested too deeply";
         return false;
     }
-
-    bool StartsWith(const char* prefix) const {
-        return t_.compare(p_, std::char_traits<char>::length(prefix), prefix) == 0;
+    element.name = node.name();
+    for (const pugi::xml_attribute& attribute : node.attributes()) {
+        element.attributes.emplace_back(attribute.name(), std::string());
+        if (!Decode(attribute.value(), element.attributes.back().second, error)) return false;
     }
-
-    void SkipSpace() {
-        while (p_ < t_.size() && std::isspace(static_cast<unsigned char>(t_[p_]))) ++p_;
-    }
-
-    /// Skips blanks, the declaration, processing instructions and comments.
-    void SkipMisc() {
-        for (;;) {
-            SkipSpace();
-            const char* end = StartsWith("<?") ? "?>" : StartsWith("<!--") ? "-->" : nullptr;
-            if (!end) return;
-            auto close = t_.find(end, p_);
-            p_ = close == std::string::npos ? t_.size() : close + std::char_traits<char>::length(end);
+    for (const pugi::xml_node& child : node.children()) {
+        if (child.type() == pugi::node_element) {
+            element.children.emplace_back();
+            if (!Convert(child, element.children.back(), depth + 1, error)) return false;
+        } else if (child.type() == pugi::node_cdata) {
+            element.text += child.value();
+        } else if (child.type() == pugi::node_pcdata && !Decode(child.value(), element.text, error)) {
+            return false;
         }
     }
-
-    std::string Name() {
-        std::size_t start = p_;
-        while (p_ < t_.size() && (std::isalnum(static_cast<unsigned char>(t_[p_])) || t_[p_] == ':' ||
-                                  t_[p_] == '_' || t_[p_] == '-' || t_[p_] == '.')) {
-            ++p_;
-        }
-        return t_.substr(start, p_ - start);
-    }
-
-    bool Decode(const std::string& raw, std::string& out) {
-        static const std::map<std::string, char> kEntities = {
-            {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
-        out.clear();
-        for (std::size_t i = 0; i < raw.size(); ++i) {
-            if (raw[i] != '&') {
-                out += raw[i];
-                continue;
-            }
-            auto semicolon = raw.find(';', i);
-            if (semicolon == std::string::npos) return Fail("unterminated entity");
-            std::string entity = raw.substr(i + 1, semicolon - i - 1);
-            auto known = kEntities.find(entity);
-            if (known != kEntities.end()) {
-                out += known->second;
-            } else if (entity.size() > 1 && entity[0] == '#') {
-                long code = entity[1] == 'x' ? std::strtol(entity.c_str() + 2, nullptr, 16)
-                                             : std::strtol(entity.c_str() + 1, nullptr, 10);
-                if (code <= 0 || code > 127) return Fail("unsupported character reference");
-                out += static_cast<char>(code);
-            } else {
-                return Fail("unknown entity &" + entity + ";");
-            }
-            i = semicolon;
-        }
-        return true;
-    }
-
-    bool Attributes(XmlElement& element) {
-        for (;;) {
-            SkipSpace();
-            if (p_ >= t_.size()) return Fail("unterminated tag");
-            if (t_[p_] == '>' || t_[p_] == '/') return true;
-            std::string name = Name();
-            if (name.empty()) return Fail("bad attribute name");
-            SkipSpace();
-            if (p_ >= t_.size() || t_[p_] != '=') return Fail("attribute without value");
-            ++p_;
-            SkipSpace();
-            if (p_ >= t_.size() || (t_[p_] != '"' && t_[p_] != '\'')) return Fail("unquoted attribute value");
-            char quote = t_[p_++];
-            auto close = t_.find(quote, p_);
-            if (close == std::string::npos) return Fail("unterminated attribute value");
-            std::string value;
-            if (!Decode(t_.substr(p_, close - p_), value)) return false;
-            element.attributes.emplace_back(name, value);
-            p_ = close + 1;
-        }
-    }
-
-    bool Element(XmlElement& element, int depth) {
-        if (depth > kMaxDepth) return Fail("elements nested too deeply");
-        if (p_ >= t_.size() || t_[p_] != '<') return Fail("expected an element");
-        ++p_;
-        element.name = Name();
-        if (element.name.empty()) return Fail("bad element name");
-        if (!Attributes(element)) return false;
-        if (t_[p_] == '/') {
-            if (p_ + 1 >= t_.size() || t_[p_ + 1] != '>') return Fail("bad empty-element tag");
-            p_ += 2;
-            return true;
-        }
-        ++p_;  // '>'
-        return Content(element, depth);
-    }
-
-    bool Content(XmlElement& element, int depth) {
-        std::string raw;
-        for (;;) {
-            if (p_ >= t_.size()) return Fail("unterminated element <" + element.name + ">");
-            if (StartsWith("<!--")) {
-                auto close = t_.find("-->", p_);
-                if (close == std::string::npos) return Fail("unterminated comment");
-                p_ = close + 3;
-            } else if (StartsWith("</")) {
-                p_ += 2;
-                std::string name = Name();
-                SkipSpace();
-                if (name != element.name || p_ >= t_.size() || t_[p_] != '>')
-                    return Fail("</" + name + "> does not close <" + element.name + ">");
-                ++p_;
-                return Decode(raw, element.text);
-            } else if (t_[p_] == '<') {
-                element.children.emplace_back();
-                if (!Element(element.children.back(), depth + 1)) return false;
-            } else {
-                raw += t_[p_++];
-            }
-        }
-    }
-
-    const std::string& t_;
-    std::size_t p_ = 0;
-    std::string error_;
-};
+    return true;
+}
 
 std::string Trim(const std::string& text) {
     auto first = text.find_first_not_of(" \t\r\n");
@@ -232,7 +148,35 @@ std::string Trim(const std::string& text) {
 
 bool ParseXml(const std::string& text, XmlElement& root, std::string& error) {
     root = XmlElement();
-    return XmlReader(text).Document(root, error);
+    // Parsed as a fragment, with blank text kept and references left alone: text beside the root
+    // element stays visible to be refused, an element's text keeps its blanks exactly, and Decode
+    // applies this reader's rules on references. Line ends are not normalised.
+    pugi::xml_document document;
+    pugi::xml_parse_result parsed = document.load_buffer(
+        text.data(), text.size(), pugi::parse_cdata | pugi::parse_ws_pcdata | pugi::parse_fragment,
+        pugi::encoding_utf8);
+    if (!parsed) {
+        error = std::string(parsed.description()) + " at offset " + std::to_string(parsed.offset);
+        return false;
+    }
+    pugi::xml_node element;
+    for (const pugi::xml_node& node : document.children()) {
+        if (node.type() == pugi::node_element) {
+            if (element) {
+                error = "more than one root element";
+                return false;
+            }
+            element = node;
+        } else if (node.type() != pugi::node_pcdata || !Trim(node.value()).empty()) {
+            error = "text outside the root element";
+            return false;
+        }
+    }
+    if (!element) {
+        error = "no root element";
+        return false;
+    }
+    return Convert(element, root, 0, error);
 }
 
 // ---- writing ----

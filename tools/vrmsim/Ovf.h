@@ -34,7 +34,8 @@ std::string WriteOvfDescriptor(Model& model, const Vm& vm, const std::string& na
 bool ReadOvfDescriptor(Model& model, const std::string& text, boost::json::object& answer,
                        std::string& error);
 
-/// A tiny XML element tree (enough for descriptors: elements, attributes, text, entities).
+/// An XML element tree as the descriptor reader walks it: names with their prefixes, decoded
+/// attribute values and text.
 struct XmlElement {
     std::string name;  ///< with its prefix, e.g. "rasd:ResourceType"
     std::vector<std::pair<std::string, std::string>> attributes;
@@ -51,8 +52,8 @@ struct XmlElement {
     std::vector<const XmlElement*> Children(const std::string& name) const;
 };
 
-/// Parses an XML document (declaration, comments and one root element). False with a message on
-/// malformed text.
+/// Parses an XML document (declaration, comments and one root element) with pugixml. References are
+/// limited to the five XML entities and ASCII characters. False with a message on malformed text.
 bool ParseXml(const std::string& text, XmlElement& root, std::string& error);
 
 /// Escapes text for XML content and attribute values.
