@@ -33,38 +33,41 @@ void BodyReader::Fail(const std::string& why) {
     if (error_.empty()) error_ = why;
 }
 
-std::optional<std::string> BodyReader::Str(const json::object& object, const char* key, bool required) {
+const json::value* BodyReader::Member(const json::object& object, const char* key, bool required,
+                                      bool (*fits)(const json::value&), const char* kind) {
     auto it = object.find(key);
     if (it == object.end() || it->value().is_null()) {
         if (required) Fail(std::string("Missing member \"") + key + "\".");
-        return std::nullopt;
+        return nullptr;
     }
-    if (!it->value().is_string()) {
-        Fail(std::string("Member \"") + key + "\" must be a string.");
-        return std::nullopt;
+    if (!fits(it->value())) {
+        Fail(std::string("Member \"") + key + "\" must be " + kind + ".");
+        return nullptr;
     }
-    return std::string(it->value().as_string());
+    return &it->value();
+}
+
+std::optional<std::string> BodyReader::Str(const json::object& object, const char* key, bool required) {
+    const json::value* value = Member(
+        object, key, required, [](const json::value& v) { return v.is_string(); }, "a string");
+    if (!value) return std::nullopt;
+    return std::string(value->as_string());
 }
 
 std::optional<std::int64_t> BodyReader::Int(const json::object& object, const char* key, std::int64_t min,
                                             std::int64_t max, bool required) {
-    auto it = object.find(key);
-    if (it == object.end() || it->value().is_null()) {
-        if (required) Fail(std::string("Missing member \"") + key + "\".");
-        return std::nullopt;
-    }
-    const json::value& value = it->value();
+    const json::value* value = Member(
+        object, key, required, [](const json::value& v) { return v.is_int64() || v.is_uint64(); },
+        "an integer");
+    if (!value) return std::nullopt;
     bool inRange = false;
     std::int64_t number = 0;
-    if (value.is_int64()) {
-        number = value.as_int64();
+    if (value->is_int64()) {
+        number = value->as_int64();
         inRange = number >= min && number <= max;
-    } else if (value.is_uint64()) {
-        inRange = value.as_uint64() <= static_cast<std::uint64_t>(max);
-        number = inRange ? static_cast<std::int64_t>(value.as_uint64()) : 0;
     } else {
-        Fail(std::string("Member \"") + key + "\" must be an integer.");
-        return std::nullopt;
+        inRange = value->as_uint64() <= static_cast<std::uint64_t>(max);
+        number = inRange ? static_cast<std::int64_t>(value->as_uint64()) : 0;
     }
     if (!inRange) {
         Fail(std::string("Member \"") + key + "\" is out of range [" + std::to_string(min) + ", " +
@@ -75,42 +78,22 @@ std::optional<std::int64_t> BodyReader::Int(const json::object& object, const ch
 }
 
 std::optional<bool> BodyReader::Bool(const json::object& object, const char* key, bool required) {
-    auto it = object.find(key);
-    if (it == object.end() || it->value().is_null()) {
-        if (required) Fail(std::string("Missing member \"") + key + "\".");
-        return std::nullopt;
-    }
-    if (!it->value().is_bool()) {
-        Fail(std::string("Member \"") + key + "\" must be a boolean.");
-        return std::nullopt;
-    }
-    return it->value().as_bool();
+    const json::value* value = Member(
+        object, key, required, [](const json::value& v) { return v.is_bool(); }, "a boolean");
+    if (!value) return std::nullopt;
+    return value->as_bool();
 }
 
 const json::object* BodyReader::Obj(const json::object& object, const char* key, bool required) {
-    auto it = object.find(key);
-    if (it == object.end() || it->value().is_null()) {
-        if (required) Fail(std::string("Missing member \"") + key + "\".");
-        return nullptr;
-    }
-    if (!it->value().is_object()) {
-        Fail(std::string("Member \"") + key + "\" must be an object.");
-        return nullptr;
-    }
-    return &it->value().as_object();
+    const json::value* value = Member(
+        object, key, required, [](const json::value& v) { return v.is_object(); }, "an object");
+    return value ? &value->as_object() : nullptr;
 }
 
 const json::array* BodyReader::Arr(const json::object& object, const char* key, bool required) {
-    auto it = object.find(key);
-    if (it == object.end() || it->value().is_null()) {
-        if (required) Fail(std::string("Missing member \"") + key + "\".");
-        return nullptr;
-    }
-    if (!it->value().is_array()) {
-        Fail(std::string("Member \"") + key + "\" must be an array.");
-        return nullptr;
-    }
-    return &it->value().as_array();
+    const json::value* value = Member(
+        object, key, required, [](const json::value& v) { return v.is_array(); }, "an array");
+    return value ? &value->as_array() : nullptr;
 }
 
 HttpResponse BodyReader::BadRequest() const {
@@ -159,6 +142,34 @@ void AddSiteRoute(Router& router, RouteContext& context, const std::string& meth
                    }
                    return handler(request, params);
                });
+}
+
+HttpResponse WithBody(const HttpRequest& request, BodyRule rule,
+                      const std::function<HttpResponse(BodyReader&, const json::object&)>& handler) {
+    BodyReader reader;
+    json::object body;
+    if (!reader.Parse(request.body, body, rule == BodyRule::ObjectOrEmpty)) return reader.BadRequest();
+    return handler(reader, body);
+}
+
+void AddBodyRoute(Router& router, RouteContext& context, const std::string& method,
+                  const std::string& pattern, BodyHandler handler, BodyRule rule) {
+    AddSiteRoute(router, context, method, pattern,
+                 [handler = std::move(handler), rule](const HttpRequest& request, const PathParams&) {
+                     return WithBody(request, rule, [&](BodyReader& reader, const json::object& body) {
+                         return handler(request, reader, body);
+                     });
+                 });
+}
+
+Vm* VmOfPath(Model& model, const HttpRequest& request, const PathParams& params, std::string& missing) {
+    missing = PathToUrn(request.path);
+    return model.FindVm(model.Urn("vms:" + params.at("id")));
+}
+
+Volume* VolumeOfPath(Model& model, const HttpRequest&, const PathParams& params, std::string& missing) {
+    missing = model.Urn("volumes:" + params.at("id"));
+    return model.FindVolume(missing);
 }
 
 // ---- tasks ----

@@ -13,6 +13,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "Routes.h"
 
@@ -53,6 +54,11 @@ class BodyReader {
     HttpResponse BadRequest() const;
 
   private:
+    /// The member when it is there (and not null) and `fits`; else nullptr, with a problem recorded when
+    /// it is required or of another type than `kind` ("a string").
+    const boost::json::value* Member(const boost::json::object& object, const char* key, bool required,
+                                     bool (*fits)(const boost::json::value&), const char* kind);
+
     std::string error_;
 };
 
@@ -75,6 +81,56 @@ using ActionHandler = std::function<HttpResponse(const HttpRequest&, const PathP
 /// simulated one answer 404.
 void AddSiteRoute(Router& router, RouteContext& context, const std::string& method,
                   const std::string& pattern, ActionHandler handler);
+
+/// The object a route's path names, or nullptr with `missing` set to what the 404 answer names.
+template <typename Object>
+using Lookup = Object* (*)(Model& model, const HttpRequest& request, const PathParams& params,
+                           std::string& missing);
+
+/// The VM of "{id}"; a 404 names the request's path as a URN.
+Vm* VmOfPath(Model& model, const HttpRequest& request, const PathParams& params, std::string& missing);
+/// The volume of "{id}"; a 404 names its URN.
+Volume* VolumeOfPath(Model& model, const HttpRequest& request, const PathParams& params,
+                     std::string& missing);
+
+/// How a route takes its request body: a JSON object, or that or nothing at all (read as {}).
+enum class BodyRule { Object, ObjectOrEmpty };
+
+/// A handler of a request whose body is read already; `reader` checks the body's members.
+using BodyHandler =
+    std::function<HttpResponse(const HttpRequest&, BodyReader& reader, const boost::json::object& body)>;
+
+/// A handler of a request on an existing object, with the body read as for BodyHandler.
+template <typename Object>
+using ObjectHandler = std::function<HttpResponse(const HttpRequest&, Object& object, BodyReader& reader,
+                                                 const boost::json::object& body)>;
+
+/// Reads the body of `request` by `rule`: 400 when it does not keep to it, else the answer of `handler`.
+HttpResponse WithBody(const HttpRequest& request, BodyRule rule,
+                      const std::function<HttpResponse(BodyReader&, const boost::json::object&)>& handler);
+
+/// Adds a site route whose body is read by `rule` before `handler` runs.
+void AddBodyRoute(Router& router, RouteContext& context, const std::string& method,
+                  const std::string& pattern, BodyHandler handler, BodyRule rule = BodyRule::Object);
+
+/// Adds a site route on the object `find` names: 404 when there is none, then the body as for
+/// AddBodyRoute, then `handler` with the object.
+template <typename Object>
+void AddObjectRoute(Router& router, RouteContext& context, const std::string& method,
+                    const std::string& pattern, Lookup<Object> find,
+                    typename std::common_type<ObjectHandler<Object>>::type handler,
+                    BodyRule rule = BodyRule::Object) {
+    Model* model = &context.model;
+    AddSiteRoute(router, context, method, pattern,
+                 [model, find, handler, rule](const HttpRequest& request, const PathParams& params) {
+                     std::string missing;
+                     Object* object = find(*model, request, params, missing);
+                     if (!object) return NoSuchObject(missing);
+                     return WithBody(request, rule, [&](BodyReader& reader, const boost::json::object& body) {
+                         return handler(request, *object, reader, body);
+                     });
+                 });
+}
 
 /// Starts a task for a request, ending as the settings and the first matching outcome rule say.
 /// `onFinish` runs when the task ends (also when it fails: check task.status).

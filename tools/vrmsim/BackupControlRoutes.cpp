@@ -60,9 +60,9 @@ bool RuleFromJson(BodyReader& reader, const json::value& value, OutcomeRule& rul
     return reader.ok();
 }
 
-class BackupControl : public std::enable_shared_from_this<BackupControl> {
+class BackupControl : public RouteArea<BackupControl> {
   public:
-    explicit BackupControl(RouteContext& context) : c_(context) {}
+    using RouteArea::RouteArea;
 
     void Register(Router& router) {
         Add(router, "GET", "/_sim/backup", &BackupControl::GetSettings);
@@ -78,13 +78,8 @@ class BackupControl : public std::enable_shared_from_this<BackupControl> {
     using Method = HttpResponse (BackupControl::*)(const HttpRequest&, const PathParams&);
 
     void Add(Router& router, const char* method, const char* pattern, Method handler) {
-        auto self = shared_from_this();
-        router.Add(method, pattern, [self, handler](const HttpRequest& r, const PathParams& p) {
-            return ((*self).*handler)(r, p);
-        });
+        router.Add(method, pattern, Bind(handler));
     }
-
-    Model& m() { return c_.model; }
 
     HttpResponse GetSettings(const HttpRequest&, const PathParams&) {
         return JsonResponse(200, SettingsToJson(m().backupSettings));
@@ -219,8 +214,6 @@ class BackupControl : public std::enable_shared_from_this<BackupControl> {
                                               {"marks", std::move(marks)},
                                               {"written", history.open.Count()}});
     }
-
-    RouteContext& c_;
 };
 
 }  // namespace

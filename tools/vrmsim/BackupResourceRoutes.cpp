@@ -56,24 +56,29 @@ std::string Lower(std::string text) {
     return text;
 }
 
-class BackupResourceRoutes : public std::enable_shared_from_this<BackupResourceRoutes> {
+/// The backup resource at the request's path, unless it is released already.
+BackupResource* ResourceOfPath(Model& model, const HttpRequest& request, const PathParams&,
+                               std::string& missing) {
+    missing = "backup resource " + request.path;
+    auto it = model.backupResources.find(request.path);
+    return it == model.backupResources.end() || it->second.releaseReads >= 0 ? nullptr : &it->second;
+}
+
+class BackupResourceRoutes : public RouteArea<BackupResourceRoutes> {
   public:
-    explicit BackupResourceRoutes(RouteContext& context) : c_(context) {}
+    using RouteArea::RouteArea;
 
     void Register(Router& router) {
         const std::string collection = "/service/sites/{site}/volumes/{id}/backupresources";
-        auto self = shared_from_this();
-        AddSiteRoute(router, c_, "POST", collection,
-                     [self](const HttpRequest& r, const PathParams& p) { return self->Create(r, p); });
-        AddSiteRoute(router, c_, "PUT", collection + "/{res}",
-                     [self](const HttpRequest& r, const PathParams&) { return self->Extend(r); });
-        AddSiteRoute(router, c_, "DELETE", collection + "/{res}",
-                     [self](const HttpRequest& r, const PathParams&) { return self->Release(r); });
+        AddObjectRoute<Volume>(router, c_, "POST", collection, &VolumeOfPath,
+                               Bind(&BackupResourceRoutes::Create));
+        AddObjectRoute<BackupResource>(router, c_, "PUT", collection + "/{res}", &ResourceOfPath,
+                                       Bind(&BackupResourceRoutes::Extend));
+        AddObjectRoute<BackupResource>(router, c_, "DELETE", collection + "/{res}", &ResourceOfPath,
+                                       Bind(&BackupResourceRoutes::Release), BodyRule::ObjectOrEmpty);
     }
 
   private:
-    Model& m() { return c_.model; }
-
     /// The host that serves the volume's data: the host of its VM, else one that sees its datastore.
     const Host* ServingHost(const Volume& volume) {
         if (const Vm* vm = volume.vmUrn.empty() ? nullptr : m().FindVm(volume.vmUrn)) {
@@ -111,12 +116,8 @@ class BackupResourceRoutes : public std::enable_shared_from_this<BackupResourceR
         return false;
     }
 
-    HttpResponse Create(const HttpRequest& request, const PathParams& params) {
-        Volume* volume = m().FindVolume(m().Urn("volumes:" + params.at("id")));
-        if (!volume) return NoSuchObject(m().Urn("volumes:" + params.at("id")));
-        BodyReader reader;
-        json::object body;
-        if (!reader.Parse(request.body, body)) return reader.BadRequest();
+    HttpResponse Create(const HttpRequest& request, Volume& volume, BodyReader& reader,
+                        const json::object& body) {
         auto delay = reader.Int(body, "delay", 1, kMaxDelaySeconds);
         auto taskType = reader.Str(body, "taskType", true);
         auto ip = reader.Str(body, "ip", true);
@@ -132,24 +133,24 @@ class BackupResourceRoutes : public std::enable_shared_from_this<BackupResourceR
         if (!reader.ok()) return reader.BadRequest();
         std::string snapUuid;
         HttpResponse refusal;
-        if (backup && !BackupSource(*volume, *snapUrn, snapUuid, refusal)) return refusal;
+        if (backup && !BackupSource(volume, *snapUrn, snapUuid, refusal)) return refusal;
 
         std::optional<OutcomeRule> rule = TakeOutcome(m(), "backupresource", request);
         int polls = m().backupSettings.resourcePolls;
         if (rule && rule->polls >= 0) polls = rule->polls;
         Task& task =
-            m().StartTask("CreateBackupResourceTask", volume->urn, volume->uri, c_.now(), std::max(polls, 1));
+            m().StartTask("CreateBackupResourceTask", volume.urn, volume.uri, c_.now(), std::max(polls, 1));
         if (rule && rule->never) task.pollsToFinish = INT32_MAX;
         if (rule && rule->fail) {
             task.fail = true;
             task.reason = rule->reason;
             task.reasonDes = rule->reasonDes;
         }
-        std::string uri = volume->uri + "/backupresources/" + std::to_string(task.id);
+        std::string uri = volume.uri + "/backupresources/" + std::to_string(task.id);
         BackupResource& resource = m().backupResources[uri];
         resource = BackupResource();
         resource.uri = uri;
-        resource.volumeUrn = volume->urn;
+        resource.volumeUrn = volume.urn;
         resource.taskUrn = task.urn;
         resource.taskUri = task.uri;
         resource.taskType = *taskType;
@@ -166,11 +167,11 @@ class BackupResourceRoutes : public std::enable_shared_from_this<BackupResourceR
             resource.reason = rule->fail ? rule->reason : std::string();
             resource.reasonDes = rule->fail ? rule->reasonDes : std::string();
         }
-        const Host* host = ServingHost(*volume);
+        const Host* host = ServingHost(volume);
         resource.hostIP = host ? host->ip : m().site().ip;
         resource.hostPort = std::to_string(30000 + task.id % 10000);
         resource.targetFile =
-            backup ? "/dev/disk/by-id/snap-" + snapUuid : "/dev/disk/by-id/vol-" + volume->uuid;
+            backup ? "/dev/disk/by-id/snap-" + snapUuid : "/dev/disk/by-id/vol-" + volume.uuid;
         resource.token = Lower(RandomHex(16));
         resource.caCert = ReadFile(c_.options.certDir + "/ca.pem");
         resource.resourceUrl = std::string(*transMode == "lanssl" ? "nbds://" : "nbd://") + resource.hostIP +
@@ -178,39 +179,25 @@ class BackupResourceRoutes : public std::enable_shared_from_this<BackupResourceR
         return TaskAnswer(task);
     }
 
-    HttpResponse Extend(const HttpRequest& request) {
-        auto it = m().backupResources.find(request.path);
-        if (it == m().backupResources.end() || it->second.releaseReads >= 0)
-            return NoSuchObject("backup resource " + request.path);
-        BodyReader reader;
-        json::object body;
-        if (!reader.Parse(request.body, body)) return reader.BadRequest();
+    HttpResponse Extend(const HttpRequest&, BackupResource& resource, BodyReader& reader,
+                        const json::object& body) {
         auto delay = reader.Int(body, "delay", 1, kMaxDelaySeconds, true);
         if (!reader.ok()) return reader.BadRequest();
-        it->second.delay = static_cast<int>(*delay);
-        return JsonResponse(200, RenderBackupResource(it->second));
+        resource.delay = static_cast<int>(*delay);
+        return JsonResponse(200, RenderBackupResource(resource));
     }
 
-    HttpResponse Release(const HttpRequest& request) {
-        auto it = m().backupResources.find(request.path);
-        if (it == m().backupResources.end() || it->second.releaseReads >= 0)
-            return NoSuchObject("backup resource " + request.path);
-        if (!request.body.empty()) {
-            BodyReader reader;
-            json::object ignored;
-            if (!reader.Parse(request.body, ignored)) return reader.BadRequest();
-        }
+    HttpResponse Release(const HttpRequest& request, BackupResource& resource, BodyReader&,
+                         const json::object&) {
         int reads = m().backupSettings.releaseReads;
         if (reads <= 0) {
-            m().backupResources.erase(it);
+            m().backupResources.erase(request.path);
         } else {
-            it->second.releaseReads = reads;
-            it->second.status = "deleting";
+            resource.releaseReads = reads;
+            resource.status = "deleting";
         }
         return JsonResponse(200, json::object());
     }
-
-    RouteContext& c_;
 };
 
 }  // namespace

@@ -99,9 +99,9 @@ bool ConfigFromJson(const json::object& object, RuntimeConfig& config, std::stri
     return true;
 }
 
-class Control : public std::enable_shared_from_this<Control> {
+class Control : public RouteArea<Control> {
   public:
-    explicit Control(RouteContext& context) : c_(context) {}
+    using RouteArea::RouteArea;
 
     void Register(Router& router) {
         Add(router, "GET", "/_sim/info", &Control::Info);
@@ -121,11 +121,9 @@ class Control : public std::enable_shared_from_this<Control> {
     using Method = HttpResponse (Control::*)(const HttpRequest&);
 
     void Add(Router& router, const char* method, const char* pattern, Method handler) {
-        // Each handler holds the Control object, so it lives as long as the router.
-        auto self = shared_from_this();
-        router.Add(method, pattern, [self, handler](const HttpRequest& request, const PathParams&) {
-            return ((*self).*handler)(request);
-        });
+        std::function<HttpResponse(const HttpRequest&)> bound = Bind(handler);
+        router.Add(method, pattern,
+                   [bound](const HttpRequest& request, const PathParams&) { return bound(request); });
     }
 
     HttpResponse Reset(const HttpRequest&) {
@@ -221,8 +219,6 @@ class Control : public std::enable_shared_from_this<Control> {
         if (!ConfigFromJson(body.as_object(), c_.config, error)) return ControlError(400, error);
         return JsonResponse(200, ConfigToJson(c_.config));
     }
-
-    RouteContext& c_;
 };
 
 }  // namespace

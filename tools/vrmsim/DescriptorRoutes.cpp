@@ -13,21 +13,24 @@ namespace json = boost::json;
 
 namespace {
 
-class DescriptorRoutes : public std::enable_shared_from_this<DescriptorRoutes> {
+/// The VM of "{id}"; a 404 names the VM's URN.
+Vm* VmOfId(Model& model, const HttpRequest&, const PathParams& params, std::string& missing) {
+    missing = model.Urn("vms:" + params.at("id"));
+    return model.FindVm(missing);
+}
+
+class DescriptorRoutes : public RouteArea<DescriptorRoutes> {
   public:
-    explicit DescriptorRoutes(RouteContext& context) : c_(context) {}
+    using RouteArea::RouteArea;
 
     void Register(Router& router) {
-        auto self = shared_from_this();
-        AddSiteRoute(router, c_, "POST", "/service/sites/{site}/vms/{id}/action/createdescriptor",
-                     [self](const HttpRequest& r, const PathParams& p) { return self->Create(r, p); });
-        AddSiteRoute(router, c_, "POST", "/service/sites/{site}/vms/action/parsedescriptor",
-                     [self](const HttpRequest& r, const PathParams&) { return self->Parse(r); });
+        AddObjectRoute<Vm>(router, c_, "POST", "/service/sites/{site}/vms/{id}/action/createdescriptor",
+                           &VmOfId, Bind(&DescriptorRoutes::Create));
+        AddBodyRoute(router, c_, "POST", "/service/sites/{site}/vms/action/parsedescriptor",
+                     Bind(&DescriptorRoutes::Parse));
     }
 
   private:
-    Model& m() { return c_.model; }
-
     /// Reads one file item; its path must be the UUID of one of the VM's volumes.
     bool ReadItem(BodyReader& reader, const Vm& vm, const json::value& element, OvfFileItem& item) {
         if (!element.is_object()) {
@@ -57,31 +60,23 @@ class DescriptorRoutes : public std::enable_shared_from_this<DescriptorRoutes> {
         return true;
     }
 
-    HttpResponse Create(const HttpRequest& request, const PathParams& params) {
-        const Vm* vm = m().FindVm(m().Urn("vms:" + params.at("id")));
-        if (!vm) return NoSuchObject(m().Urn("vms:" + params.at("id")));
-        BodyReader reader;
-        json::object body;
-        if (!reader.Parse(request.body, body)) return reader.BadRequest();
+    HttpResponse Create(const HttpRequest&, Vm& vm, BodyReader& reader, const json::object& body) {
         std::string name = reader.Str(body, "name").value_or("");
         const json::array* items = reader.Arr(body, "fileItems", true);
         std::vector<OvfFileItem> files;
         if (items) {
             for (const json::value& element : *items) {
                 OvfFileItem item;
-                if (!ReadItem(reader, *vm, element, item)) break;
+                if (!ReadItem(reader, vm, element, item)) break;
                 files.push_back(item);
             }
         }
         if (!reader.ok()) return reader.BadRequest();
-        std::string descriptor = WriteOvfDescriptor(m(), *vm, name.empty() ? vm->name : name, files);
+        std::string descriptor = WriteOvfDescriptor(m(), vm, name.empty() ? vm.name : name, files);
         return JsonResponse(200, json::object{{"ovfDescriptor", std::move(descriptor)}});
     }
 
-    HttpResponse Parse(const HttpRequest& request) {
-        BodyReader reader;
-        json::object body;
-        if (!reader.Parse(request.body, body)) return reader.BadRequest();
+    HttpResponse Parse(const HttpRequest&, BodyReader& reader, const json::object& body) {
         auto descriptor = reader.Str(body, "ovfDescriptor", true);
         if (!reader.ok()) return reader.BadRequest();
         json::object answer;
@@ -90,8 +85,6 @@ class DescriptorRoutes : public std::enable_shared_from_this<DescriptorRoutes> {
             return Refuse(400, errors::kBadDescriptor, "The OVF descriptor cannot be read: " + error + ".");
         return JsonResponse(200, answer);
     }
-
-    RouteContext& c_;
 };
 
 }  // namespace

@@ -7,31 +7,17 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <type_traits>
 
+#include "Actions.h"
 #include "Query.h"
 #include "Render.h"
-#include "Routes.h"
 
 namespace vrmsim {
 
 namespace json = boost::json;
 
 namespace {
-
-HttpResponse NotFound(const std::string& what) {
-    return ErrorResponse(404, errors::kNotFound, "The object does not exist: " + what + ".");
-}
-
-HttpResponse BadArgument(const std::string& why) {
-    return ErrorResponse(400, errors::kBadArgument, why);
-}
-
-/// The URN of the object a path names: "/service/a/b" -> "urn:a:b".
-std::string UrnOfPath(const std::string& path) {
-    std::string urn = "urn:" + path.substr(std::string("/service/").size());
-    std::replace(urn.begin(), urn.end(), '/', ':');
-    return urn;
-}
 
 bool Contains(const std::vector<std::string>& list, const std::string& value) {
     return std::find(list.begin(), list.end(), value) != list.end();
@@ -63,17 +49,17 @@ struct Scope {
     std::string urn;
 };
 
-class Inventory : public std::enable_shared_from_this<Inventory> {
+class Inventory : public RouteArea<Inventory> {
   public:
-    explicit Inventory(RouteContext& context) : c_(context) {}
+    using RouteArea::RouteArea;
 
     void Register(Router& router) {
         Get(router, "/service/sites", &Inventory::Sites);
         Get(router, "/service/sites/{site}", &Inventory::SiteObject);
         Get(router, "/service/sites/{site}/clusters", &Inventory::Clusters);
-        Get(router, "/service/sites/{site}/clusters/{id}", &Inventory::ClusterObject);
+        Get(router, "/service/sites/{site}/clusters/{id}", Found(&Model::FindCluster, RenderCluster));
         Get(router, "/service/sites/{site}/hosts", &Inventory::Hosts);
-        Get(router, "/service/sites/{site}/hosts/{id}", &Inventory::HostObject);
+        Get(router, "/service/sites/{site}/hosts/{id}", Found(&Model::FindHost, RenderHost));
         Get(router, "/service/sites/{site}/vms", &Inventory::Vms);
         Get(router, "/service/sites/{site}/vms/osversions", &Inventory::OsVersions);
         Get(router, "/service/sites/{site}/vms/{id}", &Inventory::VmObject);
@@ -81,22 +67,24 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
         Get(router, "/service/sites/{site}/vms/{id}/snapshots", &Inventory::SnapshotTree);
         Get(router, "/service/sites/{site}/vms/{id}/snapshots/{snap}", &Inventory::SnapshotObject);
         Get(router, "/service/sites/{site}/volumes", &Inventory::Volumes);
-        Get(router, "/service/sites/{site}/volumes/{id}", &Inventory::VolumeObject);
+        Get(router, "/service/sites/{site}/volumes/{id}", Found(&Model::FindVolume, RenderVolume));
         Get(router, "/service/sites/{site}/volumes/{id}/backupresources/{res}",
             &Inventory::BackupResourceObject);
         Get(router, "/service/sites/{site}/datastores", &Inventory::Datastores);
-        Get(router, "/service/sites/{site}/datastores/{id}", &Inventory::DatastoreObject);
+        Get(router, "/service/sites/{site}/datastores/{id}", Found(&Model::FindDatastore, RenderDatastore));
         Get(router, "/service/sites/{site}/storageunits", &Inventory::StorageUnits);
-        Get(router, "/service/sites/{site}/storageunits/{id}", &Inventory::StorageUnitObject);
+        Get(router, "/service/sites/{site}/storageunits/{id}",
+            Found(&Model::FindStorageUnit, RenderStorageUnit));
         Get(router, "/service/sites/{site}/storageresources", &Inventory::StorageResources);
-        Get(router, "/service/sites/{site}/storageresources/{id}", &Inventory::StorageResourceObject);
+        Get(router, "/service/sites/{site}/storageresources/{id}",
+            Found(&Model::FindStorageResource, RenderStorageResource));
         Get(router, "/service/sites/{site}/dvswitchs", &Inventory::DvSwitches);
-        Get(router, "/service/sites/{site}/dvswitchs/{id}", &Inventory::DvSwitchObject);
+        Get(router, "/service/sites/{site}/dvswitchs/{id}", Found(&Model::FindDvSwitch, RenderDvSwitch));
         Get(router, "/service/sites/{site}/dvswitchs/{id}/portgroups", &Inventory::PortGroups);
         Get(router, "/service/sites/{site}/portgroups", &Inventory::SitePortGroups);
         Get(router, "/service/sites/{site}/dvswitchs/{id}/portgroups/{pg}", &Inventory::PortGroupObject);
         Get(router, "/service/sites/{site}/folder", &Inventory::Folders);
-        Get(router, "/service/sites/{site}/folders/{id}", &Inventory::FolderObject);
+        Get(router, "/service/sites/{site}/folders/{id}", Found(&Model::FindFolder, RenderFolder));
         Get(router, "/service/sites/{site}/tasks", &Inventory::Tasks);
         Get(router, "/service/sites/{site}/tasks/{id}", &Inventory::TaskObject);
     }
@@ -105,24 +93,43 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
     using Method = HttpResponse (Inventory::*)(const HttpRequest&, const PathParams&);
 
     void Get(Router& router, const std::string& pattern, Method method) {
-        // Each handler holds the Inventory, so it lives as long as the router.
-        auto self = shared_from_this();
-        router.Add("GET", pattern, [self, method](const HttpRequest& request, const PathParams& params) {
-            auto site = params.find("site");
-            if (site != params.end() && site->second != self->m().site().id) {
-                return self->OtherSite(request, site->second);
-            }
-            return ((*self).*method)(request, params);
-        });
+        Get(router, pattern, Bind(method));
     }
 
-    Model& m() { return c_.model; }
+    void Get(Router& router, const std::string& pattern, RouteHandler handler) {
+        std::function<HttpResponse(const HttpRequest&, const std::string&)> otherSite =
+            Bind(&Inventory::OtherSite);
+        Model* model = &m();
+        router.Add("GET", pattern,
+                   [model, otherSite, handler](const HttpRequest& request, const PathParams& params) {
+                       auto site = params.find("site");
+                       if (site != params.end() && site->second != model->site().id) {
+                           return otherSite(request, site->second);
+                       }
+                       return handler(request, params);
+                   });
+    }
+
+    /// GET of the object whose URN the path is: `render`ed, or 404.
+    template <typename T, typename Render>
+    RouteHandler Found(T* (Model::*find)(const std::string&), Render render) {
+        Model* model = &m();
+        return [model, find, render](const HttpRequest& request, const PathParams&) {
+            const T* object = (model->*find)(PathToUrn(request.path));
+            if (!object) return NoSuchObject(PathToUrn(request.path));
+            if constexpr (std::is_invocable_v<Render, const T&>) {
+                return JsonResponse(200, render(*object));
+            } else {
+                return JsonResponse(200, render(*model, *object));
+            }
+        };
+    }
 
     /// Requests below a site other than the first: known sites hold no inventory, others do not exist.
     HttpResponse OtherSite(const HttpRequest& request, const std::string& id) {
         bool known =
             std::any_of(m().sites.begin(), m().sites.end(), [&](const Site& s) { return s.id == id; });
-        if (!known) return NotFound("site " + id);
+        if (!known) return NoSuchObject("site " + id);
         auto segments = SplitPath(request.path);
         static const char* kLists[][2] = {{"clusters", "clusters"},
                                           {"hosts", "hosts"},
@@ -136,7 +143,7 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
                                           {"folder", "folders"},
                                           {"tasks", "tasks"}};
         if (segments.size() == 3) {
-            if (segments[2].empty()) return NotFound(request.path);
+            if (segments[2].empty()) return NoSuchObject(request.path);
             for (const auto& list : kLists) {
                 if (segments[2] != list[0]) continue;
                 json::object body{{list[1], json::array()}};
@@ -149,7 +156,7 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
                 if (s.id == id) return JsonResponse(200, RenderSite(s));
             }
         }
-        return NotFound(UrnOfPath(request.path));
+        return NoSuchObject(PathToUrn(request.path));
     }
 
     /// A list answer. `paged`: at most a page of objects and their "total"; otherwise (clusters and
@@ -180,7 +187,7 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
     /// scoped by, 404 for an object of a known kind that does not exist.
     static HttpResponse ScopeRefused(const Scope& scope) {
         if (!KnownScopeKind(scope.urn)) return BadArgument("Invalid scope [" + scope.urn + "]");
-        return NotFound(scope.urn);
+        return NoSuchObject(scope.urn);
     }
 
     /// Reads "scope" (or another key); false when it names nothing known.
@@ -276,11 +283,6 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
         }
     }
 
-    HttpResponse ClusterObject(const HttpRequest& request, const PathParams&) {
-        const Cluster* cl = m().FindCluster(UrnOfPath(request.path));
-        return cl ? JsonResponse(200, RenderCluster(m(), *cl)) : NotFound(UrnOfPath(request.path));
-    }
-
     // ---- hosts ----
 
     HttpResponse Hosts(const HttpRequest& request, const PathParams&) {
@@ -316,11 +318,6 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
             default:
                 return false;
         }
-    }
-
-    HttpResponse HostObject(const HttpRequest& request, const PathParams&) {
-        const Host* host = m().FindHost(UrnOfPath(request.path));
-        return host ? JsonResponse(200, RenderHost(m(), *host)) : NotFound(UrnOfPath(request.path));
     }
 
     // ---- VMs and templates ----
@@ -405,18 +402,18 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
 
     HttpResponse VmObject(const HttpRequest& request, const PathParams& params) {
         const Vm* vm = VmOfPath(params);
-        return vm ? JsonResponse(200, RenderVm(m(), *vm, 2)) : NotFound(UrnOfPath(request.path));
+        return vm ? JsonResponse(200, RenderVm(m(), *vm, 2)) : NoSuchObject(PathToUrn(request.path));
     }
 
     HttpResponse NicObject(const HttpRequest& request, const PathParams& params) {
         const Vm* vm = VmOfPath(params);
-        std::string urn = UrnOfPath(request.path);
+        std::string urn = PathToUrn(request.path);
         if (vm) {
             for (const auto& nic : vm->nics) {
                 if (nic.urn == urn) return JsonResponse(200, RenderNic(m(), nic));
             }
         }
-        return NotFound(urn);
+        return NoSuchObject(urn);
     }
 
     HttpResponse OsVersions(const HttpRequest&, const PathParams&) {
@@ -425,14 +422,14 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
 
     HttpResponse SnapshotTree(const HttpRequest& request, const PathParams& params) {
         const Vm* vm = VmOfPath(params);
-        return vm ? JsonResponse(200, RenderSnapshotTree(*vm)) : NotFound(UrnOfPath(request.path));
+        return vm ? JsonResponse(200, RenderSnapshotTree(*vm)) : NoSuchObject(PathToUrn(request.path));
     }
 
     HttpResponse SnapshotObject(const HttpRequest& request, const PathParams&) {
         Vm* vm = nullptr;
-        const Snapshot* snapshot = m().FindSnapshot(UrnOfPath(request.path), &vm);
+        const Snapshot* snapshot = m().FindSnapshot(PathToUrn(request.path), &vm);
         return snapshot ? JsonResponse(200, RenderSnapshot(*vm, *snapshot))
-                        : NotFound(UrnOfPath(request.path));
+                        : NoSuchObject(PathToUrn(request.path));
     }
 
     // ---- storage ----
@@ -452,16 +449,11 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
         return List(args, "volumes", items, [this](const Volume& v) { return RenderVolume(m(), v); });
     }
 
-    HttpResponse VolumeObject(const HttpRequest& request, const PathParams&) {
-        const Volume* volume = m().FindVolume(UrnOfPath(request.path));
-        return volume ? JsonResponse(200, RenderVolume(m(), *volume)) : NotFound(UrnOfPath(request.path));
-    }
-
     HttpResponse BackupResourceObject(const HttpRequest& request, const PathParams&) {
         // Each read moves the resource on towards ready (or gone, once released).
         const BackupResource* resource = m().PollBackupResource(request.path, c_.now());
         return resource ? JsonResponse(200, RenderBackupResource(*resource))
-                        : NotFound("backup resource " + request.path);
+                        : NoSuchObject("backup resource " + request.path);
     }
 
     HttpResponse Datastores(const HttpRequest& request, const PathParams&) {
@@ -483,15 +475,10 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
                     [this](const Datastore& ds) { return RenderDatastore(m(), ds); });
     }
 
-    HttpResponse DatastoreObject(const HttpRequest& request, const PathParams&) {
-        const Datastore* ds = m().FindDatastore(UrnOfPath(request.path));
-        return ds ? JsonResponse(200, RenderDatastore(m(), *ds)) : NotFound(UrnOfPath(request.path));
-    }
-
     HttpResponse StorageUnits(const HttpRequest& request, const PathParams&) {
         QueryArgs args(request.rawQuery);
         auto host = args.Last("hostUrn");
-        if (host && !host->empty() && !m().FindHost(*host)) return NotFound(*host);
+        if (host && !host->empty() && !m().FindHost(*host)) return NoSuchObject(*host);
         std::vector<const StorageUnit*> items;
         for (const auto& entry : m().storageUnits) {
             const StorageUnit& unit = entry.second;
@@ -501,11 +488,6 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
         }
         return List(args, "storageUnits", items,
                     [this](const StorageUnit& u) { return RenderStorageUnit(m(), u); });
-    }
-
-    HttpResponse StorageUnitObject(const HttpRequest& request, const PathParams&) {
-        const StorageUnit* unit = m().FindStorageUnit(UrnOfPath(request.path));
-        return unit ? JsonResponse(200, RenderStorageUnit(m(), *unit)) : NotFound(UrnOfPath(request.path));
     }
 
     HttpResponse StorageResources(const HttpRequest& request, const PathParams&) {
@@ -518,11 +500,6 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
         }
         return List(args, "storageResources", items,
                     [](const StorageResource& r) { return RenderStorageResource(r); });
-    }
-
-    HttpResponse StorageResourceObject(const HttpRequest& request, const PathParams&) {
-        const StorageResource* r = m().FindStorageResource(UrnOfPath(request.path));
-        return r ? JsonResponse(200, RenderStorageResource(*r)) : NotFound(UrnOfPath(request.path));
     }
 
     // ---- network ----
@@ -544,14 +521,9 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
             args, "dvSwitchs", items, [](const DvSwitch& sw) { return RenderDvSwitch(sw); }, false);
     }
 
-    HttpResponse DvSwitchObject(const HttpRequest& request, const PathParams&) {
-        const DvSwitch* sw = m().FindDvSwitch(UrnOfPath(request.path));
-        return sw ? JsonResponse(200, RenderDvSwitch(*sw)) : NotFound(UrnOfPath(request.path));
-    }
-
     HttpResponse PortGroups(const HttpRequest& request, const PathParams& params) {
         const DvSwitch* sw = m().FindDvSwitch(m().Urn("dvswitchs:" + params.at("id")));
-        if (!sw) return NotFound(UrnOfPath(request.path));
+        if (!sw) return NoSuchObject(PathToUrn(request.path));
         QueryArgs args(request.rawQuery);
         std::vector<const PortGroup*> items;
         for (const auto& entry : sw->portGroups) {
@@ -579,8 +551,9 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
 
     HttpResponse PortGroupObject(const HttpRequest& request, const PathParams& params) {
         const DvSwitch* sw = m().FindDvSwitch(m().Urn("dvswitchs:" + params.at("id")));
-        const PortGroup* pg = m().FindPortGroup(UrnOfPath(request.path));
-        return (sw && pg) ? JsonResponse(200, RenderPortGroup(*sw, *pg)) : NotFound(UrnOfPath(request.path));
+        const PortGroup* pg = m().FindPortGroup(PathToUrn(request.path));
+        return (sw && pg) ? JsonResponse(200, RenderPortGroup(*sw, *pg))
+                          : NoSuchObject(PathToUrn(request.path));
     }
 
     // ---- folders and tasks ----
@@ -602,11 +575,6 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
         return List(args, "folders", items, [this](const Folder& f) { return RenderFolder(m(), f); });
     }
 
-    HttpResponse FolderObject(const HttpRequest& request, const PathParams&) {
-        const Folder* f = m().FindFolder(UrnOfPath(request.path));
-        return f ? JsonResponse(200, RenderFolder(m(), *f)) : NotFound(UrnOfPath(request.path));
-    }
-
     /// The site's tasks, newest first; "status" filters. Listing does not move a task on.
     HttpResponse Tasks(const HttpRequest& request, const PathParams&) {
         QueryArgs args(request.rawQuery);
@@ -619,13 +587,11 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
     }
 
     HttpResponse TaskObject(const HttpRequest& request, const PathParams&) {
-        Task* task = m().FindTask(UrnOfPath(request.path));
-        if (!task) return NotFound(UrnOfPath(request.path));
+        Task* task = m().FindTask(PathToUrn(request.path));
+        if (!task) return NoSuchObject(PathToUrn(request.path));
         m().AdvanceTask(*task, c_.now());
         return JsonResponse(200, RenderTask(m(), *task));
     }
-
-    RouteContext& c_;
 };
 
 }  // namespace

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <utility>
 
 #include "Faults.h"
 #include "Model.h"
@@ -26,6 +28,26 @@ struct RouteContext {
     std::function<void()> resetLocked;              ///< Reset() with the mutex already held
     std::function<int()> port;                      ///< bound port
     std::function<std::uint64_t()> tlsConnections;  ///< TLS connections since start or reset
+};
+
+/// Base of the classes that answer one area of routes: holds the context and turns member functions
+/// into handlers. A handler holds its object, so an area lives as long as the router that calls it.
+template <typename Area>
+class RouteArea : public std::enable_shared_from_this<Area> {
+  public:
+    explicit RouteArea(RouteContext& context) : c_(context) {}
+
+  protected:
+    /// `member` of this object as a function (of the same arguments).
+    template <typename Result, typename... Args>
+    std::function<Result(Args...)> Bind(Result (Area::*member)(Args...)) {
+        std::shared_ptr<Area> self = this->shared_from_this();
+        return [self, member](Args... args) { return ((*self).*member)(std::forward<Args>(args)...); };
+    }
+
+    Model& m() { return c_.model; }
+
+    RouteContext& c_;
 };
 
 /// GET /service/versions, POST and DELETE /service/session.

@@ -23,32 +23,30 @@ HttpResponse BusyAnswer() {
     return Refuse(409, errors::kTaskBusy, "Another snapshot task is running on the VM.");
 }
 
-class SnapshotRoutes : public std::enable_shared_from_this<SnapshotRoutes> {
+/// The snapshot a path names; a 404 names the path as a URN.
+Snapshot* SnapshotOfPath(Model& model, const HttpRequest& request, const PathParams&, std::string& missing) {
+    missing = PathToUrn(request.path);
+    return model.FindSnapshot(missing);
+}
+
+class SnapshotRoutes : public RouteArea<SnapshotRoutes> {
   public:
-    explicit SnapshotRoutes(RouteContext& context) : c_(context) {}
+    using RouteArea::RouteArea;
 
     void Register(Router& router) {
-        auto self = shared_from_this();
-        AddSiteRoute(router, c_, "POST", "/service/sites/{site}/vms/{id}/snapshots",
-                     [self](const HttpRequest& r, const PathParams& p) { return self->Create(r, p); });
-        AddSiteRoute(router, c_, "DELETE", "/service/sites/{site}/vms/{id}/snapshots/{snap}",
-                     [self](const HttpRequest& r, const PathParams&) { return self->Delete(r); });
+        const std::string snapshots = "/service/sites/{site}/vms/{id}/snapshots";
+        AddObjectRoute<Vm>(router, c_, "POST", snapshots, &VmOfPath, Bind(&SnapshotRoutes::Create));
+        AddObjectRoute<Snapshot>(router, c_, "DELETE", snapshots + "/{snap}", &SnapshotOfPath,
+                                 Bind(&SnapshotRoutes::Delete), BodyRule::ObjectOrEmpty);
     }
 
   private:
-    Model& m() { return c_.model; }
-
     static Vm* VmByNumber(Model& model, long number) {
         auto it = model.vms.find(number);
         return it != model.vms.end() ? &it->second : nullptr;
     }
 
-    HttpResponse Create(const HttpRequest& request, const PathParams& params) {
-        Vm* vm = m().FindVm(m().Urn("vms:" + params.at("id")));
-        if (!vm) return NoSuchObject(PathToUrn(request.path));
-        BodyReader reader;
-        json::object body;
-        if (!reader.Parse(request.body, body)) return reader.BadRequest();
+    HttpResponse Create(const HttpRequest& request, Vm& vm, BodyReader& reader, const json::object& body) {
         auto name = reader.Str(body, "name", true);
         auto description = reader.Str(body, "description");
         bool memory = reader.Bool(body, "needMemoryShot").value_or(false);
@@ -58,23 +56,23 @@ class SnapshotRoutes : public std::enable_shared_from_this<SnapshotRoutes> {
         if (type != "normal" && type != "backup" && type != "CBTbackup")
             reader.Fail("Unknown snapshot type \"" + type + "\".");
         if (!reader.ok()) return reader.BadRequest();
-        if (vm->isTemplate) return Refuse(400, errors::kWrongState, "A template has no snapshots.");
-        if (vm->status == "creating" || vm->status == "deleting")
-            return Refuse(409, errors::kTaskBusy, "The VM " + vm->name + " is " + vm->status + ".");
-        if (memory && vm->status != "running")
+        if (vm.isTemplate) return Refuse(400, errors::kWrongState, "A template has no snapshots.");
+        if (vm.status == "creating" || vm.status == "deleting")
+            return Refuse(409, errors::kTaskBusy, "The VM " + vm.name + " is " + vm.status + ".");
+        if (memory && vm.status != "running")
             return Refuse(400, errors::kWrongState, "A memory snapshot needs a running VM.");
-        if (SnapshotBusy(*vm)) return BusyAnswer();
+        if (SnapshotBusy(vm)) return BusyAnswer();
         int ofType = 0;
-        for (const auto& entry : vm->snapshots) ofType += entry.second.type == type ? 1 : 0;
+        for (const auto& entry : vm.snapshots) ofType += entry.second.type == type ? 1 : 0;
         if (ofType >= m().backupSettings.snapshotLimit) {
             return Refuse(400, errors::kSnapshotLimit,
                           "The VM already has " + std::to_string(ofType) + " snapshots of type " + type +
                               " (the limit is " + std::to_string(m().backupSettings.snapshotLimit) + ").");
         }
-        Snapshot& snapshot = AddSnapshot(*vm, *name, description.value_or(""), type, memory, consistent);
-        long number = vm->number;
+        Snapshot& snapshot = AddSnapshot(vm, *name, description.value_or(""), type, memory, consistent);
+        long number = vm.number;
         long snapshotId = snapshot.id;
-        Task& task = BeginTask(c_, request, "CreateSnapshotTask", vm->urn, vm->uri,
+        Task& task = BeginTask(c_, request, "CreateSnapshotTask", vm.urn, vm.uri,
                                [number, snapshotId](Model& model, Task& done) {
                                    Vm* owner = VmByNumber(model, number);
                                    if (!owner || !owner->snapshots.count(snapshotId)) return;
@@ -139,25 +137,19 @@ class SnapshotRoutes : public std::enable_shared_from_this<SnapshotRoutes> {
         vm.snapshots.erase(snapshot.id);
     }
 
-    HttpResponse Delete(const HttpRequest& request) {
+    HttpResponse Delete(const HttpRequest& request, Snapshot& snapshot, BodyReader&, const json::object&) {
         Vm* vm = nullptr;
-        Snapshot* snapshot = m().FindSnapshot(PathToUrn(request.path), &vm);
-        if (!snapshot) return NoSuchObject(PathToUrn(request.path));
-        if (!request.body.empty()) {
-            BodyReader reader;
-            json::object ignored;
-            if (!reader.Parse(request.body, ignored)) return reader.BadRequest();
-        }
+        m().FindSnapshot(snapshot.urn, &vm);
         if (SnapshotBusy(*vm)) return BusyAnswer();
         // The history of every disk must know the marks of the snapshot before it goes, so that the
         // change token of an earlier backup stays valid.
         for (const auto& urn : vm->volumeUrns) {
             if (const Volume* volume = m().FindVolume(urn)) CbtOf(m(), *volume);
         }
-        snapshot->status = "deleting";
+        snapshot.status = "deleting";
         long number = vm->number;
-        long snapshotId = snapshot->id;
-        Task& task = BeginTask(c_, request, "DeleteSnapshotTask", snapshot->urn, snapshot->uri,
+        long snapshotId = snapshot.id;
+        Task& task = BeginTask(c_, request, "DeleteSnapshotTask", snapshot.urn, snapshot.uri,
                                [number, snapshotId](Model& model, Task& done) {
                                    Vm* owner = VmByNumber(model, number);
                                    if (!owner || !owner->snapshots.count(snapshotId)) return;
@@ -180,8 +172,6 @@ class SnapshotRoutes : public std::enable_shared_from_this<SnapshotRoutes> {
         if (vm.currentSnapshotUrn == gone.urn) vm.currentSnapshotUrn = gone.parentUrn;
         vm.snapshots.erase(snapshotId);
     }
-
-    RouteContext& c_;
 };
 
 }  // namespace

@@ -42,35 +42,29 @@ bool ValidMac(const std::string& mac) {
     return true;
 }
 
-class VmRoutes : public std::enable_shared_from_this<VmRoutes> {
+class VmRoutes : public RouteArea<VmRoutes> {
   public:
-    explicit VmRoutes(RouteContext& context) : c_(context) {}
+    using RouteArea::RouteArea;
 
     void Register(Router& router) {
-        const std::string vms = "/service/sites/{site}/vms";
-        Add(router, "POST", vms, &VmRoutes::Create);
-        Add(router, "PUT", vms + "/{id}", &VmRoutes::Modify);
-        Add(router, "DELETE", vms + "/{id}", &VmRoutes::Delete);
-        Add(router, "POST", vms + "/{id}/action/start", &VmRoutes::Start);
-        Add(router, "POST", vms + "/{id}/action/stop", &VmRoutes::Stop);
-        Add(router, "POST", vms + "/{id}/action/attachvol", &VmRoutes::Attach);
-        Add(router, "POST", vms + "/{id}/action/detachvol", &VmRoutes::Detach);
-        Add(router, "POST", vms + "/{id}/virtualNics", &VmRoutes::AddNic);
+        const std::string vm = "/service/sites/{site}/vms/{id}";
+        AddBodyRoute(router, c_, "POST", "/service/sites/{site}/vms", Bind(&VmRoutes::Create));
+        On(router, "PUT", vm, &VmRoutes::Modify);
+        On(router, "DELETE", vm, &VmRoutes::Delete, BodyRule::ObjectOrEmpty);
+        On(router, "POST", vm + "/action/start", &VmRoutes::Start, BodyRule::ObjectOrEmpty);
+        On(router, "POST", vm + "/action/stop", &VmRoutes::Stop, BodyRule::ObjectOrEmpty);
+        On(router, "POST", vm + "/action/attachvol", &VmRoutes::Attach);
+        On(router, "POST", vm + "/action/detachvol", &VmRoutes::Detach);
+        On(router, "POST", vm + "/virtualNics", &VmRoutes::AddNic);
     }
 
   private:
-    using Method = HttpResponse (VmRoutes::*)(const HttpRequest&, const PathParams&);
+    using Method = HttpResponse (VmRoutes::*)(const HttpRequest&, Vm&, BodyReader&, const json::object&);
 
-    void Add(Router& router, const char* method, const std::string& pattern, Method handler) {
-        auto self = shared_from_this();
-        AddSiteRoute(router, c_, method, pattern, [self, handler](const HttpRequest& r, const PathParams& p) {
-            return ((*self).*handler)(r, p);
-        });
+    void On(Router& router, const char* method, const std::string& pattern, Method handler,
+            BodyRule rule = BodyRule::Object) {
+        AddObjectRoute<Vm>(router, c_, method, pattern, &VmOfPath, Bind(handler), rule);
     }
-
-    Model& m() { return c_.model; }
-
-    Vm* VmOf(const PathParams& params) { return m().FindVm(m().Urn("vms:" + params.at("id"))); }
 
     static Vm* VmByNumber(Model& model, long number) {
         auto it = model.vms.find(number);
@@ -185,10 +179,7 @@ class VmRoutes : public std::enable_shared_from_this<VmRoutes> {
         return std::string();
     }
 
-    HttpResponse Create(const HttpRequest& request, const PathParams&) {
-        BodyReader reader;
-        json::object body;
-        if (!reader.Parse(request.body, body)) return reader.BadRequest();
+    HttpResponse Create(const HttpRequest& request, BodyReader& reader, const json::object& body) {
         auto location = reader.Str(body, "location", true);
         auto name = reader.Str(body, "name");
         auto uuid = reader.Str(body, "uuid");
@@ -280,34 +271,24 @@ class VmRoutes : public std::enable_shared_from_this<VmRoutes> {
 
     // ---- power ----
 
-    HttpResponse Start(const HttpRequest& request, const PathParams& params) {
-        Vm* vm = VmOf(params);
-        if (!vm) return NoSuchObject(PathToUrn(request.path));
-        BodyReader reader;
-        json::object body;
-        if (!reader.Parse(request.body, body, true)) return reader.BadRequest();
-        if (vm->isTemplate) return Refuse(400, errors::kWrongState, "A template cannot be started.");
-        if (Busy(*vm)) return BusyAnswer(*vm);
-        if (vm->status != "stopped")
-            return Refuse(400, errors::kWrongState, "The VM " + vm->name + " is already " + vm->status + ".");
-        return ChangePower(request, *vm, "StartVmTask", "starting", "running");
+    HttpResponse Start(const HttpRequest& request, Vm& vm, BodyReader&, const json::object&) {
+        if (vm.isTemplate) return Refuse(400, errors::kWrongState, "A template cannot be started.");
+        if (Busy(vm)) return BusyAnswer(vm);
+        if (vm.status != "stopped")
+            return Refuse(400, errors::kWrongState, "The VM " + vm.name + " is already " + vm.status + ".");
+        return ChangePower(request, vm, "StartVmTask", "starting", "running");
     }
 
-    HttpResponse Stop(const HttpRequest& request, const PathParams& params) {
-        Vm* vm = VmOf(params);
-        if (!vm) return NoSuchObject(PathToUrn(request.path));
-        BodyReader reader;
-        json::object body;
-        if (!reader.Parse(request.body, body, true)) return reader.BadRequest();
+    HttpResponse Stop(const HttpRequest& request, Vm& vm, BodyReader& reader, const json::object& body) {
         std::string mode = reader.Str(body, "mode").value_or("safe");
         if (mode != "safe" && mode != "force") reader.Fail("Unknown stop mode \"" + mode + "\".");
         if (!reader.ok()) return reader.BadRequest();
-        if (Busy(*vm)) return BusyAnswer(*vm);
-        if (vm->status != "running")
+        if (Busy(vm)) return BusyAnswer(vm);
+        if (vm.status != "running")
             return Refuse(400, errors::kWrongState,
-                          "The VM " + vm->name + " is not running (" + vm->status + ").");
+                          "The VM " + vm.name + " is not running (" + vm.status + ").");
         // A VRM names a forced stop as it names a safe one.
-        return ChangePower(request, *vm, "StopVmTask", "stopping", "stopped");
+        return ChangePower(request, vm, "StopVmTask", "stopping", "stopped");
     }
 
     HttpResponse ChangePower(const HttpRequest& request, Vm& vm, const char* type, const char* during,
@@ -325,24 +306,19 @@ class VmRoutes : public std::enable_shared_from_this<VmRoutes> {
 
     // ---- modification and deletion ----
 
-    HttpResponse Modify(const HttpRequest& request, const PathParams& params) {
-        Vm* vm = VmOf(params);
-        if (!vm) return NoSuchObject(PathToUrn(request.path));
-        BodyReader reader;
-        json::object body;
-        if (!reader.Parse(request.body, body)) return reader.BadRequest();
+    HttpResponse Modify(const HttpRequest& request, Vm& vm, BodyReader& reader, const json::object& body) {
         auto name = reader.Str(body, "name");
         auto description = reader.Str(body, "description");
         Sizes sizes = ReadSizes(reader, body);
         if (name && name->empty()) reader.Fail("The name must not be empty.");
         if (!reader.ok()) return reader.BadRequest();
-        int cpus = static_cast<int>(sizes.cpus.value_or(vm->cpuQuantity));
-        int cores = static_cast<int>(sizes.cores.value_or(vm->coresPerSocket));
+        int cpus = static_cast<int>(sizes.cpus.value_or(vm.cpuQuantity));
+        int cores = static_cast<int>(sizes.cores.value_or(vm.coresPerSocket));
         if (!CoresFit(reader, cpus, cores)) return reader.BadRequest();
-        if (Busy(*vm)) return BusyAnswer(*vm);
-        long number = vm->number;
-        std::int64_t memoryMB = sizes.memoryMB.value_or(vm->memoryMB);
-        Task& task = BeginTask(c_, request, "ModifyVmTask", vm->urn, vm->uri, [=](Model& model, Task& done) {
+        if (Busy(vm)) return BusyAnswer(vm);
+        long number = vm.number;
+        std::int64_t memoryMB = sizes.memoryMB.value_or(vm.memoryMB);
+        Task& task = BeginTask(c_, request, "ModifyVmTask", vm.urn, vm.uri, [=](Model& model, Task& done) {
             Vm* changed = VmByNumber(model, number);
             if (!changed || done.status != "success") return;
             if (name) changed->name = *name;
@@ -354,19 +330,14 @@ class VmRoutes : public std::enable_shared_from_this<VmRoutes> {
         return TaskAnswer(task);
     }
 
-    HttpResponse Delete(const HttpRequest& request, const PathParams& params) {
-        Vm* vm = VmOf(params);
-        if (!vm) return NoSuchObject(PathToUrn(request.path));
-        BodyReader reader;
-        json::object body;
-        if (!reader.Parse(request.body, body, true)) return reader.BadRequest();
+    HttpResponse Delete(const HttpRequest& request, Vm& vm, BodyReader& reader, const json::object& body) {
         bool keepDisks = reader.Int(body, "isReserveDisks", 0, 1).value_or(1) == 1;
         if (!reader.ok()) return reader.BadRequest();
-        if (Busy(*vm)) return BusyAnswer(*vm);
-        std::string before = vm->status;
-        vm->status = "deleting";
-        long number = vm->number;
-        Task& task = BeginTask(c_, request, "DeleteVmTask", vm->urn, vm->uri,
+        if (Busy(vm)) return BusyAnswer(vm);
+        std::string before = vm.status;
+        vm.status = "deleting";
+        long number = vm.number;
+        Task& task = BeginTask(c_, request, "DeleteVmTask", vm.urn, vm.uri,
                                [number, before, keepDisks](Model& model, Task& done) {
                                    Vm* gone = VmByNumber(model, number);
                                    if (!gone) return;
@@ -401,12 +372,7 @@ class VmRoutes : public std::enable_shared_from_this<VmRoutes> {
 
     // ---- volumes ----
 
-    HttpResponse Attach(const HttpRequest& request, const PathParams& params) {
-        Vm* vm = VmOf(params);
-        if (!vm) return NoSuchObject(PathToUrn(request.path));
-        BodyReader reader;
-        json::object body;
-        if (!reader.Parse(request.body, body)) return reader.BadRequest();
+    HttpResponse Attach(const HttpRequest& request, Vm& vm, BodyReader& reader, const json::object& body) {
         auto urn = reader.Str(body, "volUrn", true);
         std::string bus = reader.Str(body, "pciType").value_or("VIRTIO");
         int slot = static_cast<int>(reader.Int(body, "sequenceNum", 0, kMaxSlot).value_or(0));
@@ -414,12 +380,12 @@ class VmRoutes : public std::enable_shared_from_this<VmRoutes> {
         if (!reader.ok()) return reader.BadRequest();
         Volume* volume = m().FindVolume(*urn);
         if (!volume) return NoSuchObject(*urn);
-        if (Busy(*vm)) return BusyAnswer(*vm);
+        if (Busy(vm)) return BusyAnswer(vm);
         if (!volume->vmUrn.empty())
             return Refuse(409, errors::kInUse,
                           "The volume " + *urn + " is attached to " + volume->vmUrn + ".");
         int highest = 0;
-        for (const Volume* attached : m().VolumesOf(*vm)) {
+        for (const Volume* attached : m().VolumesOf(vm)) {
             if (attached->pciType != bus) continue;
             if (attached->sequenceNum == slot)
                 return Refuse(409, errors::kInUse,
@@ -427,14 +393,14 @@ class VmRoutes : public std::enable_shared_from_this<VmRoutes> {
             highest = std::max(highest, attached->sequenceNum);
         }
         // The volume is taken at once, so that a second request cannot claim it before the task ends.
-        volume->vmUrn = vm->urn;
+        volume->vmUrn = vm.urn;
         volume->pciType = bus;
         volume->sequenceNum = slot > 0 ? slot : highest + 1;
         volume->systemVolume = false;
-        vm->volumeUrns.push_back(volume->urn);
-        long number = vm->number;
+        vm.volumeUrns.push_back(volume->urn);
+        long number = vm.number;
         std::string volumeUrn = volume->urn;
-        Task& task = BeginTask(c_, request, "AttachVolumeTask", vm->urn, vm->uri,
+        Task& task = BeginTask(c_, request, "AttachVolumeTask", vm.urn, vm.uri,
                                [number, volumeUrn](Model& model, Task& done) {
                                    if (done.status == "success") return;
                                    if (Vm* owner = VmByNumber(model, number)) DropVolume(*owner, volumeUrn);
@@ -448,25 +414,20 @@ class VmRoutes : public std::enable_shared_from_this<VmRoutes> {
                             vm.volumeUrns.end());
     }
 
-    HttpResponse Detach(const HttpRequest& request, const PathParams& params) {
-        Vm* vm = VmOf(params);
-        if (!vm) return NoSuchObject(PathToUrn(request.path));
-        BodyReader reader;
-        json::object body;
-        if (!reader.Parse(request.body, body)) return reader.BadRequest();
+    HttpResponse Detach(const HttpRequest& request, Vm& vm, BodyReader& reader, const json::object& body) {
         auto urn = reader.Str(body, "volUrn", true);
         if (!reader.ok()) return reader.BadRequest();
         Volume* volume = m().FindVolume(*urn);
         if (!volume) return NoSuchObject(*urn);
-        if (volume->vmUrn != vm->urn)
+        if (volume->vmUrn != vm.urn)
             return Refuse(400, errors::kWrongState,
-                          "The volume " + *urn + " is not attached to " + vm->name + ".");
+                          "The volume " + *urn + " is not attached to " + vm.name + ".");
         if (volume->systemVolume)
             return Refuse(400, errors::kWrongState, "The system volume cannot be detached.");
-        if (Busy(*vm)) return BusyAnswer(*vm);
-        long number = vm->number;
+        if (Busy(vm)) return BusyAnswer(vm);
+        long number = vm.number;
         std::string volumeUrn = volume->urn;
-        Task& task = BeginTask(c_, request, "DetachVolumeTask", vm->urn, vm->uri,
+        Task& task = BeginTask(c_, request, "DetachVolumeTask", vm.urn, vm.uri,
                                [number, volumeUrn](Model& model, Task& done) {
                                    if (done.status != "success") return;
                                    if (Vm* owner = VmByNumber(model, number)) DropVolume(*owner, volumeUrn);
@@ -498,12 +459,7 @@ class VmRoutes : public std::enable_shared_from_this<VmRoutes> {
         }
     }
 
-    HttpResponse AddNic(const HttpRequest& request, const PathParams& params) {
-        Vm* vm = VmOf(params);
-        if (!vm) return NoSuchObject(PathToUrn(request.path));
-        BodyReader reader;
-        json::object body;
-        if (!reader.Parse(request.body, body)) return reader.BadRequest();
+    HttpResponse AddNic(const HttpRequest& request, Vm& vm, BodyReader& reader, const json::object& body) {
         auto name = reader.Str(body, "name");
         auto portGroup = reader.Str(body, "portGroupUrn", true);
         auto mac = reader.Str(body, "mac");
@@ -513,12 +469,12 @@ class VmRoutes : public std::enable_shared_from_this<VmRoutes> {
         if (mac && !mac->empty() && !ValidMac(*mac)) reader.Fail("Invalid MAC address \"" + *mac + "\".");
         if (!reader.ok()) return reader.BadRequest();
         if (!m().FindPortGroup(*portGroup)) return NoSuchObject(*portGroup);
-        if (Busy(*vm)) return BusyAnswer(*vm);
+        if (Busy(vm)) return BusyAnswer(vm);
         if (mac && !mac->empty() && MacInUse(*mac))
             return Refuse(409, errors::kAlreadyExists, "The MAC address " + *mac + " is in use.");
         Nic nic;
-        nic.id = vm->nextNicId++;
-        nic.urn = vm->urn + ":nics:" + std::to_string(nic.id);
+        nic.id = vm.nextNicId++;
+        nic.urn = vm.urn + ":nics:" + std::to_string(nic.id);
         nic.uri = UrnToUri(nic.urn);
         nic.name = (name && !name->empty()) ? *name : "Nic" + std::to_string(nic.id);
         nic.portGroupUrn = *portGroup;
@@ -528,16 +484,16 @@ class VmRoutes : public std::enable_shared_from_this<VmRoutes> {
                          ? *portId
                          : std::to_string(4294967296LL + m().NextId("ports", 100000));
         int wanted = static_cast<int>(slot.value_or(0));
-        bool taken = std::any_of(vm->nics.begin(), vm->nics.end(),
+        bool taken = std::any_of(vm.nics.begin(), vm.nics.end(),
                                  [&](const Nic& other) { return other.sequenceNum == wanted; });
         int highest = -1;
-        for (const Nic& other : vm->nics) highest = std::max(highest, other.sequenceNum);
+        for (const Nic& other : vm.nics) highest = std::max(highest, other.sequenceNum);
         nic.sequenceNum = taken ? highest + 1 : wanted;
-        vm->nics.push_back(nic);
-        long number = vm->number;
+        vm.nics.push_back(nic);
+        long number = vm.number;
         long nicId = nic.id;
         Task& task =
-            BeginTask(c_, request, "AddNicTask", vm->urn, vm->uri, [number, nicId](Model& model, Task& done) {
+            BeginTask(c_, request, "AddNicTask", vm.urn, vm.uri, [number, nicId](Model& model, Task& done) {
                 if (done.status == "success") return;
                 if (Vm* owner = VmByNumber(model, number)) {
                     auto& nics = owner->nics;
@@ -548,8 +504,6 @@ class VmRoutes : public std::enable_shared_from_this<VmRoutes> {
             });
         return TaskAnswer(task, nic.urn, nic.uri);
     }
-
-    RouteContext& c_;
 };
 
 }  // namespace

@@ -13,38 +13,28 @@ namespace {
 
 constexpr std::int64_t kMaxVolumeGB = 64 * 1024;
 
-class VolumeRoutes : public std::enable_shared_from_this<VolumeRoutes> {
+class VolumeRoutes : public RouteArea<VolumeRoutes> {
   public:
-    explicit VolumeRoutes(RouteContext& context) : c_(context) {}
+    using RouteArea::RouteArea;
 
     void Register(Router& router) {
-        Add(router, "POST", "/service/sites/{site}/volumes", &VolumeRoutes::Create);
-        Add(router, "PUT", "/service/sites/{site}/volumes/{id}", &VolumeRoutes::Modify);
-        Add(router, "DELETE", "/service/sites/{site}/volumes/{id}", &VolumeRoutes::Delete);
-        Add(router, "POST", "/service/sites/{site}/volumes/{id}/getcbt", &VolumeRoutes::ChangedBlocks);
-        Add(router, "POST", "/service/sites/{site}/datastores", &VolumeRoutes::CreateDatastore);
+        const std::string volume = "/service/sites/{site}/volumes/{id}";
+        AddBodyRoute(router, c_, "POST", "/service/sites/{site}/volumes", Bind(&VolumeRoutes::Create));
+        AddObjectRoute<Volume>(router, c_, "PUT", volume, &VolumeOfPath, Bind(&VolumeRoutes::Modify));
+        AddObjectRoute<Volume>(router, c_, "DELETE", volume, &VolumeOfPath, Bind(&VolumeRoutes::Delete),
+                               BodyRule::ObjectOrEmpty);
+        AddObjectRoute<Volume>(router, c_, "POST", volume + "/getcbt", &VolumeOfPath,
+                               Bind(&VolumeRoutes::ChangedBlocks));
+        AddBodyRoute(router, c_, "POST", "/service/sites/{site}/datastores",
+                     Bind(&VolumeRoutes::CreateDatastore));
     }
 
   private:
-    using Method = HttpResponse (VolumeRoutes::*)(const HttpRequest&);
-
-    void Add(Router& router, const char* method, const std::string& pattern, Method handler) {
-        auto self = shared_from_this();
-        AddSiteRoute(router, c_, method, pattern, [self, handler](const HttpRequest& r, const PathParams&) {
-            return ((*self).*handler)(r);
-        });
-    }
-
-    Model& m() { return c_.model; }
-
     static std::int64_t FreeGB(const Datastore& ds) { return ds.capacityGB - ds.usedSizeGB; }
 
     // ---- volumes ----
 
-    HttpResponse Create(const HttpRequest& request) {
-        BodyReader reader;
-        json::object body;
-        if (!reader.Parse(request.body, body)) return reader.BadRequest();
+    HttpResponse Create(const HttpRequest& request, BodyReader& reader, const json::object& body) {
         auto name = reader.Str(body, "name", true);
         auto sizeGB = reader.Int(body, "quantityGB", 1, kMaxVolumeGB, true);
         auto datastoreUrn = reader.Str(body, "datastoreUrn", true);
@@ -105,42 +95,29 @@ class VolumeRoutes : public std::enable_shared_from_this<VolumeRoutes> {
         return TaskAnswer(task, volume.urn, volume.uri);
     }
 
-    HttpResponse Modify(const HttpRequest& request) {
-        Volume* volume = m().FindVolume(PathToUrn(request.path));
-        if (!volume) return NoSuchObject(PathToUrn(request.path));
-        BodyReader reader;
-        json::object body;
-        if (!reader.Parse(request.body, body)) return reader.BadRequest();
+    HttpResponse Modify(const HttpRequest&, Volume& volume, BodyReader& reader, const json::object& body) {
         auto name = reader.Str(body, "name");
         auto independent = reader.Bool(body, "indepDisk");
         auto persistent = reader.Bool(body, "persistentDisk");
         if (!reader.ok()) return reader.BadRequest();
         // An empty name keeps the current one; the other members change what they name.
-        if (name && !name->empty()) volume->name = *name;
-        if (independent) volume->indepDisk = *independent;
-        if (persistent) volume->persistentDisk = *persistent;
-        return TaskAnswer(m().StartTask("ModifyVolumeTask", volume->urn, volume->uri, c_.now(), 0));
+        if (name && !name->empty()) volume.name = *name;
+        if (independent) volume.indepDisk = *independent;
+        if (persistent) volume.persistentDisk = *persistent;
+        return TaskAnswer(m().StartTask("ModifyVolumeTask", volume.urn, volume.uri, c_.now(), 0));
     }
 
-    HttpResponse Delete(const HttpRequest& request) {
-        Volume* volume = m().FindVolume(PathToUrn(request.path));
-        if (!volume) return NoSuchObject(PathToUrn(request.path));
-        if (!request.body.empty()) {
-            BodyReader reader;
-            json::object ignored;
-            if (!reader.Parse(request.body, ignored)) return reader.BadRequest();
-        }
-        if (!volume->vmUrn.empty())
+    HttpResponse Delete(const HttpRequest& request, Volume& volume, BodyReader&, const json::object&) {
+        if (!volume.vmUrn.empty())
             return Refuse(400, errors::kInUse,
-                          "The volume " + volume->name + " is attached to " + volume->vmUrn + ".");
-        if (volume->status == "DELETING" || volume->status == "CREATING")
-            return Refuse(409, errors::kTaskBusy, "The volume " + volume->name + " is busy.");
-        std::string before = volume->status;
-        volume->status = "DELETING";
-        long id = volume->id;
+                          "The volume " + volume.name + " is attached to " + volume.vmUrn + ".");
+        if (volume.status == "DELETING" || volume.status == "CREATING")
+            return Refuse(409, errors::kTaskBusy, "The volume " + volume.name + " is busy.");
+        std::string before = volume.status;
+        volume.status = "DELETING";
+        long id = volume.id;
         Task& task = BeginTask(
-            c_, request, "DeleteVolumeTask", volume->urn, volume->uri,
-            [id, before](Model& model, Task& done) {
+            c_, request, "DeleteVolumeTask", volume.urn, volume.uri, [id, before](Model& model, Task& done) {
                 auto it = model.volumes.find(id);
                 if (it == model.volumes.end()) return;
                 if (done.status != "success") {
@@ -168,14 +145,8 @@ class VolumeRoutes : public std::enable_shared_from_this<VolumeRoutes> {
     /// POST <volume>/getcbt: one page of the allocated (empty chgID) or changed blocks of the disk as
     /// seen at the disk snapshot `snapUuid`. Pages end at the end of the disk; a disk without blocks
     /// answers one page of `blockNum` unset blocks.
-    HttpResponse ChangedBlocks(const HttpRequest& request) {
-        std::string volumeUrn =
-            PathToUrn(request.path.substr(0, request.path.size() - std::string("/getcbt").size()));
-        Volume* volume = m().FindVolume(volumeUrn);
-        if (!volume) return NoSuchObject(volumeUrn);
-        BodyReader reader;
-        json::object body;
-        if (!reader.Parse(request.body, body)) return reader.BadRequest();
+    HttpResponse ChangedBlocks(const HttpRequest&, Volume& volume, BodyReader& reader,
+                               const json::object& body) {
         auto type = reader.Str(body, "type", true);
         auto created = reader.Str(body, "volCBTCreateTime", true);
         auto chgID = reader.Str(body, "chgID", true);
@@ -184,19 +155,19 @@ class VolumeRoutes : public std::enable_shared_from_this<VolumeRoutes> {
         auto count = reader.Int(body, "blockNum", 1, INT64_MAX, true);
         if (type && *type != "DiffBitmapAndBit1Num") reader.Fail("Unknown query type \"" + *type + "\".");
         if (!reader.ok()) return reader.BadRequest();
-        if (volume->volCBTCreateTime.empty())
+        if (volume.volCBTCreateTime.empty())
             return Refuse(400, errors::kCbtDisabled,
-                          "Changed-block tracking is not enabled on " + volume->name + ".");
-        if (*created != volume->volCBTCreateTime) {
+                          "Changed-block tracking is not enabled on " + volume.name + ".");
+        if (*created != volume.volCBTCreateTime) {
             return Refuse(400, errors::kCbtMismatch,
-                          "The tracking of " + volume->name + " was started at " + volume->volCBTCreateTime +
+                          "The tracking of " + volume.name + " was started at " + volume.volCBTCreateTime +
                               ", not at " + *created + ".");
         }
-        const VolumeCbt& history = CbtOf(m(), *volume);
+        const VolumeCbt& history = CbtOf(m(), volume);
         int until = history.FindSnapshot(*snapUuid);
         if (until < 0)
             return Refuse(404, errors::kCbtMismatch,
-                          "No disk snapshot " + *snapUuid + " of " + volume->name + ".");
+                          "No disk snapshot " + *snapUuid + " of " + volume.name + ".");
         std::vector<const BlockSet*> sets;
         if (chgID->empty()) {
             sets.push_back(&history.base);
@@ -205,13 +176,13 @@ class VolumeRoutes : public std::enable_shared_from_this<VolumeRoutes> {
             int from = history.FindChange(*chgID);
             if (from < 0)
                 return Refuse(400, errors::kCbtMismatch,
-                              "Unknown chgID " + *chgID + " of " + volume->name + ".");
+                              "Unknown chgID " + *chgID + " of " + volume.name + ".");
             if (from > until)
                 return Refuse(400, errors::kCbtMismatch,
                               "The chgID " + *chgID + " is newer than the snapshot " + *snapUuid + ".");
             for (int i = from + 1; i <= until; ++i) sets.push_back(&history.marks[i].written);
         }
-        const std::uint64_t blocks = VolumeBlocks(*volume, history.sectorOfBlock);
+        const std::uint64_t blocks = VolumeBlocks(volume, history.sectorOfBlock);
         const std::uint64_t first = static_cast<std::uint64_t>(*start);
         std::uint64_t covered = std::min<std::uint64_t>(
             static_cast<std::uint64_t>(*count),
@@ -229,15 +200,12 @@ class VolumeRoutes : public std::enable_shared_from_this<VolumeRoutes> {
                               {"bit1Num", page.bit1Num},
                               {"bitMap", std::move(page.bitMap)},
                               {"startBlock", first},
-                              {"volumeSize", static_cast<std::int64_t>(volume->quantityGB) * 1073741824LL}});
+                              {"volumeSize", static_cast<std::int64_t>(volume.quantityGB) * 1073741824LL}});
     }
 
     // ---- datastores ----
 
-    HttpResponse CreateDatastore(const HttpRequest& request) {
-        BodyReader reader;
-        json::object body;
-        if (!reader.Parse(request.body, body)) return reader.BadRequest();
+    HttpResponse CreateDatastore(const HttpRequest& request, BodyReader& reader, const json::object& body) {
         auto name = reader.Str(body, "name", true);
         auto hostUrn = reader.Str(body, "hostUrn", true);
         auto unitUrn = reader.Str(body, "storageUnitUrn", true);
@@ -281,8 +249,6 @@ class VolumeRoutes : public std::enable_shared_from_this<VolumeRoutes> {
         });
         return TaskAnswer(task, urn, uri);
     }
-
-    RouteContext& c_;
 };
 
 }  // namespace
