@@ -56,11 +56,11 @@ class Inventory : public RouteArea<Inventory> {
     void Register(Router& router) {
         Get(router, "/service/sites", &Inventory::Sites);
         Get(router, "/service/sites/{site}", &Inventory::SiteObject);
-        Get(router, "/service/sites/{site}/clusters", &Inventory::Clusters);
+        Scoped(router, "/service/sites/{site}/clusters", &Inventory::Clusters);
         Get(router, "/service/sites/{site}/clusters/{id}", Found(&Model::FindCluster, RenderCluster));
-        Get(router, "/service/sites/{site}/hosts", &Inventory::Hosts);
+        Scoped(router, "/service/sites/{site}/hosts", &Inventory::Hosts);
         Get(router, "/service/sites/{site}/hosts/{id}", Found(&Model::FindHost, RenderHost));
-        Get(router, "/service/sites/{site}/vms", &Inventory::Vms);
+        Scoped(router, "/service/sites/{site}/vms", &Inventory::Vms);
         Get(router, "/service/sites/{site}/vms/osversions", &Inventory::OsVersions);
         Get(router, "/service/sites/{site}/vms/{id}", &Inventory::VmObject);
         Get(router, "/service/sites/{site}/vms/{id}/nics/{nic}", &Inventory::NicObject);
@@ -70,7 +70,7 @@ class Inventory : public RouteArea<Inventory> {
         Get(router, "/service/sites/{site}/volumes/{id}", Found(&Model::FindVolume, RenderVolume));
         Get(router, "/service/sites/{site}/volumes/{id}/backupresources/{res}",
             &Inventory::BackupResourceObject);
-        Get(router, "/service/sites/{site}/datastores", &Inventory::Datastores);
+        Scoped(router, "/service/sites/{site}/datastores", &Inventory::Datastores);
         Get(router, "/service/sites/{site}/datastores/{id}", Found(&Model::FindDatastore, RenderDatastore));
         Get(router, "/service/sites/{site}/storageunits", &Inventory::StorageUnits);
         Get(router, "/service/sites/{site}/storageunits/{id}",
@@ -78,7 +78,7 @@ class Inventory : public RouteArea<Inventory> {
         Get(router, "/service/sites/{site}/storageresources", &Inventory::StorageResources);
         Get(router, "/service/sites/{site}/storageresources/{id}",
             Found(&Model::FindStorageResource, RenderStorageResource));
-        Get(router, "/service/sites/{site}/dvswitchs", &Inventory::DvSwitches);
+        Scoped(router, "/service/sites/{site}/dvswitchs", &Inventory::DvSwitches, "location");
         Get(router, "/service/sites/{site}/dvswitchs/{id}", Found(&Model::FindDvSwitch, RenderDvSwitch));
         Get(router, "/service/sites/{site}/dvswitchs/{id}/portgroups", &Inventory::PortGroups);
         Get(router, "/service/sites/{site}/portgroups", &Inventory::SitePortGroups);
@@ -108,6 +108,18 @@ class Inventory : public RouteArea<Inventory> {
                        }
                        return handler(request, params);
                    });
+    }
+
+    /// GET of a list whose `key` argument, when given, must name a scope (400 or 404 otherwise).
+    void Scoped(Router& router, const std::string& pattern,
+                HttpResponse (Inventory::*list)(const QueryArgs&, const Scope&), const char* key = "scope") {
+        auto self = shared_from_this();
+        Get(router, pattern, [self, list, key](const HttpRequest& request, const PathParams&) {
+            QueryArgs args(request.rawQuery);
+            Scope scope;
+            if (!self->ResolveScope(args, key, scope)) return ScopeRefused(scope);
+            return ((*self).*list)(args, scope);
+        });
     }
 
     /// GET of the object whose URN the path is: `render`ed, or 404.
@@ -246,10 +258,7 @@ class Inventory : public RouteArea<Inventory> {
 
     // ---- clusters ----
 
-    HttpResponse Clusters(const HttpRequest& request, const PathParams&) {
-        QueryArgs args(request.rawQuery);
-        Scope scope;
-        if (!ResolveScope(args, "scope", scope)) return ScopeRefused(scope);
+    HttpResponse Clusters(const QueryArgs& args, const Scope& scope) {
         auto urns = args.Last("clusterUrns");
         auto wanted = urns ? SplitList(*urns) : std::vector<std::string>();
         auto parent = args.Last("parentObjUrn");
@@ -285,10 +294,7 @@ class Inventory : public RouteArea<Inventory> {
 
     // ---- hosts ----
 
-    HttpResponse Hosts(const HttpRequest& request, const PathParams&) {
-        QueryArgs args(request.rawQuery);
-        Scope scope;
-        if (!ResolveScope(args, "scope", scope)) return ScopeRefused(scope);
+    HttpResponse Hosts(const QueryArgs& args, const Scope& scope) {
         auto ip = args.Last("ip");
         std::vector<const Host*> items;
         for (const auto& entry : m().hosts) {
@@ -322,10 +328,7 @@ class Inventory : public RouteArea<Inventory> {
 
     // ---- VMs and templates ----
 
-    HttpResponse Vms(const HttpRequest& request, const PathParams&) {
-        QueryArgs args(request.rawQuery);
-        Scope scope;
-        if (!ResolveScope(args, "scope", scope)) return ScopeRefused(scope);
+    HttpResponse Vms(const QueryArgs& args, const Scope& scope) {
         int detail = 1;
         if (auto text = args.Last("detail")) {
             if (*text != "0" && *text != "1" && *text != "2")
@@ -456,10 +459,7 @@ class Inventory : public RouteArea<Inventory> {
                         : NoSuchObject("backup resource " + request.path);
     }
 
-    HttpResponse Datastores(const HttpRequest& request, const PathParams&) {
-        QueryArgs args(request.rawQuery);
-        Scope scope;
-        if (!ResolveScope(args, "scope", scope)) return ScopeRefused(scope);
+    HttpResponse Datastores(const QueryArgs& args, const Scope& scope) {
         auto type = args.Last("storageType");
         std::vector<const Datastore*> items;
         for (const auto& entry : m().datastores) {
@@ -504,10 +504,7 @@ class Inventory : public RouteArea<Inventory> {
 
     // ---- network ----
 
-    HttpResponse DvSwitches(const HttpRequest& request, const PathParams&) {
-        QueryArgs args(request.rawQuery);
-        Scope location;
-        if (!ResolveScope(args, "location", location)) return ScopeRefused(location);
+    HttpResponse DvSwitches(const QueryArgs& args, const Scope& location) {
         std::vector<const DvSwitch*> items;
         for (const auto& entry : m().dvSwitches) {
             const DvSwitch& sw = entry.second;
