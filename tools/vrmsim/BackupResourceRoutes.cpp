@@ -17,31 +17,6 @@ namespace vrmsim {
 
 namespace json = boost::json;
 
-BackupResource* Model::PollBackupResource(const std::string& uri, std::int64_t now) {
-    auto it = backupResources.find(uri);
-    if (it == backupResources.end()) return nullptr;
-    BackupResource& resource = it->second;
-    if (resource.releaseReads >= 0) {
-        if (resource.releaseReads == 0) {
-            backupResources.erase(it);
-            return nullptr;
-        }
-        --resource.releaseReads;
-        return &resource;
-    }
-    resource.runningTime = static_cast<int>(std::max<std::int64_t>(0, now - resource.createdSeconds));
-    if (resource.status != "creating" || resource.never) return &resource;
-    if (++resource.polls < resource.pollsToReady) return &resource;
-    if (resource.fail) {
-        resource.status = "failed";
-        if (resource.reason.empty()) resource.reason = "10420010";
-        if (resource.reasonDes.empty()) resource.reasonDes = "The backup resource could not be prepared.";
-    } else {
-        resource.status = "success";
-    }
-    return &resource;
-}
-
 namespace {
 
 constexpr std::int64_t kMaxDelaySeconds = 7 * 86400;

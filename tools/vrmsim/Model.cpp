@@ -34,6 +34,20 @@ auto FindIn(Map& items, const std::string& prefix, const std::string& urn, bool 
     return (it != items.end() && it->second.urn == urn) ? &it->second : nullptr;
 }
 
+/// Ends a task or backup resource: "failed" when it was told to fail, with its own reason or else the
+/// given one, otherwise "success". Returns whether it succeeded.
+template <class Outcome>
+bool End(Outcome& outcome, const char* reason, const char* reasonDes) {
+    if (!outcome.fail) {
+        outcome.status = "success";
+        return true;
+    }
+    outcome.status = "failed";
+    if (outcome.reason.empty()) outcome.reason = reason;
+    if (outcome.reasonDes.empty()) outcome.reasonDes = reasonDes;
+    return false;
+}
+
 }  // namespace
 
 std::string UrnToUri(const std::string& urn) {
@@ -165,11 +179,7 @@ bool Model::FolderWithin(const std::string& folderUrn, const std::string& ancest
 
 Task& Model::StartTask(const std::string& type, const std::string& entityUrn, const std::string& entityUri,
                        std::int64_t now, int pollsToFinish, std::function<void(Model&, Task&)> onFinish) {
-    long id = NextId("tasks", 1001);
-    Task& task = tasks[id];
-    task.id = id;
-    task.urn = Urn("tasks:" + std::to_string(id));
-    task.uri = UrnToUri(task.urn);
+    Task& task = Add(tasks, "tasks", 1001);
     task.type = type;
     task.entityUrn = entityUrn;
     task.entityUri = entityUri;
@@ -200,19 +210,31 @@ void Model::AdvanceTask(Task& task, std::int64_t now) {
     }
     task.finishTime = FormatTime(now);
     task.finishSeconds = now;
-    if (task.fail) {
-        task.status = "failed";
-        if (task.reason.empty()) task.reason = "10300001";
-        if (task.reasonDes.empty()) task.reasonDes = "The task failed.";
-    } else {
-        task.status = "success";
-        task.progress = 100;
-    }
+    if (End(task, "10300001", "The task failed.")) task.progress = 100;
     if (task.onFinish) {
         auto finish = std::move(task.onFinish);
         task.onFinish = nullptr;
         finish(*this, task);
     }
+}
+
+BackupResource* Model::PollBackupResource(const std::string& uri, std::int64_t now) {
+    auto it = backupResources.find(uri);
+    if (it == backupResources.end()) return nullptr;
+    BackupResource& resource = it->second;
+    if (resource.releaseReads >= 0) {
+        if (resource.releaseReads == 0) {
+            backupResources.erase(it);
+            return nullptr;
+        }
+        --resource.releaseReads;
+        return &resource;
+    }
+    resource.runningTime = static_cast<int>(std::max<std::int64_t>(0, now - resource.createdSeconds));
+    if (resource.status != "creating" || resource.never) return &resource;
+    if (++resource.polls < resource.pollsToReady) return &resource;
+    End(resource, "10420010", "The backup resource could not be prepared.");
+    return &resource;
 }
 
 }  // namespace vrmsim

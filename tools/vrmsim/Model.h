@@ -204,6 +204,9 @@ struct OsCatalogue {
     std::vector<OsVersion> windows, linux, other;
 };
 
+/// URN → URI: "urn:a:b" → "/service/a/b".
+std::string UrnToUri(const std::string& urn);
+
 /// The whole state. Public collections, helpers for identifiers and lookups.
 class Model {
   public:
@@ -242,6 +245,17 @@ class Model {
     std::string Urn(const std::string& rest) const;
     /// Takes the next id of a collection (starting at `first` for a collection never used).
     long NextId(const std::string& collection, long first = 1);
+    /// Adds an object to `table` under the next id of the collection `kind` (from `first` on), with its
+    /// id, URN "<site>:<kind>:<id>" and URI set.
+    template <class T>
+    T& Add(std::map<long, T>& table, const std::string& kind, long first = 1) {
+        long id = NextId(kind, first);
+        T& object = table[id];
+        object.id = id;
+        object.urn = Urn(kind + ":" + std::to_string(id));
+        object.uri = UrnToUri(object.urn);
+        return object;
+    }
     /// Time stamp "YYYY-MM-DD hh:mm:ss" (UTC) of the given seconds.
     static std::string FormatTime(std::int64_t seconds);
 
@@ -285,9 +299,6 @@ class Model {
   private:
     std::mutex mutex_;
 };
-
-/// URN → URI: "urn:a:b" → "/service/a/b".
-std::string UrnToUri(const std::string& urn);
 
 /// Fills the model with the seeded inventory (after Clear()).
 void SeedModel(Model& model, const InventoryOptions& options);

@@ -77,11 +77,6 @@ class Seeder {
     }
 
   private:
-    static void Identify(const Model& model, const std::string& rest, std::string& urn, std::string& uri) {
-        urn = model.Urn(rest);
-        uri = UrnToUri(urn);
-    }
-
     void Sites() {
         for (int i = 0; i < std::max(o_.sites, 1); ++i) {
             Site site;
@@ -134,10 +129,7 @@ class Seeder {
     }
 
     Folder& AddFolder(int type, const std::string& name, const std::string& parent) {
-        long id = m_.NextId("folders", 1);
-        Folder& folder = m_.folders[id];
-        folder.id = id;
-        Identify(m_, "folders:" + std::to_string(id), folder.urn, folder.uri);
+        Folder& folder = m_.Add(m_.folders, "folders");
         folder.name = name;
         folder.type = type;
         folder.parentObjUrn = parent;
@@ -147,26 +139,20 @@ class Seeder {
 
     void Clusters() {
         for (int i = 0; i < o_.clusters; ++i) {
-            long id = m_.NextId("clusters", 101);
-            Cluster& cluster = m_.clusters[id];
-            cluster.id = id;
-            Identify(m_, "clusters:" + std::to_string(id), cluster.urn, cluster.uri);
+            Cluster& cluster = m_.Add(m_.clusters, "clusters", 101);
             cluster.name = i == 0 ? "ManagementCluster" : Numbered("Cluster", i + 1);
             cluster.tag = "cluster";
             bool inFolder = !clusterFolderUrn_.empty() && o_.clusters > 1 && i == o_.clusters - 1;
             cluster.parentObjUrn = inFolder ? clusterFolderUrn_ : m_.site().urn;
             cluster.parentObjName = inFolder ? m_.FindFolder(clusterFolderUrn_)->name : m_.site().name;
             cluster.drsEnabled = (i % 2) == 1;
-            clusterIds_.push_back(id);
+            clusterIds_.push_back(cluster.id);
         }
     }
 
     void Hosts() {
         for (int i = 0; i < o_.hosts; ++i) {
-            long id = m_.NextId("hosts", 1);
-            Host& host = m_.hosts[id];
-            host.id = id;
-            Identify(m_, "hosts:" + std::to_string(id), host.urn, host.uri);
+            Host& host = m_.Add(m_.hosts, "hosts");
             host.name = Numbered("CNA", i + 1);
             host.uuid = random_.Uuid();
             host.ip = "192.168." + std::to_string(40 + i / 200) + "." + std::to_string(10 + i % 200);
@@ -180,7 +166,7 @@ class Seeder {
                 host.clusterUrn = cluster.urn;
                 host.clusterName = cluster.name;
             }
-            hostIds_.push_back(id);
+            hostIds_.push_back(host.id);
         }
     }
 
@@ -189,10 +175,7 @@ class Seeder {
         for (int j = 0; j < o_.datastores; ++j) {
             std::string type = kTypes[j % 4];
             StorageUnit& unit = AddStorageUnit(type, j);
-            long id = m_.NextId("datastores", 1);
-            Datastore& ds = m_.datastores[id];
-            ds.id = id;
-            Identify(m_, "datastores:" + std::to_string(id), ds.urn, ds.uri);
+            Datastore& ds = m_.Add(m_.datastores, "datastores");
             ds.name = Numbered("datastore", j + 1);
             ds.storageType = type;
             ds.isThin = type != "LOCAL";
@@ -216,10 +199,7 @@ class Seeder {
     }
 
     StorageUnit& AddStorageUnit(const std::string& dsType, int index) {
-        long id = m_.NextId("storageunits", 1);
-        StorageUnit& unit = m_.storageUnits[id];
-        unit.id = id;
-        Identify(m_, "storageunits:" + std::to_string(id), unit.urn, unit.uri);
+        StorageUnit& unit = m_.Add(m_.storageUnits, "storageunits");
         if (dsType == "LOCAL") {
             unit.type = "LOCAL";
             unit.isThin = false;
@@ -237,23 +217,20 @@ class Seeder {
             unit.sdName = (dsType == "DSWARE" ? Numbered("FusionStorage", index + 1)
                            : dsType == "NAS"  ? Numbered("NAS", index + 1)
                                               : Numbered("OceanStor", index + 1));
-            unit.name = unit.sdName + "-LUN" + std::to_string(id);
+            unit.name = unit.sdName + "-LUN" + std::to_string(unit.id);
             unit.wwn = "6" + random_.Hex(31);
         }
         return unit;
     }
 
     void AddStorageResource(const std::string& name, const std::string& type) {
-        long id = m_.NextId("storageresources", 1);
-        StorageResource& resource = m_.storageResources[id];
-        resource.id = id;
-        Identify(m_, "storageresources:" + std::to_string(id), resource.urn, resource.uri);
+        StorageResource& resource = m_.Add(m_.storageResources, "storageresources");
         resource.name = name;
         resource.storageType = type;
         resource.deviceType = type == "DSWARE" ? "FusionStorage"
                               : type == "NAS"  ? "OceanStor 9000"
                                                : "OceanStor 5500 V5";
-        resource.managementIp = "192.168.50." + std::to_string(10 + id);
+        resource.managementIp = "192.168.50." + std::to_string(10 + resource.id);
         resource.managementPort = type == "NAS" ? 2049 : 3260;
         resource.iSCSITargetIQN =
             type == "IPSAN" ? "iqn.2006-08.com.huawei:oceanstor:" + random_.Hex(16) : "";
@@ -262,10 +239,7 @@ class Seeder {
 
     void Switches() {
         for (int s = 0; s < o_.dvSwitches; ++s) {
-            long id = m_.NextId("dvswitchs", 1);
-            DvSwitch& sw = m_.dvSwitches[id];
-            sw.id = id;
-            Identify(m_, "dvswitchs:" + std::to_string(id), sw.urn, sw.uri);
+            DvSwitch& sw = m_.Add(m_.dvSwitches, "dvswitchs");
             sw.name = s == 0 ? "ManagementDVS" : Numbered("DVS", s + 1);
             sw.type = s % 2;
             for (long hostId : hostIds_) sw.hostUrns.push_back(m_.hosts[hostId].urn);
@@ -295,7 +269,8 @@ class Seeder {
         Vm& vm = m_.vms[number];
         vm.number = number;
         vm.id = VmId(number);
-        Identify(m_, "vms:" + vm.id, vm.urn, vm.uri);
+        vm.urn = m_.Urn("vms:" + vm.id);
+        vm.uri = UrnToUri(vm.urn);
         vm.name = isTemplate ? Numbered("tpl-", index) : Numbered("vm-", index, 4);
         vm.description = isTemplate ? "template" : "";
         vm.uuid = random_.Uuid();
@@ -347,10 +322,7 @@ class Seeder {
         }
         if (reachable.empty()) return;
         const Datastore& ds = *reachable[static_cast<std::size_t>(index + k) % reachable.size()];
-        long id = m_.NextId("volumes", 1);
-        Volume& volume = m_.volumes[id];
-        volume.id = id;
-        Identify(m_, "volumes:" + std::to_string(id), volume.urn, volume.uri);
+        Volume& volume = m_.Add(m_.volumes, "volumes");
         volume.name = vm.name + "-disk" + std::to_string(k + 1);
         volume.uuid = random_.Uuid();
         volume.datastoreUrn = ds.urn;

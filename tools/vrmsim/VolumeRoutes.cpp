@@ -61,11 +61,8 @@ class VolumeRoutes : public RouteArea<VolumeRoutes> {
                     return Refuse(409, errors::kAlreadyExists, "A volume with UUID " + *uuid + " exists.");
             }
         }
-        long id = m().NextId("volumes", 1);
-        Volume& volume = m().volumes[id];
-        volume.id = id;
-        volume.urn = m().Urn("volumes:" + std::to_string(id));
-        volume.uri = UrnToUri(volume.urn);
+        Volume& volume = m().Add(m().volumes, "volumes");
+        long id = volume.id;
         volume.name = *name;
         volume.uuid = (uuid && !uuid->empty()) ? *uuid : RandomUuid();
         volume.datastoreUrn = ds->urn;
