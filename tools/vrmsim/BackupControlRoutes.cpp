@@ -22,14 +22,24 @@ HttpResponse ControlError(const std::string& message) {
     return JsonResponse(400, json::object{{"error", message}});
 }
 
-json::object SettingsToJson(const BackupSettings& s) {
-    return {{"taskPolls", s.taskPolls},
-            {"taskSeconds", s.taskSeconds},
-            {"resourcePolls", s.resourcePolls},
-            {"releaseReads", s.releaseReads},
-            {"sectorOfBlock", s.sectorOfBlock},
-            {"snapshotLimit", s.snapshotLimit},
-            {"maxBlocksPerPage", s.maxBlocksPerPage}};
+/// The settings of GET and PUT /_sim/backup, in the order they are written, with the values PUT takes.
+struct Setting {
+    const char* key;
+    int BackupSettings::*field;
+    std::int64_t min, max;
+};
+constexpr Setting kSettings[] = {{"taskPolls", &BackupSettings::taskPolls, 0, 1000000},
+                                 {"taskSeconds", &BackupSettings::taskSeconds, 0, 86400 * 365},
+                                 {"resourcePolls", &BackupSettings::resourcePolls, 0, 1000000},
+                                 {"releaseReads", &BackupSettings::releaseReads, 0, 1000000},
+                                 {"sectorOfBlock", &BackupSettings::sectorOfBlock, 1, 1 << 30},
+                                 {"snapshotLimit", &BackupSettings::snapshotLimit, 0, 1000000},
+                                 {"maxBlocksPerPage", &BackupSettings::maxBlocksPerPage, 1, 1 << 30}};
+
+json::object SettingsToJson(const BackupSettings& settings) {
+    json::object out;
+    for (const Setting& setting : kSettings) out[setting.key] = settings.*setting.field;
+    return out;
 }
 
 json::object RuleToJson(const OutcomeRule& r) {
@@ -90,16 +100,10 @@ class BackupControl : public RouteArea<BackupControl> {
         json::object body;
         if (!reader.Parse(request.body, body)) return ControlError(reader.error());
         BackupSettings next = m().backupSettings;
-        auto set = [&](const char* key, int& field, std::int64_t min, std::int64_t max) {
-            if (auto value = reader.Int(body, key, min, max)) field = static_cast<int>(*value);
-        };
-        set("taskPolls", next.taskPolls, 0, 1000000);
-        set("taskSeconds", next.taskSeconds, 0, 86400 * 365);
-        set("resourcePolls", next.resourcePolls, 0, 1000000);
-        set("releaseReads", next.releaseReads, 0, 1000000);
-        set("sectorOfBlock", next.sectorOfBlock, 1, 1 << 30);
-        set("snapshotLimit", next.snapshotLimit, 0, 1000000);
-        set("maxBlocksPerPage", next.maxBlocksPerPage, 1, 1 << 30);
+        for (const Setting& setting : kSettings) {
+            auto value = reader.Int(body, setting.key, setting.min, setting.max);
+            if (value) next.*setting.field = static_cast<int>(*value);
+        }
         for (const auto& member : body) {
             if (!SettingsToJson(next).contains(member.key()))
                 reader.Fail("unknown setting \"" + std::string(member.key()) + "\"");

@@ -128,14 +128,19 @@ std::string LowerCase(std::string text) {
     return text;
 }
 
+/// What a snapshot shows of itself wherever it appears: in the tree, as the current one and read alone.
+json::object SnapshotSummary(const Snapshot& snapshot) {
+    return {{"urn", snapshot.urn},
+            {"uri", snapshot.uri},
+            {"name", snapshot.name},
+            {"description", snapshot.description},
+            {"createTime", snapshot.createTime},
+            {"status", snapshot.status},
+            {"type", snapshot.type}};
+}
+
 json::object SnapshotNode(const Vm& vm, const Snapshot& snapshot) {
-    json::object node{{"urn", snapshot.urn},
-                      {"uri", snapshot.uri},
-                      {"name", snapshot.name},
-                      {"description", snapshot.description},
-                      {"createTime", snapshot.createTime},
-                      {"status", snapshot.status},
-                      {"type", snapshot.type}};
+    json::object node = SnapshotSummary(snapshot);
     json::array children;
     for (const auto& entry : vm.snapshots) {
         if (entry.second.parentUrn == snapshot.urn) children.push_back(SnapshotNode(vm, entry.second));
@@ -617,16 +622,7 @@ json::object RenderSnapshotTree(const Vm& vm) {
     json::object out;
     auto current = std::find_if(vm.snapshots.begin(), vm.snapshots.end(),
                                 [&](const auto& entry) { return entry.second.urn == vm.currentSnapshotUrn; });
-    if (current != vm.snapshots.end()) {
-        const Snapshot& s = current->second;
-        out["currentSnapshot"] = json::object{{"urn", s.urn},
-                                              {"uri", s.uri},
-                                              {"name", s.name},
-                                              {"description", s.description},
-                                              {"createTime", s.createTime},
-                                              {"status", s.status},
-                                              {"type", s.type}};
-    }
+    if (current != vm.snapshots.end()) out["currentSnapshot"] = SnapshotSummary(current->second);
     json::array roots;
     for (const auto& entry : vm.snapshots) {
         if (entry.second.parentUrn.empty()) roots.push_back(SnapshotNode(vm, entry.second));
@@ -646,18 +642,13 @@ json::object RenderSnapshot(const Vm& vm, const Snapshot& s) {
                                             {"snapUuid", v.snapUuid},
                                             {"snapSize", 0}});
     }
-    return {{"urn", s.urn},
-            {"uri", s.uri},
-            {"name", s.name},
-            {"description", s.description},
-            {"createTime", s.createTime},
-            {"status", s.status},
-            {"type", s.type},
-            {"includingMemorySnapshot", s.includingMemorySnapshot},
-            {"isConsistent", s.isConsistent},
-            {"parentUrn", TextOrNull(s.parentUrn)},
-            {"vmUrn", vm.urn},
-            {"volsnapshots", std::move(volsnapshots)}};
+    json::object out = SnapshotSummary(s);
+    out["includingMemorySnapshot"] = s.includingMemorySnapshot;
+    out["isConsistent"] = s.isConsistent;
+    out["parentUrn"] = TextOrNull(s.parentUrn);
+    out["vmUrn"] = vm.urn;
+    out["volsnapshots"] = std::move(volsnapshots);
+    return out;
 }
 
 json::object RenderTask(Model& model, const Task& t, bool listEntry) {
