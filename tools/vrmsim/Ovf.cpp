@@ -310,13 +310,11 @@ class DescriptorReader {
     }
 
   private:
-    struct File {
-        std::string href;
-        std::uint64_t size = 0;
-    };
-    struct Disk {
-        std::string fileRef;
-        std::uint64_t capacityGB = 0;
+    /// A File (href, size) or a Disk (fileRef, capacity in GB) of the descriptor.
+    struct Entry {
+        std::string id, ref;
+        std::uint64_t number = 0;
+        bool numbered = false;
     };
 
     bool Fail(const std::string& why) {
@@ -324,34 +322,39 @@ class DescriptorReader {
         return false;
     }
 
+    /// The `item` elements of the root's `section` with the attributes that name the id, the reference
+    /// and the number of each.
+    static std::vector<Entry> Entries(const XmlElement& root, const char* section, const char* item,
+                                      const char* idName, const char* refName, const char* numberName) {
+        std::vector<Entry> entries;
+        const XmlElement* parent = root.Child(section);
+        for (const XmlElement* element : parent ? parent->Children(item) : std::vector<const XmlElement*>()) {
+            Entry entry;
+            entry.id = element->Attribute(idName);
+            entry.ref = element->Attribute(refName);
+            entry.numbered = ToNumber(element->Attribute(numberName), entry.number);
+            entries.push_back(entry);
+        }
+        return entries;
+    }
+
     bool ReadFiles(const XmlElement& root) {
-        const XmlElement* references = root.Child("References");
-        if (!references) return true;
-        for (const XmlElement* file : references->Children("File")) {
-            File entry;
-            entry.href = file->Attribute("href");
-            std::string id = file->Attribute("id");
-            if (id.empty() || entry.href.empty()) return Fail("a File has no ovf:id or ovf:href");
-            if (!ToNumber(file->Attribute("size"), entry.size))
-                return Fail("the File " + id + " has no size");
-            fileOrder_.push_back(id);
-            files_[id] = entry;
+        for (const Entry& file : Entries(root, "References", "File", "id", "href", "size")) {
+            if (file.id.empty() || file.ref.empty()) return Fail("a File has no ovf:id or ovf:href");
+            if (!file.numbered) return Fail("the File " + file.id + " has no size");
+            fileOrder_.push_back(file.id);
+            files_[file.id] = file;
         }
         return true;
     }
 
     bool ReadDisks(const XmlElement& root) {
-        const XmlElement* section = root.Child("DiskSection");
-        if (!section) return true;
-        for (const XmlElement* disk : section->Children("Disk")) {
-            Disk entry;
-            entry.fileRef = disk->Attribute("fileRef");
-            std::string id = disk->Attribute("diskId");
-            if (id.empty() || !files_.count(entry.fileRef)) return Fail("the Disk " + id + " names no File");
-            if (!ToNumber(disk->Attribute("capacity"), entry.capacityGB))
-                return Fail("the Disk " + id + " has no capacity");
-            disks_[id] = entry;
-            diskOfFile_[entry.fileRef] = id;
+        for (const Entry& disk : Entries(root, "DiskSection", "Disk", "diskId", "fileRef", "capacity")) {
+            if (disk.id.empty() || !files_.count(disk.ref))
+                return Fail("the Disk " + disk.id + " names no File");
+            if (!disk.numbered) return Fail("the Disk " + disk.id + " has no capacity");
+            disks_[disk.id] = disk;
+            diskOfFile_[disk.ref] = disk.id;
         }
         return true;
     }
@@ -379,7 +382,7 @@ class DescriptorReader {
                 return Fail("the disk item " + id + " has no slot");
             disks.push_back(json::object{{"pciType", ItemValue(item, "Parent")},
                                          {"sequenceNum", slot},
-                                         {"quantityGB", disk->second.capacityGB},
+                                         {"quantityGB", disk->second.number},
                                          {"diskName", ItemValue(item, "ElementName")}});
         } else if (type == "10") {
             json::object nic{{"name", ItemValue(item, "ElementName")},
@@ -404,13 +407,13 @@ class DescriptorReader {
     json::array FileItems() const {
         json::array items;
         for (const std::string& id : fileOrder_) {
-            const File& file = files_.at(id);
+            const Entry& file = files_.at(id);
             auto disk = diskOfFile_.find(id);
             items.push_back(
-                json::object{{"path", file.href},
+                json::object{{"path", file.ref},
                              {"deviceId", disk != diskOfFile_.end() ? disk->second : std::string()},
                              {"ovfId", id},
-                             {"size", file.size}});
+                             {"size", file.number}});
         }
         return items;
     }
@@ -418,8 +421,8 @@ class DescriptorReader {
     Model& m_;
     std::string& error_;
     std::vector<std::string> fileOrder_;
-    std::map<std::string, File> files_;
-    std::map<std::string, Disk> disks_;
+    std::map<std::string, Entry> files_;
+    std::map<std::string, Entry> disks_;
     std::map<std::string, std::string> diskOfFile_;
 };
 
