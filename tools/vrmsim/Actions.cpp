@@ -162,6 +162,11 @@ void AddBodyRoute(Router& router, RouteContext& context, const std::string& meth
                  });
 }
 
+Vm* VmByNumber(Model& model, long number) {
+    auto it = model.vms.find(number);
+    return it != model.vms.end() ? &it->second : nullptr;
+}
+
 Vm* VmOfPath(Model& model, const HttpRequest& request, const PathParams& params, std::string& missing) {
     missing = PathToUrn(request.path);
     return model.FindVm(model.Urn("vms:" + params.at("id")));

@@ -87,6 +87,10 @@ template <typename Object>
 using Lookup = Object* (*)(Model& model, const HttpRequest& request, const PathParams& params,
                            std::string& missing);
 
+/// The VM or template with this number (the key of Model::vms), or nullptr: what a task's end looks up,
+/// since the VM may be gone by then.
+Vm* VmByNumber(Model& model, long number);
+
 /// The VM of "{id}"; a 404 names the request's path as a URN.
 Vm* VmOfPath(Model& model, const HttpRequest& request, const PathParams& params, std::string& missing);
 /// The volume of "{id}"; a 404 names its URN.

@@ -85,12 +85,6 @@ class BackupControl : public RouteArea<BackupControl> {
     }
 
   private:
-    using Method = HttpResponse (BackupControl::*)(const HttpRequest&, const PathParams&);
-
-    void Add(Router& router, const char* method, const char* pattern, Method handler) {
-        router.Add(method, pattern, Bind(handler));
-    }
-
     HttpResponse GetSettings(const HttpRequest&, const PathParams&) {
         return JsonResponse(200, SettingsToJson(m().backupSettings));
     }

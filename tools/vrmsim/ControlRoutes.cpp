@@ -118,34 +118,28 @@ class Control : public RouteArea<Control> {
     }
 
   private:
-    using Method = HttpResponse (Control::*)(const HttpRequest&);
-
-    void Add(Router& router, const char* method, const char* pattern, Method handler) {
-        std::function<HttpResponse(const HttpRequest&)> bound = Bind(handler);
-        router.Add(method, pattern,
-                   [bound](const HttpRequest& request, const PathParams&) { return bound(request); });
-    }
-
-    HttpResponse Reset(const HttpRequest&) {
+    HttpResponse Reset(const HttpRequest&, const PathParams&) {
         c_.resetLocked();
         return JsonResponse(200, json::object{{"reset", true}});
     }
 
-    HttpResponse ClearFaults(const HttpRequest&) {
+    HttpResponse ClearFaults(const HttpRequest&, const PathParams&) {
         return JsonResponse(200, json::object{{"cleared", c_.faults.Clear()}});
     }
 
-    HttpResponse ClearRequests(const HttpRequest&) {
+    HttpResponse ClearRequests(const HttpRequest&, const PathParams&) {
         return JsonResponse(200, json::object{{"cleared", c_.recorder.ClearRequests()}});
     }
 
-    HttpResponse ExpireTokens(const HttpRequest&) {
+    HttpResponse ExpireTokens(const HttpRequest&, const PathParams&) {
         return JsonResponse(200, json::object{{"expired", c_.sessions.ExpireAll()}});
     }
 
-    HttpResponse GetConfig(const HttpRequest&) { return JsonResponse(200, ConfigToJson(c_.config)); }
+    HttpResponse GetConfig(const HttpRequest&, const PathParams&) {
+        return JsonResponse(200, ConfigToJson(c_.config));
+    }
 
-    HttpResponse Info(const HttpRequest&) {
+    HttpResponse Info(const HttpRequest&, const PathParams&) {
         Model& m = c_.model;
         int templates = 0;
         for (const auto& entry : m.vms) templates += entry.second.isTemplate ? 1 : 0;
@@ -169,13 +163,13 @@ class Control : public RouteArea<Control> {
                                               {"counts", std::move(counts)}});
     }
 
-    HttpResponse Faults(const HttpRequest&) {
+    HttpResponse Faults(const HttpRequest&, const PathParams&) {
         json::array faults;
         for (const auto& fault : c_.faults.Rules()) faults.push_back(FaultToJson(fault));
         return JsonResponse(200, json::object{{"faults", std::move(faults)}});
     }
 
-    HttpResponse AddFaults(const HttpRequest& request) {
+    HttpResponse AddFaults(const HttpRequest& request, const PathParams&) {
         json::value body;
         std::string error;
         if (!ParseBody(request, body, error)) return ControlError(400, error);
@@ -185,7 +179,7 @@ class Control : public RouteArea<Control> {
         return JsonResponse(200, json::object{{"added", faults.size()}});
     }
 
-    HttpResponse Requests(const HttpRequest& request) {
+    HttpResponse Requests(const HttpRequest& request, const PathParams&) {
         QueryArgs args(request.rawQuery);
         std::string prefix = args.Last("path").value_or(std::string());
         json::array out;
@@ -198,7 +192,7 @@ class Control : public RouteArea<Control> {
         return JsonResponse(200, body);
     }
 
-    HttpResponse StatsAnswer(const HttpRequest&) {
+    HttpResponse StatsAnswer(const HttpRequest&, const PathParams&) {
         const Stats& s = c_.recorder.stats();
         json::object byPath;
         for (const auto& entry : s.requestsByPath) byPath[entry.first] = entry.second;
@@ -211,7 +205,7 @@ class Control : public RouteArea<Control> {
                                               {"requestsByPath", std::move(byPath)}});
     }
 
-    HttpResponse SetConfig(const HttpRequest& request) {
+    HttpResponse SetConfig(const HttpRequest& request, const PathParams&) {
         json::value body;
         std::string error;
         if (!ParseBody(request, body, error)) return ControlError(400, error);

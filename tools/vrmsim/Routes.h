@@ -45,6 +45,12 @@ class RouteArea : public std::enable_shared_from_this<Area> {
         return [self, member](Args... args) { return ((*self).*member)(std::forward<Args>(args)...); };
     }
 
+    /// Adds a route (with no site check) that `member` answers.
+    void Add(Router& router, const std::string& method, const std::string& pattern,
+             HttpResponse (Area::*member)(const HttpRequest&, const PathParams&)) {
+        router.Add(method, pattern, Bind(member));
+    }
+
     Model& m() { return c_.model; }
 
     RouteContext& c_;

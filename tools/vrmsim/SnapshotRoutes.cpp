@@ -41,11 +41,6 @@ class SnapshotRoutes : public RouteArea<SnapshotRoutes> {
     }
 
   private:
-    static Vm* VmByNumber(Model& model, long number) {
-        auto it = model.vms.find(number);
-        return it != model.vms.end() ? &it->second : nullptr;
-    }
-
     HttpResponse Create(const HttpRequest& request, Vm& vm, BodyReader& reader, const json::object& body) {
         auto name = reader.Str(body, "name", true);
         auto description = reader.Str(body, "description");

@@ -66,11 +66,6 @@ class VmRoutes : public RouteArea<VmRoutes> {
         AddObjectRoute<Vm>(router, c_, method, pattern, &VmOfPath, Bind(handler), rule);
     }
 
-    static Vm* VmByNumber(Model& model, long number) {
-        auto it = model.vms.find(number);
-        return it != model.vms.end() ? &it->second : nullptr;
-    }
-
     // ---- creation ----
 
     struct Sizes {
