@@ -83,6 +83,7 @@ depends "$runtime" 'libboost-json1\.81\.0'
 depends libfusioncompute-sdk-wrapper-dev "$runtime \\(= $version\\)"
 depends fcctl "$runtime \\(= $version\\)"
 depends vrmsim 'libssl3'
+depends vrmsim 'libpugixml1v5'
 
 # The Python module's package, when the tree built the module: the module and its stubs in Debian's
 # directory for /usr, and it imports from the unpacked packages alone.
