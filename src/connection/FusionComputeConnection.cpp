@@ -35,8 +35,8 @@ CFusionComputeConnection::CFusionComputeConnection() = default;
 
 CFusionComputeConnection::~CFusionComputeConnection() = default;
 
-bool CFusionComputeConnection::connect(const string& hostName, const string& /*user*/,
-                                       const string& /*password*/, string& versionsResponse) {
+bool CFusionComputeConnection::connect(const std::string& hostName, const std::string& /*user*/,
+                                       const std::string& /*password*/, std::string& versionsResponse) {
     SetContentType(kContentType);
     // A new connect starts a new session: nothing of an earlier one may travel with its requests.
     tokenHeader.clear();
@@ -48,8 +48,8 @@ bool CFusionComputeConnection::connect(const string& hostName, const string& /*u
     return get(kVersionsPath, versionsResponse, nullptr);
 }
 
-bool CFusionComputeConnection::login(const string& userName, const string& userPassword,
-                                     const string& apiVersion, const string& /*loginUri*/) {
+bool CFusionComputeConnection::login(const std::string& userName, const std::string& userPassword,
+                                     const std::string& apiVersion, const std::string& /*loginUri*/) {
     if (host.empty() || !connected) {
         debug.Error(kLoginFunction, "Connect was not called");
         return false;
@@ -62,7 +62,7 @@ bool CFusionComputeConnection::login(const string& userName, const string& userP
 
 bool CFusionComputeConnection::_login() {
     loginRequest = true;
-    string response;
+    std::string response;
     bool loggedIn = post(kSessionPath, "", response, nullptr);
     loginRequest = false;
     // A login answer without a session token opens no session: every later request would be refused.
@@ -73,16 +73,16 @@ bool CFusionComputeConnection::_login() {
         loggedIn = false;
     }
     // Only a refusal is kept: it is the VRM's error body, which says why the login was refused.
-    lastLoginAnswer = loggedIn ? string() : response;
+    lastLoginAnswer = loggedIn ? std::string() : response;
     return loggedIn;
 }
 
 namespace {
 
 // A login URI from the version list is used only when it is a plain path of the VRM's service.
-bool IsServicePath(const string& path) {
-    static const string kPrefix = "/service/";
-    if (path.compare(0, kPrefix.size(), kPrefix) != 0 || path.find("..") != string::npos) return false;
+bool IsServicePath(const std::string& path) {
+    static const std::string kPrefix = "/service/";
+    if (path.compare(0, kPrefix.size(), kPrefix) != 0 || path.find("..") != std::string::npos) return false;
     for (const char c : path) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte <= 0x20 || byte >= 0x7F || c == '?' || c == '#' || c == '%' || c == '\\') return false;
@@ -92,10 +92,10 @@ bool IsServicePath(const string& path) {
 
 }  // namespace
 
-bool CFusionComputeConnection::logout(const string& loginUri) {
+bool CFusionComputeConnection::logout(const std::string& loginUri) {
     if (tokenHeader.empty() || !connected) return true;
-    const string path = IsServicePath(loginUri) ? loginUri : string("/") + kSessionPath;
-    string response;
+    const std::string path = IsServicePath(loginUri) ? loginUri : std::string("/") + kSessionPath;
+    std::string response;
     // The base's send: a refused token must not start a new session just to end it.
     const bool ended = MLSRestApiConnection::sendReq(HTTP_REQ_DELETE, path, "", response, nullptr) ||
                        GetHttpErrorCode() == kHttpUnauthorized;
@@ -103,7 +103,7 @@ bool CFusionComputeConnection::logout(const string& loginUri) {
     return ended;
 }
 
-string CFusionComputeConnection::SHA256Hash(const string& text) {
+std::string CFusionComputeConnection::SHA256Hash(const std::string& text) {
     unsigned char digest[kDigestSize];
     try {
         MlcSHA256 hasher;
@@ -112,10 +112,10 @@ string CFusionComputeConnection::SHA256Hash(const string& text) {
         hasher.finish(digest, sizeof(digest));
     } catch (const MlException& failure) {
         EvDebug(nullptr).Error(kHashFunction, "Failed to hash - %s", failure.formatError().c_str());
-        return string();
+        return std::string();
     }
     static constexpr char kHexDigits[] = "0123456789abcdef";
-    string hex;
+    std::string hex;
     hex.reserve(2 * kDigestSize);
     for (const unsigned char byte : digest) {
         hex += kHexDigits[byte >> 4];
@@ -128,7 +128,7 @@ bool CFusionComputeConnection::checkConnection() {
     return false;
 }
 
-bool CFusionComputeConnection::computeUrl(const string& hostName, const string& path,
+bool CFusionComputeConnection::computeUrl(const std::string& hostName, const std::string& path,
                                           const VSRestApiRequestOptions* /*options*/, std::string& url) {
     url = "https://" + hostName + ":" + std::to_string(port);
     if (path.empty() || path[0] != '/') url += '/';
@@ -139,9 +139,9 @@ bool CFusionComputeConnection::computeUrl(const string& hostName, const string& 
 
 bool CFusionComputeConnection::addCommonCurlHeaders() {
     if (!MLSRestApiConnection::addCommonCurlHeaders()) return false;
-    const string accept =
+    const std::string accept =
         version.empty()
-            ? string("Accept: application/json;charset=UTF8")
+            ? std::string("Accept: application/json;charset=UTF8")
             : FXString::Format("Accept: application/json;version=%s;charset=UTF8", version.c_str());
     if (!curl->MLLibCurlAppendHeader(HTTP_HDR_REQUEST, accept)) {
         debug.Error(kAddCommonHeadersFunction, "Failed to set CURL Accept application header");
@@ -156,13 +156,13 @@ bool CFusionComputeConnection::addCommonCurlHeaders() {
 
 bool CFusionComputeConnection::addLoginCurlHeaders() {
     debug.Debug(kAddLoginHeadersFunction, "Logging in as [%s]", user.c_str());
-    const string lines[] = {
+    const std::string lines[] = {
         "X-Auth-User:" + user,
         "X-Auth-Key:" + SHA256Hash(password),
         "X-Auth-UserType:0",
         "X-Auth-AuthType:0",
     };
-    for (const string& line : lines) {
+    for (const std::string& line : lines) {
         if (!curl->MLLibCurlAppendHeader(HTTP_HDR_REQUEST, line)) {
             debug.Error(kAddLoginHeadersFunction, "Failed to set CURL header");
             return false;
@@ -180,8 +180,8 @@ bool CFusionComputeConnection::saveLoginCurlHeaders() {
     return true;
 }
 
-bool CFusionComputeConnection::sendReq(_http_req_type_ type, const string& path, const string& body,
-                                       string& response, VSRestApiRequestOptions* options) {
+bool CFusionComputeConnection::sendReq(_http_req_type_ type, const std::string& path, const std::string& body,
+                                       std::string& response, VSRestApiRequestOptions* options) {
     for (int attempt = 1;; ++attempt) {
         if (MLSRestApiConnection::sendReq(type, path, body, response, options)) return true;
         // Only a refusal of a held session token is renewed; the login request itself holds none.

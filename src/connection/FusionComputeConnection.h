@@ -7,8 +7,6 @@
 
 namespace FusionComputeSDKWrapper {
 
-using std::string;
-
 /// @brief The authenticated HTTPS session with one VRM.
 ///
 /// Adds to the REST transport what the VRM requires: the base URL on port 7443, the JSON Accept header
@@ -27,7 +25,8 @@ class CFusionComputeConnection : public MLSRestApiConnection {
     /// @param password not used here; given again to login
     /// @param versionsResponse receives the body of GET service/versions
     /// @return true when the transport is open and the versions were read
-    bool connect(const string& host, const string& user, const string& password, string& versionsResponse);
+    bool connect(const std::string& host, const std::string& user, const std::string& password,
+                 std::string& versionsResponse);
 
     /// @brief Sets the port of the VRM's HTTPS interface used by computeUrl (7443 until set).
     /// @param vrmPort the port, 1 to 65535
@@ -39,7 +38,8 @@ class CFusionComputeConnection : public MLSRestApiConnection {
     /// @param version API version for the Accept header ("v6.3"); empty for none
     /// @param loginUri accepted and not used: the login path is fixed
     /// @return true when the VRM accepted the login
-    bool login(const string& user, const string& password, const string& version, const string& loginUri);
+    bool login(const std::string& user, const std::string& password, const std::string& version,
+               const std::string& loginUri);
 
     /// @brief Sends the login request with the stored credentials (also used for re-login).
     /// @return true when the VRM accepted the login
@@ -48,14 +48,14 @@ class CFusionComputeConnection : public MLSRestApiConnection {
     /// @brief SHA-256 of the bytes of `text` as 64 lowercase hexadecimal digits.
     /// @param text the input, embedded zero bytes included
     /// @return the digest text, or an empty text when hashing failed
-    string SHA256Hash(const string& text);
+    std::string SHA256Hash(const std::string& text);
 
     /// @brief Ends the session on the VRM: DELETE of `loginUri` with the session's token, then forgets the
     /// token. A refusal with 401 means the session had ended already. Never logs in again.
     /// @param loginUri the login URI of the chosen version; one that is not a "/service/" path of its
     ///        own is replaced by the fixed login path
     /// @return true when the session ended or there was none
-    bool logout(const string& loginUri);
+    bool logout(const std::string& loginUri);
 
     /// @brief Whether a login succeeded and its token is held.
     /// @return true while a session token is held
@@ -67,7 +67,7 @@ class CFusionComputeConnection : public MLSRestApiConnection {
 
     /// @brief "https://" + host + ":" + port (7443 unless set) + path, with a "/" in between when the path
     /// lacks it.
-    bool computeUrl(const string& host, const string& path, const VSRestApiRequestOptions* options,
+    bool computeUrl(const std::string& host, const std::string& path, const VSRestApiRequestOptions* options,
                     std::string& url) override;
     /// @brief The transport's common headers, then Accept (with the version) and the session token.
     bool addCommonCurlHeaders() override;
@@ -77,23 +77,23 @@ class CFusionComputeConnection : public MLSRestApiConnection {
     bool saveLoginCurlHeaders() override;
     /// @brief Sends a request; a 401 while a session token is held renews the session and resends
     /// (at most 3 sends in all).
-    bool sendReq(_http_req_type_ type, const string& path, const string& body, string& response,
-                 VSRestApiRequestOptions* options) override;
+    bool sendReq(_http_req_type_ type, const std::string& path, const std::string& body,
+                 std::string& response, VSRestApiRequestOptions* options) override;
 
     /// @brief The answer body of the last login that failed (the VRM's error body, if it sent one).
     /// @return the body; empty after a successful login or a login that got no answer
-    const string& GetLastLoginAnswer() const { return lastLoginAnswer; }
+    const std::string& GetLastLoginAnswer() const { return lastLoginAnswer; }
     /// @brief Whether the last login was answered with success but without a session token.
     /// @return true when the token was missing
     bool LoginLackedToken() const { return loginLackedToken; }
 
   protected:
-    string lastLoginAnswer;
+    std::string lastLoginAnswer;
     bool loginLackedToken = false;
-    string user;
-    string password;
-    string tokenHeader;
-    string version;
+    std::string user;
+    std::string password;
+    std::string tokenHeader;
+    std::string version;
     int port = 7443;
 };
 
