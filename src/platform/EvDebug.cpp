@@ -10,6 +10,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "platform/FXString.h"
 #include "platform/LogMask.h"
 #include "platform/MLPlatformInfo.h"
 
@@ -85,21 +86,6 @@ std::string timestamp() {
     return text;
 }
 
-std::string formatMessage(const char* format, va_list arguments) {
-    if (format == nullptr) return std::string();
-    char stackBuffer[1024];
-    va_list copy;
-    va_copy(copy, arguments);
-    const int needed = std::vsnprintf(stackBuffer, sizeof(stackBuffer), format, copy);
-    va_end(copy);
-    if (needed < 0) return std::string();
-    if (static_cast<size_t>(needed) < sizeof(stackBuffer)) return std::string(stackBuffer, needed);
-    std::string text(static_cast<size_t>(needed) + 1, '\0');
-    std::vsnprintf(text.data(), text.size(), format, arguments);
-    text.resize(static_cast<size_t>(needed));
-    return text;
-}
-
 const char* levelName(EvDebugLevel level) {
     switch (level) {
         case EvDebugLevel::Error:
@@ -128,7 +114,7 @@ void writeLine(EvDebugLevel level, int required, const char* function, const cha
     line += function ? function : "";
     line += " - ";
     // The masking is a safety net: callers already keep secrets out of their messages.
-    line += fcsdk_platform::MaskSecrets(formatMessage(format, arguments));
+    line += fcsdk_platform::MaskSecrets(FXString::VFormat(format, arguments));
     if (log.sink) {
         log.sink(level, line);
         return;

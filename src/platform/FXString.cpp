@@ -6,11 +6,10 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
-
-std::string vformat(const char* format, va_list arguments) {
+std::string FXString::VFormat(const char* format, va_list arguments) {
     if (format == nullptr) return std::string();
-    char stackBuffer[512];
+    // Most texts fit on the stack; only a longer one is formatted a second time into its own buffer.
+    char stackBuffer[1024];
     va_list copy;
     va_copy(copy, arguments);
     const int needed = std::vsnprintf(stackBuffer, sizeof(stackBuffer), format, copy);
@@ -23,12 +22,10 @@ std::string vformat(const char* format, va_list arguments) {
     return text;
 }
 
-}  // namespace
-
 CObError FXString::Format(std::string& out, const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    out = vformat(format, arguments);
+    out = VFormat(format, arguments);
     va_end(arguments);
     return CObError(format == nullptr ? 1 : 0);
 }
@@ -36,7 +33,7 @@ CObError FXString::Format(std::string& out, const char* format, ...) {
 std::string FXString::Format(const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    std::string text = vformat(format, arguments);
+    std::string text = VFormat(format, arguments);
     va_end(arguments);
     return text;
 }
