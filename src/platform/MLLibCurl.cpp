@@ -27,7 +27,14 @@ long configuredNumber(const char* key, long fallback) {
     return MLPlatformInfo::getNumber("Transport", key, value) ? static_cast<long>(value) : fallback;
 }
 
-const char* methodName(_http_req_type_ type) {
+bool startsWithNoCase(const std::string& line, const char* prefix) {
+    const size_t length = std::char_traits<char>::length(prefix);
+    return line.size() >= length && strncasecmp(line.data(), prefix, length) == 0;
+}
+
+}  // namespace
+
+const char* HttpMethodName(_http_req_type_ type) {
     switch (type) {
         case HTTP_REQ_POST:
             return "POST";
@@ -39,13 +46,6 @@ const char* methodName(_http_req_type_ type) {
             return "GET";
     }
 }
-
-bool startsWithNoCase(const std::string& line, const char* prefix) {
-    const size_t length = std::char_traits<char>::length(prefix);
-    return line.size() >= length && strncasecmp(line.data(), prefix, length) == 0;
-}
-
-}  // namespace
 
 MLLibCurlSettings MLLibCurlSettings::FromConfiguration() {
     MLLibCurlSettings settings;
@@ -123,6 +123,13 @@ struct MLLibCurl::Impl {
         curl_slist_free_all(connectTo);
     }
 
+    // Installs one of the static callbacks below with this object as the data pointer it receives.
+    template <typename Callback>
+    void setCallback(CURLoption functionOption, Callback callback, CURLoption dataOption) {
+        curl_easy_setopt(handle, functionOption, callback);
+        curl_easy_setopt(handle, dataOption, this);
+    }
+
     // Options that hold for every request of the connection; the handle (and with it the open
     // connection) is reused, so one TLS handshake serves the whole session.
     void configureHandle() {
@@ -131,18 +138,12 @@ struct MLLibCurl::Impl {
         curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
         curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer);
-        curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &Impl::onBody);
-        curl_easy_setopt(handle, CURLOPT_WRITEDATA, this);
-        curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &Impl::onHeader);
-        curl_easy_setopt(handle, CURLOPT_HEADERDATA, this);
-        curl_easy_setopt(handle, CURLOPT_READFUNCTION, &Impl::onReadBody);
-        curl_easy_setopt(handle, CURLOPT_READDATA, this);
-        curl_easy_setopt(handle, CURLOPT_SEEKFUNCTION, &Impl::onRewindBody);
-        curl_easy_setopt(handle, CURLOPT_SEEKDATA, this);
-        curl_easy_setopt(handle, CURLOPT_PREREQFUNCTION, &Impl::onBeforeSend);
-        curl_easy_setopt(handle, CURLOPT_PREREQDATA, this);
-        curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &Impl::onProgress);
-        curl_easy_setopt(handle, CURLOPT_XFERINFODATA, this);
+        setCallback(CURLOPT_WRITEFUNCTION, &Impl::onBody, CURLOPT_WRITEDATA);
+        setCallback(CURLOPT_HEADERFUNCTION, &Impl::onHeader, CURLOPT_HEADERDATA);
+        setCallback(CURLOPT_READFUNCTION, &Impl::onReadBody, CURLOPT_READDATA);
+        setCallback(CURLOPT_SEEKFUNCTION, &Impl::onRewindBody, CURLOPT_SEEKDATA);
+        setCallback(CURLOPT_PREREQFUNCTION, &Impl::onBeforeSend, CURLOPT_PREREQDATA);
+        setCallback(CURLOPT_XFERINFOFUNCTION, &Impl::onProgress, CURLOPT_XFERINFODATA);
         curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, settings.connectTimeout);
         if (settings.lowSpeedTime > 0) {
@@ -276,7 +277,7 @@ struct MLLibCurl::Impl {
             curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
         }
         if (type == HTTP_REQ_PUT || type == HTTP_REQ_DELETE) {
-            curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, methodName(type));
+            curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, HttpMethodName(type));
         }
     }
 
@@ -299,7 +300,7 @@ struct MLLibCurl::Impl {
                         " s, Transport/nRequestTimeout)";
             }
         }
-        return text + " on " + methodName(type) + " " + url;
+        return text + " on " + HttpMethodName(type) + " " + url;
     }
 };
 
@@ -369,7 +370,7 @@ MLLibCurlResult MLLibCurl::Perform(_http_req_type_ type, const std::string& url,
     }
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &impl_->status);
     if (impl_->status >= 200 && impl_->status < 300) return MLLibCurlResult::Ok;
-    error = "HTTP status " + std::to_string(impl_->status) + " on " + methodName(type) + " " + url;
+    error = "HTTP status " + std::to_string(impl_->status) + " on " + HttpMethodName(type) + " " + url;
     return MLLibCurlResult::HttpError;
 }
 

@@ -7,6 +7,8 @@
 
 /// HTTP verb of a request.
 enum _http_req_type_ { HTTP_REQ_GET = 0, HTTP_REQ_POST = 1, HTTP_REQ_PUT = 2, HTTP_REQ_DELETE = 3 };
+/// The verb's name as it goes on the wire and into log lines and error messages ("GET", "POST", ...).
+const char* HttpMethodName(_http_req_type_ type);
 /// Kind of a header line; 0 is a request header.
 enum _http_hdr_type_ { HTTP_HDR_REQUEST = 0 };
 

@@ -11,19 +11,6 @@ namespace {
 // Logged bodies are cut here: a listing answer can be megabytes, and the log is for reading.
 constexpr size_t kLoggedBodyLimit = 16 * 1024;
 
-const char* methodName(_http_req_type_ type) {
-    switch (type) {
-        case HTTP_REQ_POST:
-            return "POST";
-        case HTTP_REQ_PUT:
-            return "PUT";
-        case HTTP_REQ_DELETE:
-            return "DELETE";
-        default:
-            return "GET";
-    }
-}
-
 std::string loggableBody(const std::string& body) {
     if (body.size() <= kLoggedBodyLimit) return fcsdk_platform::MaskSecrets(body);
     return fcsdk_platform::MaskSecrets(body.substr(0, kLoggedBodyLimit)) + "... (" +
@@ -134,19 +121,19 @@ void MLSRestApiConnection::LogResponse(_http_req_type_ type, const std::string& 
                                        const std::string& response) {
     const long status = curl != nullptr && answerReceived ? curl->GetHttpErrorCode() : 0;
     const std::string headers = curl != nullptr ? joinedHeaders(curl->ResponseHeaders()) : std::string();
-    debug.Debug(__PRETTY_FUNCTION__, "Response to %s %s: status %ld headers [%s] body [%s]", methodName(type),
-                url.c_str(), status, headers.c_str(), loggableBody(response).c_str());
+    debug.Debug(__PRETTY_FUNCTION__, "Response to %s %s: status %ld headers [%s] body [%s]",
+                HttpMethodName(type), url.c_str(), status, headers.c_str(), loggableBody(response).c_str());
 }
 
 void MLSRestApiConnection::LogRequest(_http_req_type_ type, const std::string& url, const std::string& body) {
     const std::string headers = curl != nullptr ? joinedHeaders(curl->PendingHeaders()) : std::string();
-    debug.Debug(__PRETTY_FUNCTION__, "Request %s %s headers [%s] body [%s]", methodName(type), url.c_str(),
-                headers.c_str(), loggableBody(body).c_str());
+    debug.Debug(__PRETTY_FUNCTION__, "Request %s %s headers [%s] body [%s]", HttpMethodName(type),
+                url.c_str(), headers.c_str(), loggableBody(body).c_str());
 }
 
 void MLSRestApiConnection::LogError(_http_req_type_ type, const std::string& url, const std::string& error,
                                     const std::string& /*response*/) {
-    debug.Error(__PRETTY_FUNCTION__, "%s %s failed: %s", methodName(type), url.c_str(), error.c_str());
+    debug.Error(__PRETTY_FUNCTION__, "%s %s failed: %s", HttpMethodName(type), url.c_str(), error.c_str());
 }
 
 bool MLSRestApiConnection::connect(const std::string& hostName, bool /*flag*/, const std::string& /*text*/) {
