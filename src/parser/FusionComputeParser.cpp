@@ -51,6 +51,18 @@ std::string CFusionComputeParser::LoggableBody(const std::string& body) {
 
 CFusionComputeParser::~CFusionComputeParser() = default;
 
+void CFusionComputeParser::LogParseException(const char* function, const std::string& body,
+                                             const std::string* listKey,
+                                             const std::runtime_error& error) const {
+    if (listKey == nullptr) {
+        debug.Error(function, "Exception parsing json object - %s\n%s", error.what(),
+                    LoggableBody(body).c_str());
+    } else {
+        debug.Error(function, "Exception parsing json list [%s] - %s\n%s", listKey->c_str(), error.what(),
+                    LoggableBody(body).c_str());
+    }
+}
+
 const mArray* CFusionComputeParser::FindArray(const mObject& object, const std::string& key) {
     const auto it = object.find(key);
     if (it == object.end() || it->second.type() != json_spirit::array_type) {

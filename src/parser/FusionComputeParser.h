@@ -118,66 +118,63 @@ class CFusionComputeParser : public MLSJsonParser {
     static std::string LoggableBody(const std::string& body);
 
   private:
+    /// Reads `body` as a JSON object and hands it to `read`. The JSON layer's std::runtime_error (a value
+    /// of another type than the one read) is caught here, logged under `function` with the whole body,
+    /// and answered with false.
+    /// @param function the calling Parse template's __PRETTY_FUNCTION__, the function text of the log line
+    /// @param listKey the key of the list being read, named in the log line; null for a single object
+    template <typename Read>
+    bool ParseBody(const char* function, const std::string& body, const std::string* listKey, Read&& read);
+    /// Logs a conversion that threw: "Exception parsing json object" or "... json list [<key>]".
+    void LogParseException(const char* function, const std::string& body, const std::string* listKey,
+                           const std::runtime_error& error) const;
+
     // Lookups with the meaning of MlJson::FindArrayValue / FindObjectValue that refer to the value in
     // place instead of copying it out: a page of 100 VMs would otherwise be copied once per level.
     static const json_spirit::mArray* FindArray(const json_spirit::mObject& object, const std::string& key);
     static const json_spirit::mObject* FindObject(const json_spirit::mObject& object, const std::string& key);
 };
 
-template <typename T>
-bool CFusionComputeParser::ParseObject(const std::string& body, T& record) {
+template <typename Read>
+bool CFusionComputeParser::ParseBody(const char* function, const std::string& body,
+                                     const std::string* listKey, Read&& read) {
     try {
         json_spirit::mObject object;
         if (!MlJson::Unserialize(body, object)) {
             return false;
         }
-        return Convert(object, record);
+        return read(object);
     } catch (const std::runtime_error& e) {
-        debug.Error(__PRETTY_FUNCTION__, "Exception parsing json object - %s\n%s", e.what(),
-                    LoggableBody(body).c_str());
+        LogParseException(function, body, listKey, e);
         return false;
     }
+}
+
+template <typename T>
+bool CFusionComputeParser::ParseObject(const std::string& body, T& record) {
+    return ParseBody(__PRETTY_FUNCTION__, body, nullptr,
+                     [&](const json_spirit::mObject& object) { return Convert(object, record); });
 }
 
 template <typename T>
 bool CFusionComputeParser::ParseList(const std::string& body, const std::string& key,
                                      std::vector<T>& records) {
-    try {
-        json_spirit::mObject object;
-        if (!MlJson::Unserialize(body, object)) {
-            return false;
-        }
-        const json_spirit::mArray* values = FindArray(object, key);
-        if (values == nullptr) {
-            return false;
-        }
-        return ConvertList(*values, records);
-    } catch (const std::runtime_error& e) {
-        debug.Error(__PRETTY_FUNCTION__, "Exception parsing json list [%s] - %s\n%s", key.c_str(), e.what(),
-                    LoggableBody(body).c_str());
-        return false;
-    }
+    return ParseBody(__PRETTY_FUNCTION__, body, &key, [&](const json_spirit::mObject& object) {
+        return ConvertNestedList(object, key, records);
+    });
 }
 
 template <typename T>
 bool CFusionComputeParser::ParsePagedList(const std::string& body, const std::string& key,
                                           std::vector<T>& records, int64_t& total) {
-    try {
-        json_spirit::mObject object;
-        if (!MlJson::Unserialize(body, object)) {
-            return false;
-        }
+    return ParseBody(__PRETTY_FUNCTION__, body, &key, [&](const json_spirit::mObject& object) {
         const json_spirit::mArray* values = FindArray(object, key);
         if (values == nullptr) {
             return false;
         }
         total = MlJson::GetInt64Value(object, "total");
         return ConvertList(*values, records);
-    } catch (const std::runtime_error& e) {
-        debug.Error(__PRETTY_FUNCTION__, "Exception parsing json list [%s] - %s\n%s", key.c_str(), e.what(),
-                    LoggableBody(body).c_str());
-        return false;
-    }
+    });
 }
 
 template <typename T>
