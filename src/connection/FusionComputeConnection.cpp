@@ -1,25 +1,11 @@
 #include "connection/FusionComputeConnection.h"
 
+#include "connection/FusionComputeLogFunctions.h"
 #include "platform/FXString.h"
 #include "platform/MlcHash.h"
 
 namespace FusionComputeSDKWrapper {
 namespace {
-
-// The function names written to the log, spelled as the session's log lines have always shown them.
-constexpr const char kLoginFunction[] =
-    "bool FusionComputeSDKWrapper::CFusionComputeConnection::login(const string&, const string&, const "
-    "string&, const string&)";
-constexpr const char kComputeUrlFunction[] =
-    "virtual bool FusionComputeSDKWrapper::CFusionComputeConnection::computeUrl(const string&, const "
-    "string&, "
-    "const VSRestApiRequestOptions*, std::string&)";
-constexpr const char kAddCommonHeadersFunction[] =
-    "virtual bool FusionComputeSDKWrapper::CFusionComputeConnection::addCommonCurlHeaders()";
-constexpr const char kAddLoginHeadersFunction[] =
-    "virtual bool FusionComputeSDKWrapper::CFusionComputeConnection::addLoginCurlHeaders()";
-constexpr const char kHashFunction[] =
-    "std::string FusionComputeSDKWrapper::CFusionComputeConnection::SHA256Hash(const string&)";
 
 constexpr const char kContentType[] = "Content-Type: application/json; charset=UTF-8";
 constexpr const char kVersionsPath[] = "service/versions";
@@ -51,7 +37,7 @@ bool CFusionComputeConnection::connect(const std::string& hostName, const std::s
 bool CFusionComputeConnection::login(const std::string& userName, const std::string& userPassword,
                                      const std::string& apiVersion, const std::string& /*loginUri*/) {
     if (host.empty() || !connected) {
-        debug.Error(kLoginFunction, "Connect was not called");
+        debug.Error(LogFunction::kLogin, "Connect was not called");
         return false;
     }
     user = userName;
@@ -69,7 +55,7 @@ bool CFusionComputeConnection::_login() {
     // (A re-login has cleared the old token before it posts, so an empty token here is this answer's.)
     loginLackedToken = loggedIn && tokenHeader.empty();
     if (loginLackedToken) {
-        debug.Error(kLoginFunction, "The login answer carried no X-Auth-Token header");
+        debug.Error(LogFunction::kLogin, "The login answer carried no X-Auth-Token header");
         loggedIn = false;
     }
     // Only a refusal is kept: it is the VRM's error body, which says why the login was refused.
@@ -111,7 +97,8 @@ std::string CFusionComputeConnection::SHA256Hash(const std::string& text) {
         hasher.addData(text.data(), text.size());
         hasher.finish(digest, sizeof(digest));
     } catch (const MlException& failure) {
-        EvDebug(nullptr).Error(kHashFunction, "Failed to hash - %s", failure.formatError().c_str());
+        EvDebug(nullptr).Error(LogFunction::kSHA256Hash, "Failed to hash - %s",
+                               failure.formatError().c_str());
         return std::string();
     }
     static constexpr char kHexDigits[] = "0123456789abcdef";
@@ -133,7 +120,7 @@ bool CFusionComputeConnection::computeUrl(const std::string& hostName, const std
     url = "https://" + hostName + ":" + std::to_string(port);
     if (path.empty() || path[0] != '/') url += '/';
     url += path;
-    debug.DebugLvl(kComputeUrlFunction, 2, "Computed URL [%s]", url.c_str());
+    debug.DebugLvl(LogFunction::kComputeUrl, 2, "Computed URL [%s]", url.c_str());
     return true;
 }
 
@@ -144,18 +131,18 @@ bool CFusionComputeConnection::addCommonCurlHeaders() {
             ? std::string("Accept: application/json;charset=UTF8")
             : FXString::Format("Accept: application/json;version=%s;charset=UTF8", version.c_str());
     if (!curl->MLLibCurlAppendHeader(HTTP_HDR_REQUEST, accept)) {
-        debug.Error(kAddCommonHeadersFunction, "Failed to set CURL Accept application header");
+        debug.Error(LogFunction::kAddCommonCurlHeaders, "Failed to set CURL Accept application header");
         return false;
     }
     if (!tokenHeader.empty() && !curl->MLLibCurlAppendHeader(HTTP_HDR_REQUEST, tokenHeader)) {
-        debug.Error(kAddCommonHeadersFunction, "Failed to set CURL X-Auth-Token header");
+        debug.Error(LogFunction::kAddCommonCurlHeaders, "Failed to set CURL X-Auth-Token header");
         return false;
     }
     return true;
 }
 
 bool CFusionComputeConnection::addLoginCurlHeaders() {
-    debug.Debug(kAddLoginHeadersFunction, "Logging in as [%s]", user.c_str());
+    debug.Debug(LogFunction::kAddLoginCurlHeaders, "Logging in as [%s]", user.c_str());
     const std::string lines[] = {
         "X-Auth-User:" + user,
         "X-Auth-Key:" + SHA256Hash(password),
@@ -164,7 +151,7 @@ bool CFusionComputeConnection::addLoginCurlHeaders() {
     };
     for (const std::string& line : lines) {
         if (!curl->MLLibCurlAppendHeader(HTTP_HDR_REQUEST, line)) {
-            debug.Error(kAddLoginHeadersFunction, "Failed to set CURL header");
+            debug.Error(LogFunction::kAddLoginCurlHeaders, "Failed to set CURL header");
             return false;
         }
     }

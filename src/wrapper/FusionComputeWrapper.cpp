@@ -11,6 +11,7 @@
 
 #include "connection/FusionComputeConnection.h"
 #include "connection/FusionComputeLinks.h"
+#include "connection/FusionComputeLogFunctions.h"
 #include "operations/FusionComputeOperations.h"
 #include "parser/FusionComputeParser.h"
 #include "platform/CObString.h"
@@ -35,13 +36,6 @@ constexpr int kSiteListAttempts = 10;
 constexpr unsigned int kSiteListPauseMs = 10;
 
 const char kNotConnectedMessage[] = "Not connected to a VRM site";
-
-// Function texts of the log lines, spelt as the product's log readers know them.
-const char kConnectFunction[] =
-    "bool FusionComputeSDKWrapper::CFusionComputeWrapper::Connect(const string&, const string&, const "
-    "string&)";
-const char kDecodeVersionFunction[] =
-    "int FusionComputeSDKWrapper::CFusionComputeWrapper::DecodeVersion(const string&)";
 
 // Keeps the number parts of a version text small enough that 10 * major + minor cannot overflow,
 // whatever the VRM sends.
@@ -138,7 +132,7 @@ bool CFusionComputeWrapper::Connect(const std::string& host, const std::string& 
     if (best > 0 && best != highest) {
         note = FXString::Format("using version %s compatibility", compatibleVersion.version.c_str());
     }
-    Debug(kConnectFunction, "Connected to VRM %s version %s as %s %s", host.c_str(),
+    Debug(LogFunction::kConnect, "Connected to VRM %s version %s as %s %s", host.c_str(),
           managementVersion.version.c_str(), user.c_str(), note.c_str());
 
     bool haveSites = false;
@@ -167,7 +161,7 @@ int CFusionComputeWrapper::DecodeVersion(const std::string& versionText) {
     std::vector<CObString> parts;
     number.Tokenize(parts, "", "", '\\', '.', true);
     if (parts.size() != 2) {
-        Error(kDecodeVersionFunction, "Failed to parse version [%s]", versionText.c_str());
+        Error(LogFunction::kDecodeVersion, "Failed to parse version [%s]", versionText.c_str());
         return 0;
     }
     const long long value = 10 * VersionPartValue(parts[0].str()) + VersionPartValue(parts[1].str());

@@ -9,6 +9,7 @@
 #include "FusionComputeWrapper.h"
 #include "connection/FusionComputeConnection.h"
 #include "connection/FusionComputeLinks.h"
+#include "connection/FusionComputeLogFunctions.h"
 #include "operations/FusionComputeOperations.h"
 #include "parser/FusionComputeParser.h"
 #include "platform/MLSRestApiConnection.h"
@@ -27,10 +28,6 @@ constexpr long kRetryableSnapshotErrorCode = 10300025;
 
 constexpr int kReleaseWaitReads = 10;
 constexpr unsigned int kReleaseWaitPauseMs = 5000;
-
-// Function text of the release wait's log line, spelt as the product's log readers know it.
-const char kReleaseDiskAccessFunction[] =
-    "bool FusionComputeSDKWrapper::CFusionComputeWrapper::ReleaseDiskAccess(const string&)";
 
 /// Blocks asked for by one changed-block request.
 constexpr int kBlocksPerPage = 10000;
@@ -352,7 +349,7 @@ bool CFusionComputeWrapper::ReleaseDiskAccess(const std::string& resourceUri) {
         SBackupResourceInfoLib probe;
         probe.uri = resourceUri;
         if (!queries->GetBackupResourceInfo(probe)) break;
-        DebugLvl(kReleaseDiskAccessFunction, 2, "Backup resource [%s] still exists, waiting",
+        DebugLvl(LogFunction::kReleaseDiskAccess, 2, "Backup resource [%s] still exists, waiting",
                  resourceUri.c_str());
         if (!fcsdk_platform::SleepUnlessCancelled(kReleaseWaitPauseMs, connection->CancelFlag())) {
             return _Fail(kCancelledMessage);

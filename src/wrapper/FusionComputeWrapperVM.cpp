@@ -9,6 +9,7 @@
 #include "FusionComputeWrapper.h"
 #include "connection/FusionComputeConnection.h"
 #include "connection/FusionComputeLinks.h"
+#include "connection/FusionComputeLogFunctions.h"
 #include "operations/FusionComputeOperations.h"
 #include "parser/FusionComputeParser.h"
 #include "platform/MLSRestApiConnection.h"
@@ -21,11 +22,6 @@ namespace {
 constexpr int32_t kDefaultCpuQuantity = 1;
 constexpr int32_t kDefaultCoresPerSocket = 1;
 constexpr uint64_t kDefaultMemoryMB = 1024;
-
-// Function text of the reconnection's log line, spelt as the product's log readers know it.
-const char kReconnectNetworksFunction[] =
-    "bool FusionComputeSDKWrapper::CFusionComputeWrapper::ReconnectNetworksFromJSONDescriptor(const "
-    "FusionComputeSDKWrapper::SVMInfoLib&, const string&)";
 
 /// Reads a VM that was just created back into its record, with every detail.
 bool ReadBackCreatedVM(CFusionComputeWrapper& wrapper, SVMInfoLib& vm) {
@@ -197,8 +193,8 @@ bool CFusionComputeWrapper::ReconnectNetworksFromJSONDescriptor(const SVMInfoLib
         if (inUse) card.mac.clear();
         if (AddNicToVM(vm, card)) ++reconnected;
     }
-    Debug(kReconnectNetworksFunction, "Reconnected %d of %d nics to vm [%s]", reconnected,
-          static_cast<int>(old.nics.size()), vm.name.c_str());
+    Debug(LogFunction::kReconnectNetworksFromJSONDescriptor, "Reconnected %d of %d nics to vm [%s]",
+          reconnected, static_cast<int>(old.nics.size()), vm.name.c_str());
     return true;
 }
 
