@@ -4,12 +4,14 @@
 
 #include "FusionComputeRecords.h"
 #include "parser/FusionComputeParser.h"
+#include "platform/MLSRestApiConnection.h"
 
 namespace FusionComputeSDKWrapper {
 
 CFusionComputeErrorHandler::CFusionComputeErrorHandler(CFusionComputeParser* parser,
-                                                       CFusionComputeErrorState* state)
-    : EvDebug(nullptr), parser(parser), state(state) {}
+                                                       CFusionComputeErrorState* state,
+                                                       const MLSRestApiConnection* transport)
+    : EvDebug(nullptr), parser(parser), state(state), transport(transport) {}
 
 CFusionComputeErrorHandler::~CFusionComputeErrorHandler() {
     parser = nullptr;
@@ -66,6 +68,10 @@ void CFusionComputeErrorHandler::SetLastErrorFromFailedRequest(const std::string
     // code but no description still tells the code.
     state->message = account;
     state->code = static_cast<int64_t>(static_cast<uint32_t>(info.errorCode));
+}
+
+void CFusionComputeErrorHandler::RecordFailedRequest(const std::string& response) {
+    SetLastErrorFromFailedRequest(response, transport ? transport->GetLastTransportError() : std::string());
 }
 
 std::string CFusionComputeErrorHandler::UnreadableAnswerMessage(const std::string& path) {

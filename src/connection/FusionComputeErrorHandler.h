@@ -6,6 +6,8 @@
 #include "EvDebug.h"
 #include "FusionComputeErrorState.h"
 
+class MLSRestApiConnection;
+
 namespace FusionComputeSDKWrapper {
 
 class CFusionComputeParser;
@@ -17,14 +19,17 @@ constexpr char kCancelledMessage[] = "Cancelled";
 /// @brief Writes and reads the error state that a wrapper's queries and operations share.
 ///
 /// Failures are recorded either with a message of the caller's own or by reading the VRM's JSON error
-/// body ({"errorCode": "<digits>", "errorDes": "<text>"}). The handler owns neither the parser nor the
-/// state; with a null state every setter does nothing and the getters answer "" and 0.
+/// body ({"errorCode": "<digits>", "errorDes": "<text>"}). The handler owns neither the parser, the
+/// transport nor the state; with a null state every setter does nothing and the getters answer "" and 0.
 class CFusionComputeErrorHandler : public EvDebug {
   public:
     /// @brief Builds a handler over a shared state.
     /// @param parser parser used to read VRM error bodies; not owned
     /// @param state the shared error state; not owned, may be null
-    CFusionComputeErrorHandler(CFusionComputeParser* parser, CFusionComputeErrorState* state);
+    /// @param transport the connection whose failed requests RecordFailedRequest records; not owned, may
+    ///        be null (its account of a failure is then empty)
+    CFusionComputeErrorHandler(CFusionComputeParser* parser, CFusionComputeErrorState* state,
+                               const MLSRestApiConnection* transport = nullptr);
     ~CFusionComputeErrorHandler() override;
 
     /// @brief The last error message.
@@ -63,6 +68,10 @@ class CFusionComputeErrorHandler : public EvDebug {
     /// @param transportError what the transport says went wrong (the connection's
     ///        GetLastTransportError(): curl's reason or the HTTP status, with method and URL)
     void SetLastErrorFromFailedRequest(const std::string& response, const std::string& transportError);
+    /// @brief Records why the last request through the handler's transport failed: as
+    /// SetLastErrorFromFailedRequest, with the transport's GetLastTransportError() as its account.
+    /// @param response the answer body of the failed request (may be empty)
+    void RecordFailedRequest(const std::string& response);
 
     /// @brief The message for a successful answer that could not be read.
     /// @param path the path of the request that brought the answer
@@ -74,6 +83,7 @@ class CFusionComputeErrorHandler : public EvDebug {
 
     CFusionComputeParser* parser;
     CFusionComputeErrorState* state;
+    const MLSRestApiConnection* transport;
 };
 
 }  // namespace FusionComputeSDKWrapper

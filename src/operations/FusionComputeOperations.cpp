@@ -39,10 +39,8 @@ CFusionComputeOperations::CFusionComputeOperations(CFusionComputeConnection* con
                                                    CFusionComputeParser* parser,
                                                    CFusionComputeQueries* queries,
                                                    CFusionComputeErrorState* state)
-    : CFusionComputeErrorHandler(parser, state),
+    : CFusionComputeRequestCore(connection, parser, state),
       debug(nullptr),
-      connection(connection),
-      parser(parser),
       queries(queries),
       operationTimeout(kDefaultOperationTimeoutMinutes) {
     uint64_t configured = 0;
@@ -52,8 +50,6 @@ CFusionComputeOperations::CFusionComputeOperations(CFusionComputeConnection* con
 }
 
 CFusionComputeOperations::~CFusionComputeOperations() {
-    connection = nullptr;
-    parser = nullptr;
     queries = nullptr;
 }
 
@@ -72,7 +68,7 @@ bool CFusionComputeOperations::SendWithoutTask(Verb verb, const std::string& lin
             break;
     }
     if (!sent) {
-        SetLastErrorFromFailedRequest(response, connection->GetLastTransportError());
+        RecordFailedRequest(response);
     }
     return sent;
 }
@@ -183,22 +179,22 @@ bool CFusionComputeOperations::CheckTarget(const std::string& link, LinkKind kin
     return false;
 }
 
+bool CFusionComputeOperations::CheckTarget(const std::string& link, LinkKind kind,
+                                           const char* missingMessage) {
+    if (link.empty()) {
+        SetLastError(missingMessage);
+        return false;
+    }
+    return CheckTarget(link, kind);
+}
+
 template <typename T>
 bool CFusionComputeOperations::Poll(const std::string& link, T& record) {
     if (!IsWellFormedLink(link)) {
         SetLastError("Refused to poll the malformed link [" + PrintableText(link) + "]");
         return false;
     }
-    std::string response;
-    if (!connection->get(link, response, nullptr)) {
-        SetLastErrorFromFailedRequest(response, connection->GetLastTransportError());
-        return false;
-    }
-    if (!parser->ParseObject(response, record)) {
-        SetLastError(UnreadableAnswerMessage(link));
-        return false;
-    }
-    return true;
+    return GetObjectFromLink(link, record);
 }
 
 bool CFusionComputeOperations::WaitForTask(STaskInfoLib& task, int timeoutMinutes) {

@@ -8,14 +8,12 @@
 
 #include "EvDebug.h"
 #include "FusionComputeRecords.h"
-#include "connection/FusionComputeErrorHandler.h"
 #include "connection/FusionComputeLinks.h"
+#include "connection/FusionComputeRequestCore.h"
 #include "platform/json_spirit.h"
 
 namespace FusionComputeSDKWrapper {
 
-class CFusionComputeConnection;
-class CFusionComputeParser;
 class CFusionComputeQueries;
 
 /// @brief Every state-changing request sent to the VRM, and the polling of the tasks they start.
@@ -23,7 +21,7 @@ class CFusionComputeQueries;
 /// Requests that start work on the VRM answer with a task; the helpers here send the request, read the
 /// task and poll it every 5 seconds until it reports "success" or "failed" or the time-out passes.
 /// Failures are recorded in the error state shared with the queries object of the same wrapper.
-class CFusionComputeOperations : public CFusionComputeErrorHandler {
+class CFusionComputeOperations : public CFusionComputeRequestCore {
   public:
     /// @brief Builds the operations object; reads the task time-out ("VirtualServer"/"nOperationTimeout",
     /// minutes, default 120) from the configuration.
@@ -266,9 +264,12 @@ class CFusionComputeOperations : public CFusionComputeErrorHandler {
     /// True when `link` is a well-formed link of `kind` below the session's site; otherwise the request
     /// is not sent, and the last error says why.
     bool CheckTarget(const std::string& link, LinkKind kind);
+    /// As CheckTarget, but an empty `link` (the caller's record names no object) records `missingMessage`.
+    bool CheckTarget(const std::string& link, LinkKind kind, const char* missingMessage);
     bool SendAndGetTask(Verb verb, const std::string& link, const std::string& body, STaskInfoLib& task);
     bool SendWithoutTask(Verb verb, const std::string& link, const std::string& body, std::string& response);
-    /// One poll of a wait: GET `link` and read the answer into `record`; on failure the last error says why.
+    /// One poll of a wait: the request core's read of `link` into `record`, for a well-formed link only;
+    /// on failure the last error says why.
     template <typename T>
     bool Poll(const std::string& link, T& record);
     /// Records "Cancelled" as the last error; returns false.
@@ -281,8 +282,6 @@ class CFusionComputeOperations : public CFusionComputeErrorHandler {
                                              const std::map<std::string, std::string>& diskPathMap);
 
     EvDebug debug;
-    CFusionComputeConnection* connection;
-    CFusionComputeParser* parser;
     CFusionComputeQueries* queries;
     uint32_t operationTimeout;
     STaskInfoLib lastCreation;

@@ -48,11 +48,7 @@ bool CFusionComputeOperations::CreateVMSnapshot(const SVMInfoLib& vm, const std:
 }
 
 bool CFusionComputeOperations::DeleteVMSnapshot(const SSnapshotInfoLib& snapshot) {
-    if (snapshot.uri.empty()) {
-        SetLastError("Snapshot URI is not specified");
-        return false;
-    }
-    if (!CheckTarget(snapshot.uri, LinkKind::Snapshot)) return false;
+    if (!CheckTarget(snapshot.uri, LinkKind::Snapshot, "Snapshot URI is not specified")) return false;
     return DeleteObjectFromLinkAndWaitForTask(snapshot.uri, "");
 }
 
@@ -76,20 +72,12 @@ bool CFusionComputeOperations::CreateDisk(const SSiteInfoLib& site, SDiskInfoLib
 }
 
 bool CFusionComputeOperations::DeleteDisk(const SDiskInfoLib& disk) {
-    if (disk.uri.empty()) {
-        SetLastError("Disk URI is not specified");
-        return false;
-    }
-    if (!CheckTarget(disk.uri, LinkKind::Volume)) return false;
+    if (!CheckTarget(disk.uri, LinkKind::Volume, "Disk URI is not specified")) return false;
     return DeleteObjectFromLinkAndWaitForTask(disk.uri, "");
 }
 
 bool CFusionComputeOperations::ModifyDiskAttributes(const SDiskInfoLib& disk) {
-    if (disk.uri.empty()) {
-        SetLastError("Disk URI is not specified");
-        return false;
-    }
-    if (!CheckTarget(disk.uri, LinkKind::Volume)) return false;
+    if (!CheckTarget(disk.uri, LinkKind::Volume, "Disk URI is not specified")) return false;
     json_spirit::mObject body;
     body["name"] = disk.name;
     body["indepDisk"] = disk.indepDisk;

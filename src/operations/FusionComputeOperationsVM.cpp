@@ -80,11 +80,7 @@ bool CFusionComputeOperations::UpdateCreateVM(const SVMInfoLib& vm, json_spirit:
 }
 
 bool CFusionComputeOperations::DeleteVM(const SVMInfoLib& vm, bool deleteDisks) {
-    if (vm.uri.empty()) {
-        SetLastError("VM URI is not specified");
-        return false;
-    }
-    if (!CheckTarget(vm.uri, LinkKind::Vm)) return false;
+    if (!CheckTarget(vm.uri, LinkKind::Vm, "VM URI is not specified")) return false;
     json_spirit::mObject body;
     // The VRM asks whether to keep the disks, as a number.
     body["isReserveDisks"] = deleteDisks ? 0 : 1;

@@ -3,6 +3,7 @@
 #include <boost/algorithm/string/replace.hpp>
 
 #include "connection/FusionComputeLinks.h"
+#include "queries/FusionComputePaging.h"
 
 namespace FusionComputeSDKWrapper {
 
@@ -14,12 +15,9 @@ const char kSitesPath[] = "service/sites";
 
 CFusionComputeQueries::CFusionComputeQueries(CFusionComputeConnection* connection,
                                              CFusionComputeParser* parser, CFusionComputeErrorState* state)
-    : CFusionComputeErrorHandler(parser, state), debug(nullptr), connection(connection), parser(parser) {}
+    : CFusionComputeRequestCore(connection, parser, state), debug(nullptr) {}
 
-CFusionComputeQueries::~CFusionComputeQueries() {
-    connection = nullptr;
-    parser = nullptr;
-}
+CFusionComputeQueries::~CFusionComputeQueries() = default;
 
 // ---- Support -------------------------------------------------------------------------------------
 

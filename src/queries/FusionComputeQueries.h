@@ -11,19 +11,18 @@
 #include "FusionComputeErrorState.h"
 #include "FusionComputeRecords.h"
 #include "connection/FusionComputeConnection.h"
-#include "connection/FusionComputeErrorHandler.h"
-#include "connection/FusionComputeLinks.h"
+#include "connection/FusionComputeRequestCore.h"
 #include "parser/FusionComputeParser.h"
-#include "platform/FXString.h"
 
 namespace FusionComputeSDKWrapper {
 
 /// @brief The read-only side of the library: every GET sent to the VRM after login.
 ///
-/// A generic engine (one object found by a search, a whole list read page by page, one object read
-/// from its URI) and the inventory queries built on it. Failures are recorded in the shared error
-/// state through the inherited error handler.
-class CFusionComputeQueries : public CFusionComputeErrorHandler {
+/// The inventory queries, built on a generic engine (one object found by a search, a whole list read
+/// page by page, one object read from its URI) whose templates are defined in
+/// queries/FusionComputePaging.h. Failures are recorded in the shared error state through the inherited
+/// request core.
+class CFusionComputeQueries : public CFusionComputeRequestCore {
   public:
     /// @brief Builds the queries object; it owns none of its arguments.
     /// @param connection the VRM session through which every GET is sent
@@ -32,69 +31,6 @@ class CFusionComputeQueries : public CFusionComputeErrorHandler {
     CFusionComputeQueries(CFusionComputeConnection* connection, CFusionComputeParser* parser,
                           CFusionComputeErrorState* state);
     ~CFusionComputeQueries() override;
-
-    // ---- Generic engine --------------------------------------------------------------------------
-
-    /// @brief Searches a site-relative list and accepts exactly one object.
-    ///
-    /// A single result is accepted unless the query searches by name ("name=" in `query`) and the
-    /// result has another name. Among several results the first whose URL-encoded name equals the
-    /// searched name (ASCII case ignored) wins.
-    /// @param site site whose URI prefixes `path`
-    /// @param path list path below the site, beginning with "/"
-    /// @param query query string without "?"; a name in it is URL-encoded
-    /// @param listKey key of the JSON array in the answer
-    /// @param object receives the found object; written only on success
-    /// @return true when exactly one object was accepted
-    template <typename T>
-    bool GetOneObjectFromLink(const SSiteInfoLib& site, const std::string& path, const std::string& query,
-                              const std::string& listKey, T& object);
-
-    /// @brief Reads a whole list page by page ("offset" on every page after the first).
-    /// @param path request path, possibly with a query string
-    /// @param listKey key of the JSON array in the answer
-    /// @param list cleared, then filled with every object of every page
-    /// @return true when the whole list was read
-    template <typename T>
-    bool GetListFromLink(const std::string& path, const std::string& listKey, std::vector<T>& list);
-
-    /// @brief Reads a whole site-relative list from `site.uri + path`.
-    /// @param site site whose URI prefixes `path`
-    /// @param path list path below the site, beginning with "/"
-    /// @param listKey key of the JSON array in the answer
-    /// @param list cleared, then filled with every object of every page
-    /// @return true when the whole list was read
-    template <typename T>
-    bool GetListFromLink(const SSiteInfoLib& site, const std::string& path, const std::string& listKey,
-                         std::vector<T>& list);
-
-    /// @brief Reads a whole site-relative list from `site.uri + path + "?" + query`.
-    ///
-    /// The "?" is written even for an empty query.
-    /// @param site site whose URI prefixes `path`
-    /// @param path list path below the site, beginning with "/"
-    /// @param query query string without "?"
-    /// @param listKey key of the JSON array in the answer
-    /// @param list cleared, then filled with every object of every page
-    /// @return true when the whole list was read
-    template <typename T>
-    bool GetListFromLink(const SSiteInfoLib& site, const std::string& path, const std::string& query,
-                         const std::string& listKey, std::vector<T>& list);
-
-    /// @brief Reads one object from its URI.
-    /// @param link the object's URI
-    /// @param object filled by the parser (possibly partly on a parse failure)
-    /// @return true when the GET succeeded and the answer parsed
-    template <typename T>
-    bool GetObjectFromLink(const std::string& link, T& object);
-
-    /// @brief Reads one object from `site.uri + path`.
-    /// @param site site whose URI prefixes `path`
-    /// @param path path below the site, beginning with "/"
-    /// @param object filled by the parser
-    /// @return true when the GET succeeded and the answer parsed
-    template <typename T>
-    bool GetObjectFromLink(const SSiteInfoLib& site, const std::string& path, T& object);
 
     // ---- Support ---------------------------------------------------------------------------------
 
@@ -330,6 +266,65 @@ class CFusionComputeQueries : public CFusionComputeErrorHandler {
     /// @return true when the catalogue was read
     bool GetOSVersions(const SSiteInfoLib& site, SOSVersionsInfoLib& osVersions);
 
+    // ---- Generic engine (defined in queries/FusionComputePaging.h) -----------------------------
+
+    /// @brief Searches a site-relative list and accepts exactly one object.
+    ///
+    /// A single result is accepted unless the query searches by name ("name=" in `query`) and the
+    /// result has another name. Among several results the first whose URL-encoded name equals the
+    /// searched name (ASCII case ignored) wins.
+    /// @param site site whose URI prefixes `path`
+    /// @param path list path below the site, beginning with "/"
+    /// @param query query string without "?"; a name in it is URL-encoded
+    /// @param listKey key of the JSON array in the answer
+    /// @param object receives the found object; written only on success
+    /// @return true when exactly one object was accepted
+    template <typename T>
+    bool GetOneObjectFromLink(const SSiteInfoLib& site, const std::string& path, const std::string& query,
+                              const std::string& listKey, T& object);
+
+    /// @brief Reads a whole list page by page ("offset" on every page after the first).
+    /// @param path request path, possibly with a query string
+    /// @param listKey key of the JSON array in the answer
+    /// @param list cleared, then filled with every object of every page
+    /// @return true when the whole list was read
+    template <typename T>
+    bool GetListFromLink(const std::string& path, const std::string& listKey, std::vector<T>& list);
+
+    /// @brief Reads a whole site-relative list from `site.uri + path`.
+    /// @param site site whose URI prefixes `path`
+    /// @param path list path below the site, beginning with "/"
+    /// @param listKey key of the JSON array in the answer
+    /// @param list cleared, then filled with every object of every page
+    /// @return true when the whole list was read
+    template <typename T>
+    bool GetListFromLink(const SSiteInfoLib& site, const std::string& path, const std::string& listKey,
+                         std::vector<T>& list);
+
+    /// @brief Reads a whole site-relative list from `site.uri + path + "?" + query`.
+    ///
+    /// The "?" is written even for an empty query.
+    /// @param site site whose URI prefixes `path`
+    /// @param path list path below the site, beginning with "/"
+    /// @param query query string without "?"
+    /// @param listKey key of the JSON array in the answer
+    /// @param list cleared, then filled with every object of every page
+    /// @return true when the whole list was read
+    template <typename T>
+    bool GetListFromLink(const SSiteInfoLib& site, const std::string& path, const std::string& query,
+                         const std::string& listKey, std::vector<T>& list);
+
+    /// Reads one object from its URI: the request core's read.
+    using CFusionComputeRequestCore::GetObjectFromLink;
+
+    /// @brief Reads one object from `site.uri + path`.
+    /// @param site site whose URI prefixes `path`
+    /// @param path path below the site, beginning with "/"
+    /// @param object filled by the parser
+    /// @return true when the GET succeeded and the answer parsed
+    template <typename T>
+    bool GetObjectFromLink(const SSiteInfoLib& site, const std::string& path, T& object);
+
   private:
     /// The searched name of a query: the text after the first "name=" up to the next "&".
     static bool FindSearchedName(const std::string& query, std::string& name);
@@ -353,180 +348,7 @@ class CFusionComputeQueries : public CFusionComputeErrorHandler {
     static constexpr int kMaxListRestarts = 3;
 
     EvDebug debug;
-    CFusionComputeConnection* connection;
-    CFusionComputeParser* parser;
 };
-
-// ---- Template definitions ------------------------------------------------------------------------
-
-template <typename T>
-bool CFusionComputeQueries::GetListFromLink(const std::string& path, const std::string& listKey,
-                                            std::vector<T>& list) {
-    list.clear();
-    std::set<std::string> seen;  // URNs of the objects kept in this pass
-    std::size_t received = 0;    // entries received in this pass: the offset of the next page
-    int64_t expected = -1;       // the total of this pass's first page
-    int restarts = 0;
-    for (;;) {
-        std::string pagePath = path;
-        if (received > 0) SetPageOffset(pagePath, received);
-        std::string answer;
-        if (!connection->get(pagePath, answer, nullptr)) {
-            SetLastErrorFromFailedRequest(answer, connection->GetLastTransportError());
-            return false;
-        }
-        std::vector<T> page;
-        int64_t total = 0;
-        if (!parser->ParsePagedList<T>(answer, listKey, page, total)) {
-            SetLastError(UnreadableAnswerMessage(pagePath));
-            return false;
-        }
-        // A count no VRM can hold, a page that adds nothing while objects are missing, or a list that
-        // keeps changing under us: asking on would never end, and handing out what was read as the
-        // whole list would hide the loss.
-        bool ended = total < 0 || total > kMaxListObjects;
-        if (!ended && received > 0 && (total != expected || HasRepeatedUrn(page, seen))) {
-            // Objects were created or deleted while the pages were read (or the VRM served a page
-            // again): the offsets no longer line up, so the read starts over.
-            ended = restarts >= kMaxListRestarts;
-            if (!ended) {
-                debug.Debug(__PRETTY_FUNCTION__, "List [%s] changed while it was read; reading it again",
-                            path.c_str());
-                ++restarts;
-                list.clear();
-                seen.clear();
-                received = 0;
-                expected = -1;
-                continue;
-            }
-        }
-        if (!ended && page.empty() && received < static_cast<uint64_t>(total)) ended = true;
-        if (ended) {
-            const std::string message =
-                FXString::Format("List [%s] ended after %zu of %lld objects", path.c_str(), list.size(),
-                                 static_cast<long long>(total));
-            debug.Error(__PRETTY_FUNCTION__, "%s", message.c_str());
-            SetLastError(message);
-            return false;
-        }
-        expected = total;
-        received += page.size();
-        for (T& record : page) {
-            // Each object once, also when a page names it twice.
-            if (!record.urn.empty() && !seen.insert(record.urn).second) continue;
-            list.push_back(std::move(record));
-        }
-        if (total == 0 || received >= static_cast<uint64_t>(total)) return true;
-    }
-}
-
-template <typename T>
-bool CFusionComputeQueries::HasRepeatedUrn(const std::vector<T>& page, const std::set<std::string>& seen) {
-    std::set<std::string> onPage;
-    for (const T& record : page) {
-        if (record.urn.empty()) continue;
-        if (seen.count(record.urn) != 0 || !onPage.insert(record.urn).second) return true;
-    }
-    return false;
-}
-
-template <typename T>
-bool CFusionComputeQueries::GetListFromLink(const SSiteInfoLib& site, const std::string& path,
-                                            const std::string& listKey, std::vector<T>& list) {
-    return GetListFromLink<T>(site.uri + path, listKey, list);
-}
-
-template <typename T>
-bool CFusionComputeQueries::GetListFromLink(const SSiteInfoLib& site, const std::string& path,
-                                            const std::string& query, const std::string& listKey,
-                                            std::vector<T>& list) {
-    return GetListFromLink<T>(site.uri + path + "?" + query, listKey, list);
-}
-
-template <typename T>
-bool CFusionComputeQueries::GetOneObjectFromLink(const SSiteInfoLib& site, const std::string& path,
-                                                 const std::string& query, const std::string& listKey,
-                                                 T& object) {
-    std::vector<T> candidates;
-    if (!GetListFromLink<T>(site, path, query, listKey, candidates)) return false;
-
-    std::string searchedName;
-    const bool byName = FindSearchedName(query, searchedName);
-
-    if (candidates.empty()) {
-        debug.Error(__PRETTY_FUNCTION__, "No objects found for [%s][%s]", path.c_str(), query.c_str());
-        SetLastError("No objects found");
-        return false;
-    }
-    if (candidates.size() == 1) {
-        if (byName && !NameMatches(candidates.front().name, searchedName)) {
-            debug.Error(__PRETTY_FUNCTION__, "incorrect object [%s] found for [%s]",
-                        candidates.front().name.c_str(), searchedName.c_str());
-            SetLastError("incorrect object found");
-            return false;
-        }
-        object = candidates.front();
-        return true;
-    }
-
-    debug.Error(__PRETTY_FUNCTION__, "Found %d objects for [%s][%s]", static_cast<int>(candidates.size()),
-                path.c_str(), query.c_str());
-    std::string passedOver;
-    if (byName) {
-        for (const T& candidate : candidates) {
-            if (NameMatches(candidate.name, searchedName)) {
-                object = candidate;
-                debug.Debug(__PRETTY_FUNCTION__, "Matched object by name [%s]", searchedName.c_str());
-                return true;
-            }
-            if (!passedOver.empty()) passedOver += ", ";
-            passedOver += candidate.name;
-        }
-    }
-    debug.Error(__PRETTY_FUNCTION__, "Object Names: %s", passedOver.c_str());
-    SetLastError("Found multiple objects when one object was expected");
-    return false;
-}
-
-template <typename T>
-bool CFusionComputeQueries::GetObjectFromLink(const std::string& link, T& object) {
-    std::string answer;
-    if (!connection->get(link, answer, nullptr)) {
-        SetLastErrorFromFailedRequest(answer, connection->GetLastTransportError());
-        return false;
-    }
-    if (!parser->ParseObject<T>(answer, object)) {
-        SetLastError(UnreadableAnswerMessage(link));
-        return false;
-    }
-    return true;
-}
-
-template <typename T>
-bool CFusionComputeQueries::GetObjectFromLink(const SSiteInfoLib& site, const std::string& path, T& object) {
-    return GetObjectFromLink<T>(site.uri + path, object);
-}
-
-template <typename T>
-bool CFusionComputeQueries::GetObjectFromOwnLink(std::string& uri, const std::string& urn, T& object) {
-    if (uri.empty()) {
-        if (urn.empty()) {
-            SetLastError("No URI or URN of the object given");
-            return false;
-        }
-        uri = ConvertUrnToUri(urn);
-        if (uri.empty()) {
-            const std::string message = "Refused to use the malformed URN [" + PrintableText(urn) + "]";
-            debug.Error(__PRETTY_FUNCTION__, "%s", message.c_str());
-            SetLastError(message);
-            return false;
-        }
-    }
-    if (!CheckLink(uri)) return false;
-    // The parser overwrites the record's identifiers from the answer, so the link is taken first.
-    const std::string link = uri;
-    return GetObjectFromLink<T>(link, object);
-}
 
 }  // namespace FusionComputeSDKWrapper
 

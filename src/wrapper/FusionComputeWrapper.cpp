@@ -248,7 +248,7 @@ void CFusionComputeWrapper::SetProgressCallback(std::function<void(const SWaitPr
 }
 
 bool CFusionComputeWrapper::_FailRequest(const std::string& response) {
-    operations->SetLastErrorFromFailedRequest(response, connection->GetLastTransportError());
+    operations->RecordFailedRequest(response);
     return _CopyOperationsError();
 }
 
@@ -260,8 +260,7 @@ bool CFusionComputeWrapper::_FailUnreadable(const std::string& path) {
 bool CFusionComputeWrapper::_FailLogin() {
     // The message is made of the VRM's error text or the transport's account (method, URL, reason or
     // status); neither carries the password, its hash or a session token.
-    operations->SetLastErrorFromFailedRequest(connection->GetLastLoginAnswer(),
-                                              connection->GetLastTransportError());
+    operations->RecordFailedRequest(connection->GetLastLoginAnswer());
     if (connection->LoginLackedToken()) {
         operations->SetErrorCode(0);
         return _Fail("Login failed: the VRM's answer carried no session token (X-Auth-Token)");
