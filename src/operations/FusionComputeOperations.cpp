@@ -1,5 +1,6 @@
-// The task engine of CFusionComputeOperations: construction, the request helpers and the two polling
-// loops. The operations themselves live in FusionComputeOperationsVM.cpp, ...Ovf.cpp and ...Storage.cpp.
+// The task engine of CFusionComputeOperations: construction, the request helpers and the one polling
+// loop behind the task wait and the status wait. The operations themselves live in
+// FusionComputeOperationsVM.cpp, ...Ovf.cpp and ...Storage.cpp.
 
 #include "operations/FusionComputeOperations.h"
 
@@ -32,6 +33,40 @@ int32_t TimeoutSeconds(int timeoutMinutes) {
 bool TimedOut(time_t start, time_t now, int timeoutMinutes) {
     return now - start > static_cast<time_t>(TimeoutSeconds(timeoutMinutes));
 }
+
+// What a wait says of the record it polls, in its log lines and last errors; the one wait loop
+// (PollUntilDone) is the same for both kinds. An object that reports its own status (uri, urn, status,
+// reasonDes: the backup resource) speaks of an "Operation"...
+template <typename T>
+struct WaitWords {
+    static const std::string& Urn(const T& object) { return object.urn; }
+    static void LogFailure(const EvDebug& debug, const char* function, const T& object) {
+        debug.Error(function, "Operation [%s] failed [%s]", object.urn.c_str(), object.reasonDes.c_str());
+    }
+    static std::string FailureWithoutReason(const T& /*object*/, const std::string& link) {
+        return "Operation [" + link + "] failed without a reason";
+    }
+    static void LogProgress(const EvDebug& debug, const char* function, const T& object) {
+        debug.Debug(function, "Operation [%s] Status [%s]", object.urn.c_str(), object.status.c_str());
+    }
+};
+
+// ... and a task of its URN, type and progress.
+template <>
+struct WaitWords<STaskInfoLib> {
+    static const std::string& Urn(const STaskInfoLib& task) { return task.taskUrn; }
+    static void LogFailure(const EvDebug& debug, const char* function, const STaskInfoLib& task) {
+        debug.Error(function, "Task [%s] Type [%s] has failed [%s]", task.taskUrn.c_str(), task.type.c_str(),
+                    task.reasonDes.c_str());
+    }
+    static std::string FailureWithoutReason(const STaskInfoLib& task, const std::string& /*link*/) {
+        return "Task [" + task.taskUrn + "] of type [" + task.type + "] failed without a reason";
+    }
+    static void LogProgress(const EvDebug& debug, const char* function, const STaskInfoLib& task) {
+        debug.Debug(function, "Task [%s] Type [%s] Status [%s] Progress [%d%%]", task.taskUrn.c_str(),
+                    task.type.c_str(), task.status.c_str(), task.progress);
+    }
+};
 
 }  // namespace
 
@@ -199,40 +234,7 @@ bool CFusionComputeOperations::Poll(const std::string& link, T& record) {
 
 bool CFusionComputeOperations::WaitForTask(STaskInfoLib& task, int timeoutMinutes) {
     // The answers may rewrite taskUri; every poll goes to the link the task was started with.
-    const std::string link = task.taskUri;
-    const time_t start = fcsdk_platform::MonotonicSeconds();
-    time_t lastReport = start;
-    for (;;) {
-        if (!Poll(link, task)) return false;
-        ReportProgress(task, fcsdk_platform::MonotonicSeconds() - start);
-        if (task.status == "success") {
-            return true;
-        }
-        if (task.status == "failed") {
-            debug.Error(__PRETTY_FUNCTION__, "Task [%s] Type [%s] has failed [%s]", task.taskUrn.c_str(),
-                        task.type.c_str(), task.reasonDes.c_str());
-            // A failure without a reason must still say what failed.
-            SetLastError(!task.reasonDes.empty() ? task.reasonDes
-                                                 : "Task [" + task.taskUrn + "] of type [" + task.type +
-                                                       "] failed without a reason");
-            return false;
-        }
-        const time_t now = fcsdk_platform::MonotonicSeconds();
-        if (TimedOut(start, now, timeoutMinutes)) {
-            const std::string message = "Timeout waiting for status [" + task.taskUrn + "]";
-            debug.Error(__PRETTY_FUNCTION__, "%s", message.c_str());
-            SetLastError(message);
-            return false;
-        }
-        if (now - lastReport > kProgressReportSeconds) {
-            debug.Debug(__PRETTY_FUNCTION__, "Task [%s] Type [%s] Status [%s] Progress [%d%%]",
-                        task.taskUrn.c_str(), task.type.c_str(), task.status.c_str(), task.progress);
-            lastReport = now;
-        }
-        if (!fcsdk_platform::SleepUnlessCancelled(kPollPauseMilliseconds, connection->CancelFlag())) {
-            return FailCancelled();
-        }
-    }
+    return PollUntilDone(__PRETTY_FUNCTION__, task.taskUri, task, timeoutMinutes);
 }
 
 void CFusionComputeOperations::SetProgressCallback(std::function<void(const SWaitProgressLib&)> callback) {
@@ -273,32 +275,37 @@ void CFusionComputeOperations::ReportProgress(const SWaitProgressLib& progress) 
 
 template <typename T>
 bool CFusionComputeOperations::WaitForStatus(T& object, int timeoutMinutes) {
-    const std::string link = object.uri;
+    return PollUntilDone(__PRETTY_FUNCTION__, object.uri, object, timeoutMinutes);
+}
+
+template <typename T>
+bool CFusionComputeOperations::PollUntilDone(const char* function, std::string link, T& record,
+                                             int timeoutMinutes) {
+    using Words = WaitWords<T>;
     const time_t start = fcsdk_platform::MonotonicSeconds();
     time_t lastReport = start;
     for (;;) {
-        if (!Poll(link, object)) return false;
-        ReportProgress(object, fcsdk_platform::MonotonicSeconds() - start);
-        if (object.status == "success") {
+        if (!Poll(link, record)) return false;
+        ReportProgress(record, fcsdk_platform::MonotonicSeconds() - start);
+        if (record.status == "success") {
             return true;
         }
-        if (object.status == "failed") {
-            debug.Error(__PRETTY_FUNCTION__, "Operation [%s] failed [%s]", object.urn.c_str(),
-                        object.reasonDes.c_str());
-            SetLastError(!object.reasonDes.empty() ? object.reasonDes
-                                                   : "Operation [" + link + "] failed without a reason");
+        if (record.status == "failed") {
+            Words::LogFailure(debug, function, record);
+            // A failure without a reason must still say what failed.
+            SetLastError(!record.reasonDes.empty() ? record.reasonDes
+                                                   : Words::FailureWithoutReason(record, link));
             return false;
         }
         const time_t now = fcsdk_platform::MonotonicSeconds();
         if (TimedOut(start, now, timeoutMinutes)) {
-            const std::string message = "Timeout waiting for status [" + object.urn + "]";
-            debug.Error(__PRETTY_FUNCTION__, "%s", message.c_str());
+            const std::string message = "Timeout waiting for status [" + Words::Urn(record) + "]";
+            debug.Error(function, "%s", message.c_str());
             SetLastError(message);
             return false;
         }
         if (now - lastReport > kProgressReportSeconds) {
-            debug.Debug(__PRETTY_FUNCTION__, "Operation [%s] Status [%s]", object.urn.c_str(),
-                        object.status.c_str());
+            Words::LogProgress(debug, function, record);
             lastReport = now;
         }
         if (!fcsdk_platform::SleepUnlessCancelled(kPollPauseMilliseconds, connection->CancelFlag())) {

@@ -272,6 +272,13 @@ class CFusionComputeOperations : public CFusionComputeRequestCore {
     /// on failure the last error says why.
     template <typename T>
     bool Poll(const std::string& link, T& record);
+    /// The one wait loop: polls `link` into `record` every 5 seconds, tells the progress callback of
+    /// every successful poll, and ends on "success", on "failed", at the time-out, on a failed poll or on
+    /// a cancel. Its log lines name `function` (the public wait's own); what it says of the record comes
+    /// from WaitWords<T> (FusionComputeOperations.cpp). `link` is a copy: the polls may rewrite the
+    /// record's own.
+    template <typename T>
+    bool PollUntilDone(const char* function, std::string link, T& record, int timeoutMinutes);
     /// Records "Cancelled" as the last error; returns false.
     bool FailCancelled();
     /// Tells the progress callback, if any, what the latest poll of a wait read.
