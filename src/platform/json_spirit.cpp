@@ -275,34 +275,27 @@ class TreeBuilder {
         return true;
     }
 
+    // A string or key that spans the parser's input buffers comes in parts; they gather in buffer_.
     bool on_string_part(boost::json::string_view part, std::size_t, boost::json::error_code&) {
         buffer_.append(part.data(), part.size());
         return true;
     }
     bool on_string(boost::json::string_view part, std::size_t, boost::json::error_code&) {
-        if (buffer_.empty()) {
-            ObjectBuilder::Set<std::string>(nextSlot(), part.data(), part.size());
-        } else {
-            buffer_.append(part.data(), part.size());
-            ObjectBuilder::Set<std::string>(nextSlot(), std::move(buffer_));
-            buffer_.clear();
-        }
+        withWholeText(part, [this](auto&&... text) {
+            ObjectBuilder::Set<std::string>(nextSlot(), std::forward<decltype(text)>(text)...);
+        });
         return true;
     }
-    bool on_key_part(boost::json::string_view part, std::size_t, boost::json::error_code&) {
-        buffer_.append(part.data(), part.size());
-        return true;
+    bool on_key_part(boost::json::string_view part, std::size_t size, boost::json::error_code& error) {
+        return on_string_part(part, size, error);
     }
     bool on_key(boost::json::string_view part, std::size_t, boost::json::error_code&) {
         // The member waits with a null value for the value that follows.
-        if (buffer_.empty()) {
-            stack_.emplace_back(std::piecewise_construct, std::forward_as_tuple(part.data(), part.size()),
+        withWholeText(part, [this](auto&&... text) {
+            stack_.emplace_back(std::piecewise_construct,
+                                std::forward_as_tuple(std::forward<decltype(text)>(text)...),
                                 std::forward_as_tuple());
-        } else {
-            buffer_.append(part.data(), part.size());
-            stack_.emplace_back(std::move(buffer_), mValue());
-            buffer_.clear();
-        }
+        });
         return true;
     }
 
@@ -346,6 +339,19 @@ class TreeBuilder {
     bool on_comment(boost::json::string_view, boost::json::error_code&) { return true; }
 
   private:
+    // Hands `use` the whole text of a string or key whose last part is `part`: `part` itself (as data and
+    // size) when it came in one piece, else the gathered parts, moved out of buffer_ (left empty).
+    template <typename Use>
+    void withWholeText(boost::json::string_view part, Use&& use) {
+        if (buffer_.empty()) {
+            use(part.data(), part.size());
+        } else {
+            buffer_.append(part.data(), part.size());
+            use(std::move(buffer_));
+            buffer_.clear();
+        }
+    }
+
     // Boost.JSON 1.81 may round a long literal to a neighbouring double (9.223372036854776e+77 is read
     // one unit in the last place too high), so a real written by write_string would not read back
     // equal. std::from_chars rounds correctly; Boost's value stays where from_chars refuses the text
