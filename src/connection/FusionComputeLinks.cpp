@@ -49,6 +49,30 @@ bool LinkSegments(const std::string& link, std::vector<std::string>& segments) {
            SplitSegments(link, prefixLength, '/', segments);
 }
 
+// Each kind of link: its name in messages and where its object stands below "/service/sites/<site>":
+// in the site's `collection` ("vms"), and for an object of an object, in that one's `subCollection`.
+struct LinkShape {
+    LinkKind kind;
+    const char* name;
+    const char* collection;     // null for the site itself
+    const char* subCollection;  // null for an object of the site's own collections
+};
+
+constexpr LinkShape kLinkShapes[] = {
+    {LinkKind::Site, "site", nullptr, nullptr},
+    {LinkKind::Vm, "VM", "vms", nullptr},
+    {LinkKind::Volume, "volume", "volumes", nullptr},
+    {LinkKind::Snapshot, "snapshot", "vms", "snapshots"},
+    {LinkKind::BackupResource, "backup resource", "volumes", "backupresources"},
+};
+
+const LinkShape* FindLinkShape(LinkKind kind) {
+    for (const LinkShape& shape : kLinkShapes) {
+        if (shape.kind == kind) return &shape;
+    }
+    return nullptr;
+}
+
 bool IsHostLabel(const std::string& label) {
     if (label.empty() || label.size() > kMaxLabelLength || label.front() == '-' || label.back() == '-')
         return false;
@@ -85,35 +109,17 @@ bool IsLinkOfKind(const std::string& link, LinkKind kind, const std::string& sit
     if (!LinkSegments(link, segments) || segments.size() < 2 || segments[0] != "sites") return false;
     if (!siteUri.empty() && link.compare(0, siteUri.size(), siteUri) != 0) return false;
     if (!siteUri.empty() && link.size() > siteUri.size() && link[siteUri.size()] != '/') return false;
-    switch (kind) {
-        case LinkKind::Site:
-            return segments.size() == 2;
-        case LinkKind::Vm:
-            return segments.size() == 4 && segments[2] == "vms";
-        case LinkKind::Volume:
-            return segments.size() == 4 && segments[2] == "volumes";
-        case LinkKind::Snapshot:
-            return segments.size() == 6 && segments[2] == "vms" && segments[4] == "snapshots";
-        case LinkKind::BackupResource:
-            return segments.size() == 6 && segments[2] == "volumes" && segments[4] == "backupresources";
-    }
-    return false;
+    const LinkShape* shape = FindLinkShape(kind);
+    if (shape == nullptr) return false;
+    // sites/<site>[/<collection>/<object>[/<subCollection>/<object>]]
+    const size_t expected = 2 + (shape->collection ? 2 : 0) + (shape->subCollection ? 2 : 0);
+    return segments.size() == expected && (!shape->collection || segments[2] == shape->collection) &&
+           (!shape->subCollection || segments[4] == shape->subCollection);
 }
 
 const char* LinkKindName(LinkKind kind) {
-    switch (kind) {
-        case LinkKind::Site:
-            return "site";
-        case LinkKind::Vm:
-            return "VM";
-        case LinkKind::Volume:
-            return "volume";
-        case LinkKind::Snapshot:
-            return "snapshot";
-        case LinkKind::BackupResource:
-            return "backup resource";
-    }
-    return "object";
+    const LinkShape* shape = FindLinkShape(kind);
+    return shape ? shape->name : "object";
 }
 
 bool IsWellFormedHost(const std::string& host) {
