@@ -665,6 +665,13 @@ class FCSDK_EXPORT CFusionComputeWrapper : public EvEvent {
 
     // Fails with "Not connected to a VRM site" until Connect() has read a site.
     bool _CheckConnected();
+    // Reads the backup resource at `resourceUri` after checking the session and that the link is one of a
+    // backup resource of the site; records why not and returns false otherwise.
+    bool _ReadDiskAccess(const std::string& resourceUri, SBackupResourceInfoLib& resource);
+    // Bitmap of a disk in a snapshot: every allocated block without `changeToken`, else the blocks changed
+    // since the state the token names.
+    bool _QueryDiskBlocks(const std::string& volumeUrn, const std::string& snapshotUrn,
+                          const std::string* changeToken, std::string& bitmap, int& sectorOfBlock);
     // Stores `message` as the last error and returns false.
     bool _Fail(const std::string& message);
     // Copy the last error of the queries or operations object into lastError and return false.

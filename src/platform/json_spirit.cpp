@@ -122,50 +122,6 @@ void mValue::checkType(Value_type expected) const {
     }
 }
 
-const std::string& mValue::get_str() const {
-    checkType(str_type);
-    return std::get<std::string>(value_);
-}
-
-const mObject& mValue::get_obj() const {
-    checkType(obj_type);
-    return std::get<mObject>(value_);
-}
-
-mObject& mValue::get_obj() {
-    checkType(obj_type);
-    return std::get<mObject>(value_);
-}
-
-const mArray& mValue::get_array() const {
-    checkType(array_type);
-    return std::get<mArray>(value_);
-}
-
-mArray& mValue::get_array() {
-    checkType(array_type);
-    return std::get<mArray>(value_);
-}
-
-bool mValue::get_bool() const {
-    checkType(bool_type);
-    return std::get<bool>(value_);
-}
-
-int mValue::get_int() const {
-    return static_cast<int>(get_int64());
-}
-
-int64_t mValue::get_int64() const {
-    checkType(int_type);
-    return std::get<Int>(value_).value;
-}
-
-uint64_t mValue::get_uint64() const {
-    checkType(int_type);
-    return static_cast<uint64_t>(std::get<Int>(value_).value);
-}
-
 double mValue::get_real() const {
     if (const Int* number = std::get_if<Int>(&value_)) {
         return number->isUnsigned ? static_cast<double>(static_cast<uint64_t>(number->value))
@@ -242,17 +198,21 @@ class TreeBuilder {
         objectOpen_.reserve(32);
     }
 
+    /// Starts a container of type T (mArray or mObject) in the next slot.
+    template <typename T>
+    bool Open() {
+        ObjectBuilder::Set<T>(nextSlot());
+        objectOpen_.push_back(std::is_same_v<T, mObject>);
+        return true;
+    }
+
     /// The parsed value, once the parser is done.
     mValue TakeResult() { return std::move(stack_.front().second); }
 
     bool on_document_begin(boost::json::error_code&) { return true; }
     bool on_document_end(boost::json::error_code&) { return true; }
 
-    bool on_array_begin(boost::json::error_code&) {
-        ObjectBuilder::Set<mArray>(nextSlot());
-        objectOpen_.push_back(false);
-        return true;
-    }
+    bool on_array_begin(boost::json::error_code&) { return Open<mArray>(); }
     bool on_array_end(std::size_t count, boost::json::error_code&) {
         objectOpen_.pop_back();
         const std::size_t base = stack_.size() - count;
@@ -262,11 +222,7 @@ class TreeBuilder {
         stack_.erase(stack_.begin() + static_cast<std::ptrdiff_t>(base), stack_.end());
         return true;
     }
-    bool on_object_begin(boost::json::error_code&) {
-        ObjectBuilder::Set<mObject>(nextSlot());
-        objectOpen_.push_back(true);
-        return true;
-    }
+    bool on_object_begin(boost::json::error_code&) { return Open<mObject>(); }
     bool on_object_end(std::size_t count, boost::json::error_code&) {
         objectOpen_.pop_back();
         const std::size_t base = stack_.size() - count;
@@ -562,30 +518,22 @@ void writeArray(const mArray& array, std::string& out) {
 void writeValue(const mValue& value, std::string& out) {
     switch (value.type()) {
         case obj_type:
-            writeObject(value.get_obj(), out);
-            break;
+            return writeObject(value.get_obj(), out);
         case array_type:
-            writeArray(value.get_array(), out);
-            break;
+            return writeArray(value.get_array(), out);
         case str_type:
-            writeString(value.get_str(), out);
-            break;
+            return writeString(value.get_str(), out);
         case bool_type:
             out += value.get_bool() ? "true" : "false";
-            break;
+            return;
         case int_type:
-            if (value.is_uint64()) {
-                writeNumber(value.get_uint64(), out);
-            } else {
-                writeNumber(value.get_int64(), out);
-            }
-            break;
+            return value.is_uint64() ? writeNumber(value.get_uint64(), out)
+                                     : writeNumber(value.get_int64(), out);
         case real_type:
-            writeReal(value.get_real(), out);
-            break;
+            return writeReal(value.get_real(), out);
         case null_type:
             out += "null";
-            break;
+            return;
     }
 }
 

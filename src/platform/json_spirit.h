@@ -103,15 +103,15 @@ class mValue {
     /// True for an integer that was read (or built) as unsigned 64-bit beyond int64's range.
     bool is_uint64() const;
 
-    const std::string& get_str() const;
-    const mObject& get_obj() const;
-    mObject& get_obj();
-    const mArray& get_array() const;
-    mArray& get_array();
-    bool get_bool() const;
-    int get_int() const;  // int64 narrowed to int, as json_spirit does
-    int64_t get_int64() const;
-    uint64_t get_uint64() const;
+    const std::string& get_str() const { return checked<std::string>(str_type); }
+    const mObject& get_obj() const { return checked<mObject>(obj_type); }
+    mObject& get_obj() { return checked<mObject>(obj_type); }
+    const mArray& get_array() const { return checked<mArray>(array_type); }
+    mArray& get_array() { return checked<mArray>(array_type); }
+    bool get_bool() const { return checked<bool>(bool_type); }
+    int get_int() const { return static_cast<int>(get_int64()); }  // narrowed to int, as json_spirit does
+    int64_t get_int64() const { return checked<Int>(int_type).value; }
+    uint64_t get_uint64() const { return static_cast<uint64_t>(checked<Int>(int_type).value); }
     double get_real() const;  // an integer is converted
 
     bool operator==(const mValue& other) const;
@@ -125,6 +125,16 @@ class mValue {
     };
     std::variant<std::monostate, std::string, mObject, mArray, bool, Int, double> value_;
     void checkType(Value_type expected) const;
+    // The held alternative, once the value is known to be of the `expected` type (else throws).
+    template <typename T>
+    const T& checked(Value_type expected) const {
+        checkType(expected);
+        return std::get<T>(value_);
+    }
+    template <typename T>
+    T& checked(Value_type expected) {
+        return const_cast<T&>(std::as_const(*this).template checked<T>(expected));
+    }
 };
 
 inline mObject::iterator mObject::begin() noexcept {

@@ -218,12 +218,7 @@ bool CFusionComputeWrapper::QueryDiskAllocatedBlocks(const std::string& volumeUr
                                                      const std::string& snapshotUrn, std::string& bitmap,
                                                      int& sectorOfBlock) {
     const ConnectionCall call(connection);
-    std::string chgID;
-    std::string volCBTCreateTime;
-    std::string snapUuid;
-    if (!GetDiskChangeId(volumeUrn, snapshotUrn, chgID, volCBTCreateTime, snapUuid)) return false;
-    // An empty change identifier asks the VRM for every allocated block.
-    return QueryDiskCBT(volumeUrn, snapUuid, "", volCBTCreateTime, bitmap, sectorOfBlock);
+    return _QueryDiskBlocks(volumeUrn, snapshotUrn, nullptr, bitmap, sectorOfBlock);
 }
 
 bool CFusionComputeWrapper::QueryDiskChangedBlocks(const std::string& volumeUrn,
@@ -231,12 +226,21 @@ bool CFusionComputeWrapper::QueryDiskChangedBlocks(const std::string& volumeUrn,
                                                    const std::string& changeToken, std::string& bitmap,
                                                    int& sectorOfBlock) {
     const ConnectionCall call(connection);
+    return _QueryDiskBlocks(volumeUrn, snapshotUrn, &changeToken, bitmap, sectorOfBlock);
+}
+
+bool CFusionComputeWrapper::_QueryDiskBlocks(const std::string& volumeUrn, const std::string& snapshotUrn,
+                                             const std::string* changeToken, std::string& bitmap,
+                                             int& sectorOfBlock) {
     std::string chgID;
     std::string volCBTCreateTime;
     std::string snapUuid;
     if (!GetDiskChangeId(volumeUrn, snapshotUrn, chgID, volCBTCreateTime, snapUuid)) return false;
+    // An empty change identifier asks the VRM for every allocated block.
+    if (changeToken == nullptr)
+        return QueryDiskCBT(volumeUrn, snapUuid, "", volCBTCreateTime, bitmap, sectorOfBlock);
     // The current snapshot gives the disk snapshot to compare; the token names the earlier state.
-    if (!ParseDiskChangeToken(changeToken, chgID, volCBTCreateTime)) return false;
+    if (!ParseDiskChangeToken(*changeToken, chgID, volCBTCreateTime)) return false;
     return QueryDiskCBT(volumeUrn, snapUuid, chgID, volCBTCreateTime, bitmap, sectorOfBlock);
 }
 
@@ -335,14 +339,19 @@ bool CFusionComputeWrapper::PrepareDiskAccess(const std::string& volumeUrn, cons
     return true;
 }
 
-bool CFusionComputeWrapper::ReleaseDiskAccess(const std::string& resourceUri) {
-    const ConnectionCall call(connection);
+bool CFusionComputeWrapper::_ReadDiskAccess(const std::string& resourceUri,
+                                            SBackupResourceInfoLib& resource) {
     if (!_CheckConnected()) return false;
     if (!IsLinkOfKind(resourceUri, LinkKind::BackupResource, GetSite().uri))
         return _Fail(LinkRefusal(resourceUri, LinkKind::BackupResource));
-    SBackupResourceInfoLib resource;
     resource.uri = resourceUri;
-    if (!queries->GetBackupResourceInfo(resource)) return _CopyQueriesError();
+    return queries->GetBackupResourceInfo(resource) || _CopyQueriesError();
+}
+
+bool CFusionComputeWrapper::ReleaseDiskAccess(const std::string& resourceUri) {
+    const ConnectionCall call(connection);
+    SBackupResourceInfoLib resource;
+    if (!_ReadDiskAccess(resourceUri, resource)) return false;
     if (!operations->ReleaseBackupResource(resource)) return _CopyOperationsError();
     // The VRM removes the resource in the background; a disk is only free again once it is gone.
     for (int read = 0; read < kReleaseWaitReads; ++read) {
@@ -360,22 +369,14 @@ bool CFusionComputeWrapper::ReleaseDiskAccess(const std::string& resourceUri) {
 
 bool CFusionComputeWrapper::ValidateDiskAccess(const std::string& resourceUri) {
     const ConnectionCall call(connection);
-    if (!_CheckConnected()) return false;
-    if (!IsLinkOfKind(resourceUri, LinkKind::BackupResource, GetSite().uri))
-        return _Fail(LinkRefusal(resourceUri, LinkKind::BackupResource));
     SBackupResourceInfoLib resource;
-    resource.uri = resourceUri;
-    return queries->GetBackupResourceInfo(resource) || _CopyQueriesError();
+    return _ReadDiskAccess(resourceUri, resource);
 }
 
 bool CFusionComputeWrapper::ExtendDiskAccess(const std::string& resourceUri, int delay) {
     const ConnectionCall call(connection);
-    if (!_CheckConnected()) return false;
-    if (!IsLinkOfKind(resourceUri, LinkKind::BackupResource, GetSite().uri))
-        return _Fail(LinkRefusal(resourceUri, LinkKind::BackupResource));
     SBackupResourceInfoLib resource;
-    resource.uri = resourceUri;
-    if (!queries->GetBackupResourceInfo(resource)) return _CopyQueriesError();
+    if (!_ReadDiskAccess(resourceUri, resource)) return false;
     return operations->ModifyBackupResource(resource, delay) || _CopyOperationsError();
 }
 
