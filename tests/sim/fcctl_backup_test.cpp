@@ -100,7 +100,7 @@ TEST_F(FcctlRealBackupTest, IncrementalBackupReportsExactlyTheWrittenBlocks) {
     const json::value idle = RunJson({"--json", "backup", "vm-0003", "--state", state, "--quiet"});
     EXPECT_EQ(idle.at("totalBytes").as_int64(), 0);
     const json::value snapshots = RunJson({"--json", "snapshot", "list", "vm-0003"});
-    for (const json::value& snapshot : snapshots.as_array()) {
+    for (const json::value& snapshot : snapshots.at("snapshots").as_array()) {
         EXPECT_NE(snapshot.at("name").as_string().subview().substr(0, 13), "fcctl-backup-");
     }
 }

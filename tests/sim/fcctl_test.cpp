@@ -42,11 +42,17 @@ class FcctlTest : public fcsdk_test::SimTest {
         return fcsdk_test::RunProgram(FCCTL_PATH, args, merged);
     }
 
-    static json::value ParseJson(const FcctlResult& result) {
+    // The document fcctl printed (one object on one line, "format": 1 first), or its member `member`.
+    static json::value ParseJson(const FcctlResult& result, const char* member = nullptr) {
         boost::system::error_code ec;
         json::value value = json::parse(result.out, ec);
         EXPECT_FALSE(ec) << "not JSON: " << result.out;
-        return value;
+        EXPECT_EQ(result.out.find('\n'), result.out.size() - 1) << result.out;
+        EXPECT_EQ(result.out.rfind("{\"format\":1,", 0), 0u) << result.out;
+        if (ec || member == nullptr) return value;
+        const json::value* found = value.is_object() ? value.as_object().if_contains(member) : nullptr;
+        EXPECT_NE(found, nullptr) << member << " missing: " << result.out;
+        return found != nullptr ? *found : json::value();
     }
 
     // A file in a directory removed with the test.
@@ -101,49 +107,51 @@ TEST_F(FcctlTest, VersionsShowsTheNegotiatedVersionAndSite) {
 TEST_F(FcctlTest, EveryInventoryListIsValidJson) {
     const struct {
         std::vector<std::string> args;
+        const char* member;
         std::size_t expected;
     } cases[] = {
-        {{"sites"}, 1},
-        {{"site", "list"}, 1},
-        {{"clusters"}, 2},
-        {{"cluster", "list"}, 2},
-        {{"hosts"}, 4},
-        {{"host", "list"}, 4},
-        {{"vms"}, 20},  // the VRM lists 20 VMs and 2 templates; the templates are left out
-        {{"vm", "list"}, 20},
-        {{"vms", "--templates"}, 22},
-        {{"vm", "list", "--templates-only"}, 2},
-        {{"datastores"}, 4},
-        {{"datastore", "list"}, 4},
-        {{"networks"}, 2},
-        {{"network", "list"}, 2},
-        {{"folders"}, 3},  // one cluster folder, two VM folders
-        {{"folder", "list", "--type", "vm"}, 2},
+        {{"sites"}, "sites", 1},
+        {{"site", "list"}, "sites", 1},
+        {{"clusters"}, "clusters", 2},
+        {{"cluster", "list"}, "clusters", 2},
+        {{"hosts"}, "hosts", 4},
+        {{"host", "list"}, "hosts", 4},
+        {{"vms"}, "vms", 20},  // the VRM lists 20 VMs and 2 templates; the templates are left out
+        {{"vm", "list"}, "vms", 20},
+        {{"vms", "--templates"}, "vms", 22},
+        {{"vm", "list", "--templates-only"}, "vms", 2},
+        {{"datastores"}, "datastores", 4},
+        {{"datastore", "list"}, "datastores", 4},
+        {{"networks"}, "networks", 2},
+        {{"network", "list"}, "networks", 2},
+        {{"folders"}, "folders", 3},  // one cluster folder, two VM folders
+        {{"folder", "list", "--type", "vm"}, "folders", 2},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args{"--json"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         const FcctlResult result = Run(args);
         EXPECT_EXIT_CODE(result, 0);
-        const json::value v = ParseJson(result);
+        const json::value v = ParseJson(result, c.member);
         ASSERT_TRUE(v.is_array()) << result.out;
         EXPECT_EQ(v.as_array().size(), c.expected) << c.args[0] << " " << c.args.back();
     }
 }
 
 TEST_F(FcctlTest, TemplatesAreListedOnlyWhenAskedFor) {
-    const json::value templates = ParseJson(Run({"--json", "vm", "list", "--templates-only"}));
+    const json::value templates = ParseJson(Run({"--json", "vm", "list", "--templates-only"}), "vms");
     for (const json::value& vm : templates.as_array()) {
         EXPECT_EQ(vm.at("name").as_string().subview().substr(0, 4), "tpl-");
     }
-    const json::value vms = ParseJson(Run({"--json", "vms"}));
+    const json::value vms = ParseJson(Run({"--json", "vms"}), "vms");
     for (const json::value& vm : vms.as_array()) {
         EXPECT_EQ(vm.at("name").as_string().subview().substr(0, 3), "vm-");
     }
 }
 
 TEST_F(FcctlTest, SiteClusterCascadeFollowsTheDetails) {
-    const json::value v = ParseJson(Run({"--json", "--details", "site-clusters,cluster-hosts", "sites"}));
+    const json::value v =
+        ParseJson(Run({"--json", "--details", "site-clusters,cluster-hosts", "sites"}), "sites");
     const json::array& clusters = v.at(0).at("clusters").as_array();
     ASSERT_EQ(clusters.size(), 2u);
     std::size_t hosts = 0;
@@ -152,7 +160,7 @@ TEST_F(FcctlTest, SiteClusterCascadeFollowsTheDetails) {
 }
 
 TEST_F(FcctlTest, VmTableHasAlignedColumnsAndEveryVm) {
-    const json::value list = ParseJson(Run({"--json", "vms"}));
+    const json::value list = ParseJson(Run({"--json", "vms"}), "vms");
     const FcctlResult result = Run({"vms"});
     EXPECT_EXIT_CODE(result, 0);
     std::istringstream lines(result.out);
@@ -204,7 +212,8 @@ TEST_F(FcctlTest, DetailsReachTheWire) {
 }
 
 TEST_F(FcctlTest, VmShowFindsByNameUrnOrUuid) {
-    const json::value byName = ParseJson(Run({"--json", "vm", "show", "vm-0002", "--details", "snapshots"}));
+    const json::value byName =
+        ParseJson(Run({"--json", "vm", "show", "vm-0002", "--details", "snapshots"}), "vm");
     ASSERT_TRUE(byName.is_object());
     EXPECT_EQ(byName.at("name").as_string(), "vm-0002");
     EXPECT_EQ(byName.at("disks").as_array().size(), 2u);
@@ -213,15 +222,15 @@ TEST_F(FcctlTest, VmShowFindsByNameUrnOrUuid) {
     const std::string urn(byName.at("urn").as_string());
     const std::string uuid(byName.at("uuid").as_string());
 
-    EXPECT_EQ(ParseJson(Run({"--json", "vm", "show", "--urn", urn})).at("uuid").as_string(), uuid);
-    EXPECT_EQ(ParseJson(Run({"--json", "vm", "show", "--uuid", uuid})).at("urn").as_string(), urn);
+    EXPECT_EQ(ParseJson(Run({"--json", "vm", "show", "--urn", urn}), "vm").at("uuid").as_string(), uuid);
+    EXPECT_EQ(ParseJson(Run({"--json", "vm", "show", "--uuid", uuid}), "vm").at("urn").as_string(), urn);
 }
 
 TEST_F(FcctlTest, MacFilterKeepsOnlyTheVmWithThatAddress) {
-    const json::value vm = ParseJson(Run({"--json", "vm", "show", "vm-0003"}));
+    const json::value vm = ParseJson(Run({"--json", "vm", "show", "vm-0003"}), "vm");
     std::string mac(vm.at("nics").at(0).at("mac").as_string());
     for (char& c : mac) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    const json::value list = ParseJson(Run({"--json", "vms", "--mac", mac}));
+    const json::value list = ParseJson(Run({"--json", "vms", "--mac", mac}), "vms");
     ASSERT_EQ(list.as_array().size(), 1u);
     EXPECT_EQ(list.at(0).at("name").as_string(), "vm-0003");
 
@@ -238,7 +247,8 @@ class FcctlCbtTest : public FcctlTest {
   protected:
     void SetUp() override {
         FcctlTest::SetUp();
-        const json::value vm = ParseJson(Run({"--json", "vm", "show", "vm-0001", "--details", "snapshots"}));
+        const json::value vm =
+            ParseJson(Run({"--json", "vm", "show", "vm-0001", "--details", "snapshots"}), "vm");
         volume_ = std::string(vm.at("disks").at(0).at("urn").as_string());
         ASSERT_EQ(vm.at("disks").at(0).at("quantityGB").as_int64(), 40);
         snapshot_ = std::string(vm.at("snapshots").at(2).at("urn").as_string());
@@ -584,7 +594,7 @@ class FcctlManageTest : public FcctlTest {
   protected:
     void SetUp() override {
         FcctlTest::SetUp();
-        vm_ = ParseJson(Run({"--json", "vm", "show", "vm-0001", "--details", "snapshots"}));
+        vm_ = ParseJson(Run({"--json", "vm", "show", "vm-0001", "--details", "snapshots"}), "vm");
         ASSERT_TRUE(vm_.is_object());
         server().ClearRequests();
     }
@@ -666,7 +676,7 @@ TEST_F(FcctlManageTest, ModifyPinsTheVmAndSendsOnlyTheChanges) {
     EXPECT_EXIT_CODE(result, 0);
     EXPECT_EQ(SentBody("PUT", VmUri()),
               (json::object{{"name", "vm-0001-renamed"}, {"cpu", {{"quantity", 4}}}}));
-    EXPECT_EQ(ParseJson(result).at("name").as_string(), "vm-0001-renamed");
+    EXPECT_EQ(ParseJson(result, "vm").at("name").as_string(), "vm-0001-renamed");
 }
 
 TEST_F(FcctlManageTest, DeleteWithDisksAsksTheVrmNotToKeepThem) {
@@ -960,8 +970,8 @@ TEST_F(FcctlRestoreTest, ImportCreatesVolumesLikeTheOldDisksAndTheVmOnThem) {
 
     // The two "new" volumes are volumes the simulator holds (those of vm-0020), so reading them back works;
     // the "new" VM is vm-0002 for the same reason.
-    const json::value target = ParseJson(Run({"--json", "vm", "show", "vm-0020"}));
-    const json::value created = ParseJson(Run({"--json", "vm", "show", "vm-0002"}));
+    const json::value target = ParseJson(Run({"--json", "vm", "show", "vm-0020"}), "vm");
+    const json::value created = ParseJson(Run({"--json", "vm", "show", "vm-0002"}), "vm");
     server().ClearRequests();
     for (int d = 0; d < 2; ++d) {
         const std::string urn(target.at("disks").at(d).at("urn").as_string());
@@ -1022,7 +1032,7 @@ TEST_F(FcctlRestoreTest, ReconnectNicsAddsTheOldCardsWithNewAddressesWhenTaken) 
     const FcctlResult exported = Run({"vm", "export-json", "vm-0001"});
     ASSERT_EQ(exported.exitCode, 0) << exported.err;
     const std::string json = TempFile("vm-0001.json", exported.out);
-    const json::value target = ParseJson(Run({"--json", "vm", "show", "vm-0005"}));
+    const json::value target = ParseJson(Run({"--json", "vm", "show", "vm-0005"}), "vm");
     std::string targetUri(target.at("uri").as_string());
     server().ClearRequests();
     AnswerTask("POST", targetUri + "/virtualNics");

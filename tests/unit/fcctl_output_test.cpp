@@ -19,11 +19,8 @@ namespace {
 
 namespace json = boost::json;
 
-std::string WriteString(const std::string& value, int indent = 2) {
-    std::ostringstream out;
-    fcctl::JsonWriter w(out, indent);
-    w.BeginObject().Member("v", value).EndObject();
-    return out.str();
+std::string WriteString(const std::string& value) {
+    return fcctl::JsonText(json::object{{"v", value}});
 }
 
 std::string ParsedString(const std::string& value) {
@@ -61,46 +58,16 @@ TEST(JsonWriterTest, InvalidUtf8BecomesReplacementCharacters) {
         {"\xf4\x90\x80\x80", replacement + replacement + replacement + replacement},  // above U+10FFFF
     };
     for (const Case& c : cases) EXPECT_EQ(ParsedString(c.in), c.out);
+    // Strings deep inside a document and keys are repaired too.
+    const json::value nested =
+        json::parse(fcctl::JsonText(json::object{{"list", {json::object{{"k\xff", "\xc3"}}}}}));
+    EXPECT_EQ(nested.at("list").at(0).at("k" + replacement).as_string(), replacement);
 }
 
-TEST(JsonWriterTest, NestedDocumentParsesWithTypes) {
+TEST(JsonWriterTest, DocumentIsOneLineWithTheFormatFirst) {
     std::ostringstream out;
-    fcctl::JsonWriter w(out);
-    w.BeginObject();
-    w.Member("count", 3)
-        .Member("big", 18446744073709551615ull)
-        .Member("negative", -5ll)
-        .Member("flag", false);
-    w.Key("empty").BeginArray().EndArray();
-    w.Key("emptyObject").BeginObject().EndObject();
-    w.Key("list")
-        .BeginArray()
-        .Int(1)
-        .String("two")
-        .Null()
-        .BeginObject()
-        .Member("x", true)
-        .EndObject()
-        .EndArray();
-    w.EndObject();
-    w.Finish();
-    const json::value v = json::parse(out.str());
-    EXPECT_EQ(v.at("count").as_int64(), 3);
-    EXPECT_EQ(v.at("big").as_uint64(), 18446744073709551615ull);
-    EXPECT_EQ(v.at("negative").as_int64(), -5);
-    EXPECT_FALSE(v.at("flag").as_bool());
-    EXPECT_TRUE(v.at("empty").as_array().empty());
-    EXPECT_TRUE(v.at("emptyObject").as_object().empty());
-    const json::array& list = v.at("list").as_array();
-    ASSERT_EQ(list.size(), 4u);
-    EXPECT_EQ(list[1].as_string(), "two");
-    EXPECT_TRUE(list[2].is_null());
-    EXPECT_TRUE(list[3].at("x").as_bool());
-    EXPECT_EQ(out.str().back(), '\n');
-}
-
-TEST(JsonWriterTest, IndentZeroWritesOneLine) {
-    EXPECT_EQ(WriteString("x", 0), "{\"v\":\"x\"}");
+    fcctl::PrintJson(out, {{"vms", json::array{json::object{{"name", "vm-0001"}}}}, {"count", 1}});
+    EXPECT_EQ(out.str(), "{\"format\":1,\"vms\":[{\"name\":\"vm-0001\"}],\"count\":1}\n");
 }
 
 TEST(TableTest, AlignsColumnsByDisplayWidth) {

@@ -12,6 +12,7 @@
 #include "BlockReport.h"
 #include "Commands.h"
 #include "Progress.h"
+#include "RecordJson.h"
 #include "Table.h"
 
 namespace fcctl {
@@ -231,26 +232,28 @@ class BackupRun {
     }
 
     void ReportJson(std::uint64_t total) {
-        JsonWriter w(session_.Out());
-        w.BeginObject();
-        w.Key("vm").BeginObject().Member("name", vm_.name).Member("urn", vm_.urn).Member("uuid", vm_.uuid);
-        w.EndObject();
-        w.Key("snapshot").BeginObject().Member("name", snapshot_.name).Member("urn", snapshot_.urn);
-        w.Member("deleted", snapshotDeleted_).EndObject();
-        w.Member("mode", Mode()).Member("stateFile", o_.stateFile);
-        w.Member("totalBytes", static_cast<unsigned long long>(total));
-        w.Key("disks").BeginArray();
+        json::array disks;
         for (const DiskResult& r : results_) {
-            w.BeginObject().Member("name", r.disk.name).Member("volumeUrn", r.disk.urn);
-            w.Member("quantityGB", r.disk.quantityGB).Member("mode", r.incremental ? "incremental" : "full");
-            w.Member("sectorOfBlock", r.sectorOfBlock);
-            WriteExtentsJson(w, r.summary);
-            w.Key("access").BeginObject().Member("resourceUri", r.resourceUri).Member("hostIP", r.hostIP);
-            w.Member("hostPort", r.hostPort).Member("targetFile", r.targetFile).EndObject();
-            w.EndObject();
+            json::object disk{{"name", r.disk.name},
+                              {"volumeUrn", r.disk.urn},
+                              {"quantityGB", r.disk.quantityGB},
+                              {"mode", r.incremental ? "incremental" : "full"},
+                              {"sectorOfBlock", r.sectorOfBlock}};
+            AddExtentsJson(disk, r.summary);
+            disk.emplace("access", json::object{{"resourceUri", r.resourceUri},
+                                                {"hostIP", r.hostIP},
+                                                {"hostPort", r.hostPort},
+                                                {"targetFile", r.targetFile}});
+            disks.push_back(std::move(disk));
         }
-        w.EndArray().EndObject();
-        w.Finish();
+        PrintJson(
+            session_.Out(),
+            {{"vm", VmSummary(vm_)},
+             {"snapshot", {{"name", snapshot_.name}, {"urn", snapshot_.urn}, {"deleted", snapshotDeleted_}}},
+             {"mode", Mode()},
+             {"stateFile", o_.stateFile},
+             {"totalBytes", total},
+             {"disks", std::move(disks)}});
     }
 
     Session& session_;

@@ -41,13 +41,7 @@ void RunSnapshotCreate(Session& session, const SnapshotCreateOptions& o) {
         if (wrapper.IsCreateVMSnapshotErrorRetryable()) what += " (the VRM is busy: try again later)";
         session.Fail(what);
     }
-    if (session.Json()) {
-        JsonWriter w(session.Out());
-        WriteJson(w, snapshot);
-        w.Finish();
-        return;
-    }
-    PrintSnapshot(session.Out(), snapshot);
+    PrintResult(session, "snapshot", snapshot, PrintSnapshot);
 }
 
 // Finds the snapshot a delete names: by URN directly, by name among the VM's snapshots.
@@ -110,8 +104,7 @@ void RegisterSnapshot(CLI::App& app, Session& session) {
                                                                 snapshot);
                                   }),
                       "cannot delete snapshot " + (snapshot.name.empty() ? snapshot.urn : snapshot.name));
-        PrintDone(session, "deleted snapshot " + snapshot.urn,
-                  [&](JsonWriter& w) { w.Member("snapshotUrn", snapshot.urn); });
+        PrintDone(session, "deleted snapshot " + snapshot.urn, {{"snapshotUrn", snapshot.urn}});
     });
 
     auto list = std::make_shared<VmRef>();
@@ -119,13 +112,7 @@ void RegisterSnapshot(CLI::App& app, Session& session) {
     AddVmOptions(cmd, *list);
     OnRun(cmd, session, [&session, list] {
         const SVMInfoLib vm = ResolveVm(session, *list, VM_PROP_VM_SNAPSHOT_LIST);
-        if (session.Json()) {
-            JsonWriter w(session.Out());
-            WriteJsonList(w, vm.snapshots);
-            w.Finish();
-            return;
-        }
-        PrintSnapshotTable(session.Out(), vm.snapshots);
+        PrintResult(session, "snapshots", vm.snapshots, PrintSnapshotTable);
     });
 }
 
@@ -156,13 +143,13 @@ void PrintBitmap(Session& session, const CbtOptions& o, const std::string& bitma
     }
     const unsigned long long covered = bitmap.size() * 4ull;
     if (session.Json()) {
-        JsonWriter w(session.Out());
-        w.BeginObject().Member("kind", kind).Member("volumeUrn", o.volume).Member("snapshotUrn", o.snapshot);
-        w.Member("sectorOfBlock", sectorOfBlock).Member("bitmapBlocks", covered);
-        WriteExtentsJson(w, summary);
-        w.EndObject();
-        w.Finish();
-        return;
+        json::object report{{"kind", kind},
+                            {"volumeUrn", o.volume},
+                            {"snapshotUrn", o.snapshot},
+                            {"sectorOfBlock", sectorOfBlock},
+                            {"bitmapBlocks", covered}};
+        AddExtentsJson(report, summary);
+        return PrintJson(session.Out(), std::move(report));
     }
     Fields fields;
     fields.Add("Volume", o.volume);
@@ -202,11 +189,9 @@ void RegisterCbt(CLI::App& app, Session& session) {
         session.Check(session.Wrapper().GetDiskChangeToken(token->volume, token->snapshot, changeToken),
                       "cannot read the change token of " + token->volume);
         if (session.Json()) {
-            JsonWriter w(session.Out());
-            w.BeginObject().Member("volumeUrn", token->volume).Member("snapshotUrn", token->snapshot);
-            w.Member("changeToken", changeToken).EndObject();
-            w.Finish();
-            return;
+            return PrintJson(session.Out(), {{"volumeUrn", token->volume},
+                                             {"snapshotUrn", token->snapshot},
+                                             {"changeToken", changeToken}});
         }
         session.Out() << changeToken << '\n';
     });
@@ -273,14 +258,12 @@ void RunPrepare(Session& session, const AccessOptions& o) {
                               }),
                   "cannot open access to " + o.volume);
     if (session.Json()) {
-        JsonWriter w(session.Out());
-        w.BeginObject()
-            .Member("resourceUri", resourceUri)
-            .Member("hostIP", hostIP)
-            .Member("hostPort", hostPort);
-        w.Member("targetFile", targetFile).Member("token", token).Member("restore", o.restore).EndObject();
-        w.Finish();
-        return;
+        return PrintJson(session.Out(), {{"resourceUri", resourceUri},
+                                         {"hostIP", hostIP},
+                                         {"hostPort", hostPort},
+                                         {"targetFile", targetFile},
+                                         {"token", token},
+                                         {"restore", o.restore}});
     }
     Fields fields;
     fields.Add("Resource URI", resourceUri);
@@ -314,7 +297,7 @@ void RegisterDiskAccess(CLI::App& app, Session& session) {
         if (!session.Wrapper().ValidateDiskAccess(validate->resource))
             session.Fail("disk access " + validate->resource + " is not valid", kExitFailed);
         PrintDone(session, "disk access " + validate->resource + " is valid",
-                  [&](JsonWriter& w) { w.Member("resourceUri", validate->resource).Member("valid", true); });
+                  {{"resourceUri", validate->resource}, {"valid", true}});
     });
 
     auto extend = std::make_shared<AccessOptions>();
@@ -324,9 +307,8 @@ void RegisterDiskAccess(CLI::App& app, Session& session) {
     OnRun(cmd, session, [&session, extend] {
         session.Check(session.Wrapper().ExtendDiskAccess(extend->resource, extend->delay),
                       "cannot extend disk access " + extend->resource);
-        PrintDone(session, "extended disk access " + extend->resource, [&](JsonWriter& w) {
-            w.Member("resourceUri", extend->resource).Member("delay", extend->delay);
-        });
+        PrintDone(session, "extended disk access " + extend->resource,
+                  {{"resourceUri", extend->resource}, {"delay", extend->delay}});
     });
 
     auto release = std::make_shared<AccessOptions>();
@@ -337,8 +319,7 @@ void RegisterDiskAccess(CLI::App& app, Session& session) {
             ShowingWait(session, "disk-access release",
                         [&](CFusionComputeWrapper& w) { return w.ReleaseDiskAccess(release->resource); }),
             "cannot release disk access " + release->resource);
-        PrintDone(session, "released disk access " + release->resource,
-                  [&](JsonWriter& w) { w.Member("resourceUri", release->resource); });
+        PrintDone(session, "released disk access " + release->resource, {{"resourceUri", release->resource}});
     });
 }
 

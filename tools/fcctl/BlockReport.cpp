@@ -6,8 +6,8 @@ namespace fcctl {
 
 using FusionComputeSDKWrapper::SBlockExtentLib;
 
-bool SummarizeBitmap(const std::string& hex, int sectorOfBlock, std::uint64_t diskBytes, BitmapSummary& summary,
-                     std::string& error) {
+bool SummarizeBitmap(const std::string& hex, int sectorOfBlock, std::uint64_t diskBytes,
+                     BitmapSummary& summary, std::string& error) {
     summary = BitmapSummary();
     if (!FusionComputeSDKWrapper::BitmapToExtents(hex, sectorOfBlock, diskBytes, summary.extents, error)) {
         return false;
@@ -41,20 +41,18 @@ void PrintExtents(std::ostream& out, const std::string& disk, const BitmapSummar
     }
 }
 
-void WriteExtentsJson(JsonWriter& w, const BitmapSummary& summary) {
-    w.Member("blockSize", static_cast<unsigned long long>(summary.blockSize));
-    w.Member("blocks", static_cast<unsigned long long>(summary.blocks));
-    w.Member("bytes", static_cast<unsigned long long>(summary.bytes));
-    w.Key("extents").BeginArray();
+void AddExtentsJson(json::object& object, const BitmapSummary& summary) {
+    json::array extents;
     for (const SBlockExtentLib& extent : summary.extents) {
-        w.BeginObject();
-        w.Member("start", static_cast<unsigned long long>(extent.startBlock));
-        w.Member("count", static_cast<unsigned long long>(extent.blockCount));
-        w.Member("offset", static_cast<unsigned long long>(extent.offset));
-        w.Member("length", static_cast<unsigned long long>(extent.length));
-        w.EndObject();
+        extents.push_back(json::object{{"start", extent.startBlock},
+                                       {"count", extent.blockCount},
+                                       {"offset", extent.offset},
+                                       {"length", extent.length}});
     }
-    w.EndArray();
+    object.insert({{"blockSize", summary.blockSize},
+                   {"blocks", summary.blocks},
+                   {"bytes", summary.bytes},
+                   {"extents", std::move(extents)}});
 }
 
 }  // namespace fcctl

@@ -29,17 +29,16 @@ struct BitmapSummary {
 /// @param summary receives the result
 /// @param error receives a message on failure
 /// @return false for a text that is not hexadecimal or a block size that is not positive
-bool SummarizeBitmap(const std::string& hex, int sectorOfBlock, std::uint64_t diskBytes, BitmapSummary& summary,
-                     std::string& error);
+bool SummarizeBitmap(const std::string& hex, int sectorOfBlock, std::uint64_t diskBytes,
+                     BitmapSummary& summary, std::string& error);
 
 /// Rows of the extent table: the disk's label (may be empty), first block, block count, byte offset and
 /// byte length; at most `maxExtents` extents (0: all), followed by a line telling how many were left out.
 void PrintExtents(std::ostream& out, const std::string& disk, const BitmapSummary& summary,
                   std::size_t maxExtents);
 
-/// Writes "blockSize", "blocks", "bytes" and "extents" ([{"start", "count", "offset", "length"}]) as
-/// members of the current object.
-void WriteExtentsJson(JsonWriter& w, const BitmapSummary& summary);
+/// Adds "blockSize", "blocks", "bytes" and "extents" ([{"start", "count", "offset", "length"}]) to `object`.
+void AddExtentsJson(json::object& object, const BitmapSummary& summary);
 
 }  // namespace fcctl
 

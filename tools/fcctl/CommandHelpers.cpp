@@ -67,16 +67,14 @@ void WriteFileOrFail(const std::string& path, const std::string& content) {
     if (!WriteFileAtomically(path, content, error, 0644)) throw CommandError(kExitFailed, error);
 }
 
-void PrintDone(Session& session, const std::string& text, const std::function<void(JsonWriter&)>& members) {
+void PrintDone(Session& session, const std::string& text, json::object members) {
     if (!session.Json()) {
         session.Out() << text << '\n';
         return;
     }
-    JsonWriter w(session.Out());
-    w.BeginObject().Member("ok", true).Member("message", text);
-    if (members) members(w);
-    w.EndObject();
-    w.Finish();
+    json::object document{{"ok", true}, {"message", text}};
+    for (json::key_value_pair& member : members) document.emplace(member.key(), std::move(member.value()));
+    PrintJson(session.Out(), std::move(document));
 }
 
 }  // namespace fcctl

@@ -9,7 +9,9 @@
 #include <string>
 
 #include "JsonWriter.h"
+#include "RecordJson.h"
 #include "Session.h"
+#include "Table.h"
 
 namespace fcctl {
 
@@ -67,10 +69,20 @@ std::string ReadFileOrFail(const std::string& path);
 /// Writes a whole file (atomically); a failure (exit 1) when it cannot be written.
 void WriteFileOrFail(const std::string& path, const std::string& content);
 
-/// Prints the outcome of a command that changes something: the text, or in JSON mode an object with
-/// "ok": true, "message": the text and the members `members` writes.
-void PrintDone(Session& session, const std::string& text,
-               const std::function<void(JsonWriter&)>& members = std::function<void(JsonWriter&)>());
+/// Prints the outcome of a command that changes something: the text, or in JSON mode a document with
+/// "ok": true, "message": the text and `members`.
+void PrintDone(Session& session, const std::string& text, json::object members = json::object());
+
+/// Prints what a command read or made: in JSON mode a document whose member `key` holds `value` (a record,
+/// or a vector of records as an array); otherwise `heading` (when not empty) and a blank line, then what
+/// `printText(out, value)` writes.
+template <typename Value, typename PrintText>
+void PrintResult(Session& session, const char* key, const Value& value, PrintText printText,
+                 const std::string& heading = std::string()) {
+    if (session.Json()) return PrintJson(session.Out(), {{key, json::value_from(value)}});
+    if (!heading.empty()) session.Out() << CellText(heading) << "\n\n";
+    printText(session.Out(), value);
+}
 
 }  // namespace fcctl
 

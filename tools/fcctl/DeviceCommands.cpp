@@ -15,17 +15,6 @@ using namespace FusionComputeSDKWrapper;
 
 namespace {
 
-void PrintDiskResult(Session& session, const SDiskInfoLib& disk, const std::string& what) {
-    if (session.Json()) {
-        JsonWriter w(session.Out());
-        WriteJson(w, disk);
-        w.Finish();
-        return;
-    }
-    session.Out() << CellText(what) << "\n\n";
-    PrintDisk(session.Out(), disk);
-}
-
 // A yes/no option: "yes", "no", or not given (empty).
 bool ParseYesNo(const std::string& option, const std::string& value) {
     if (value == "yes" || value == "true") return true;
@@ -90,7 +79,7 @@ void RegisterDiskCreateDelete(CLI::App& group, Session& session) {
         SDiskInfoLib disk = NewDisk(*o);
         session.Check(session.Wrapper().CreateDisk(disk, o->omitVolType),
                       "cannot create volume \"" + o->name + "\"");
-        PrintDiskResult(session, disk, "created volume " + disk.name);
+        PrintResult(session, "disk", disk, PrintDisk, "created volume " + disk.name);
     });
 
     auto urn = std::make_shared<std::string>();
@@ -100,7 +89,7 @@ void RegisterDiskCreateDelete(CLI::App& group, Session& session) {
         SDiskInfoLib disk;
         disk.urn = *urn;
         session.Check(session.Wrapper().DeleteDisk(disk), "cannot delete volume " + *urn);
-        PrintDone(session, "deleted volume " + *urn, [&](JsonWriter& w) { w.Member("urn", *urn); });
+        PrintDone(session, "deleted volume " + *urn, {{"urn", *urn}});
     });
 }
 
@@ -150,7 +139,7 @@ void RegisterDiskModify(CLI::App& group, Session& session) {
         if (!o->persistent.empty()) disk.persistentDisk = ParseYesNo("--persistent", o->persistent);
         if (!o->independent.empty()) disk.indepDisk = ParseYesNo("--independent", o->independent);
         session.Check(session.Wrapper().ModifyDisk(disk), "cannot change volume " + o->urn);
-        PrintDiskResult(session, disk, "changed volume " + disk.name);
+        PrintResult(session, "disk", disk, PrintDisk, "changed volume " + disk.name);
     });
 }
 
@@ -191,10 +180,7 @@ void RegisterDiskAttach(CLI::App& group, Session& session) {
             session.Wrapper().AddDiskToVM(o->vm.name, o->vm.urn, o->vm.uuid, disk, o->create.omitVolType),
             "cannot attach a disk to the " + DescribeVm(o->vm));
         PrintDone(session, "attached volume " + disk.urn + " to the " + DescribeVm(o->vm),
-                  [&](JsonWriter& w) {
-                      w.Key("disk");
-                      WriteJson(w, disk);
-                  });
+                  {{"disk", json::value_from(disk)}});
     });
 }
 
@@ -234,10 +220,7 @@ void RegisterNic(CLI::App& app, Session& session) {
         PrintDone(session,
                   "added a network card on " +
                       (nic.portGroupName.empty() ? nic.portGroupUrn : nic.portGroupName) + " to " + vm.name,
-                  [&](JsonWriter& w) {
-                      w.Key("nic");
-                      WriteJson(w, nic);
-                  });
+                  {{"nic", json::value_from(nic)}});
     });
 }
 
@@ -272,7 +255,7 @@ void RegisterDatastore(CLI::App& app, Session& session) {
             session.Wrapper().CreateDataStore(o->name, hostUrn, o->storageUnitUrn, o->useType, o->format),
             "cannot create datastore \"" + o->name + "\"");
         PrintDone(session, "created datastore " + o->name + " on " + hostUrn,
-                  [&](JsonWriter& w) { w.Member("name", o->name).Member("hostUrn", hostUrn); });
+                  {{"name", o->name}, {"hostUrn", hostUrn}});
     });
 }
 
@@ -288,12 +271,7 @@ void RegisterMac(CLI::App& app, Session& session) {
             UsageError("\"" + *mac + "\" is not a MAC address such as 28:6e:d4:00:00:01");
         bool inUse = false;
         session.Check(session.Wrapper().CheckMACAddress(*mac, inUse), "cannot search the VMs for " + *mac);
-        if (session.Json()) {
-            JsonWriter w(session.Out());
-            w.BeginObject().Member("mac", *mac).Member("inUse", inUse).EndObject();
-            w.Finish();
-            return;
-        }
+        if (session.Json()) return PrintJson(session.Out(), {{"mac", *mac}, {"inUse", inUse}});
         session.Out() << *mac << (inUse ? " is in use" : " is free") << '\n';
     });
 }

@@ -18,11 +18,20 @@ namespace {
 // VM lists ask the VRM for its summary view (host, OS, network cards): any VM detail flag does that.
 constexpr UINT64 kVmSummary = VM_PROP_VM_HOST_INFO;
 
+// The site's records read by `all` or, when `parent` is given, those of that parent read by `ofParent`;
+// a failure ends the command.
 template <typename Record>
-void PrintJsonList(Session& session, const std::vector<Record>& list) {
-    JsonWriter w(session.Out());
-    WriteJsonList(w, list);
-    w.Finish();
+std::vector<Record> ReadList(Session& session, const std::string& what,
+                             bool (CFusionComputeWrapper::*all)(std::vector<Record>&, UINT64),
+                             const std::string& parent = std::string(),
+                             bool (CFusionComputeWrapper::*ofParent)(const std::string&, std::vector<Record>&,
+                                                                     UINT64) = nullptr) {
+    CFusionComputeWrapper& wrapper = session.Wrapper();
+    const UINT64 flags = session.Details(0);
+    std::vector<Record> list;
+    const bool ok = parent.empty() ? (wrapper.*all)(list, flags) : (wrapper.*ofParent)(parent, list, flags);
+    session.Check(ok, "cannot list " + what);
+    return list;
 }
 
 std::string Lower(std::string text) {
@@ -46,15 +55,12 @@ void RunVersions(Session& session) {
         wrapper.GetManagementVersionInfo(version) && wrapper.GetManagementVersionNumber(number);
     const SSiteInfoLib& site = wrapper.GetSite();
     if (session.Json()) {
-        JsonWriter w(session.Out());
-        w.BeginObject().Member("host", session.options().host);
-        w.Member("version", version.version)
-            .Member("versionNumber", number)
-            .Member("loginUri", version.loginUri);
-        w.Key("site").BeginObject().Member("name", site.name).Member("urn", site.urn).Member("uri", site.uri);
-        w.EndObject().EndObject();
-        w.Finish();
-        return;
+        return PrintJson(session.Out(),
+                         {{"host", session.options().host},
+                          {"version", version.version},
+                          {"versionNumber", number},
+                          {"loginUri", version.loginUri},
+                          {"site", {{"name", site.name}, {"urn", site.urn}, {"uri", site.uri}}}});
     }
     Fields fields;
     fields.Add("VRM", session.options().host);
@@ -72,10 +78,8 @@ void RegisterVersions(CLI::App& app, Session& session) {
 
 void SetUpSites(CLI::App* cmd, Session& session) {
     OnRun(cmd, session, [&session] {
-        std::vector<SSiteInfoLib> sites;
-        session.Check(session.Wrapper().GetSiteInfoList(sites, session.Details(0)), "cannot list the sites");
-        if (session.Json()) return PrintJsonList(session, sites);
-        PrintSites(session.Out(), sites);
+        PrintResult(session, "sites", ReadList(session, "the sites", &CFusionComputeWrapper::GetSiteInfoList),
+                    PrintSites);
     });
 }
 
@@ -83,14 +87,10 @@ void SetUpClusters(CLI::App* cmd, Session& session) {
     auto folder = std::make_shared<std::string>();
     cmd->add_option("--folder", *folder, "Only the clusters of this cluster folder")->type_name("URN");
     OnRun(cmd, session, [&session, folder] {
-        std::vector<SClusterInfoLib> clusters;
-        CFusionComputeWrapper& wrapper = session.Wrapper();
-        const UINT64 flags = session.Details(0);
-        const bool ok = folder->empty() ? wrapper.GetClusterInfoList(clusters, flags)
-                                        : wrapper.GetClusterInfoListForFolder(*folder, clusters, flags);
-        session.Check(ok, "cannot list the clusters");
-        if (session.Json()) return PrintJsonList(session, clusters);
-        PrintClusters(session.Out(), clusters);
+        PrintResult(session, "clusters",
+                    ReadList(session, "the clusters", &CFusionComputeWrapper::GetClusterInfoList, *folder,
+                             &CFusionComputeWrapper::GetClusterInfoListForFolder),
+                    PrintClusters);
     });
 }
 
@@ -98,14 +98,10 @@ void SetUpHosts(CLI::App* cmd, Session& session) {
     auto cluster = std::make_shared<std::string>();
     cmd->add_option("--cluster", *cluster, "Only the hosts of this cluster")->type_name("URN");
     OnRun(cmd, session, [&session, cluster] {
-        std::vector<SHostInfoLib> hosts;
-        CFusionComputeWrapper& wrapper = session.Wrapper();
-        const UINT64 flags = session.Details(0);
-        const bool ok = cluster->empty() ? wrapper.GetHostInfoList(hosts, flags)
-                                         : wrapper.GetHostInfoListForCluster(*cluster, hosts, flags);
-        session.Check(ok, "cannot list the hosts");
-        if (session.Json()) return PrintJsonList(session, hosts);
-        PrintHosts(session.Out(), hosts);
+        PrintResult(session, "hosts",
+                    ReadList(session, "the hosts", &CFusionComputeWrapper::GetHostInfoList, *cluster,
+                             &CFusionComputeWrapper::GetHostInfoListForCluster),
+                    PrintHosts);
     });
 }
 
@@ -141,8 +137,9 @@ void RunVms(Session& session, const VmsOptions& options) {
                                         (!options.mac.empty() && !HasMac(vm, options.mac));
                              }),
               vms.end());
-    if (session.Json()) return PrintJsonList(session, vms);
-    PrintVmList(session.Out(), vms, SectionsFor(flags));
+    PrintResult(session, "vms", vms, [flags](std::ostream& out, const std::vector<SVMInfoLib>& list) {
+        PrintVmList(out, list, SectionsFor(flags));
+    });
 }
 
 void SetUpVms(CLI::App* cmd, Session& session) {
@@ -168,23 +165,15 @@ void RegisterVmShow(CLI::App& vm, Session& session) {
         // A single VM is shown in full: the VRM's whole object and each disk's used space.
         const SVMInfoLib vm =
             ResolveVm(session, *ref, session.Details(VM_PROP_VM_GUEST_INFO | VM_PROP_VM_DISK_LIST));
-        if (session.Json()) {
-            JsonWriter w(session.Out());
-            WriteJson(w, vm);
-            w.Finish();
-            return;
-        }
-        PrintVm(session.Out(), vm);
+        PrintResult(session, "vm", vm, PrintVm);
     });
 }
 
 void SetUpDatastores(CLI::App* cmd, Session& session) {
     OnRun(cmd, session, [&session] {
-        std::vector<SDataStoreInfoLib> datastores;
-        session.Check(session.Wrapper().GetDataStoreInfoList(datastores, session.Details(0)),
-                      "cannot list the datastores");
-        if (session.Json()) return PrintJsonList(session, datastores);
-        PrintDatastores(session.Out(), datastores);
+        PrintResult(session, "datastores",
+                    ReadList(session, "the datastores", &CFusionComputeWrapper::GetDataStoreInfoList),
+                    PrintDatastores);
     });
 }
 
@@ -214,8 +203,7 @@ void SetUpNetworks(CLI::App* cmd, Session& session) {
         }
         std::vector<SNetworkInfoLib> networks;
         MergeNetworks(hosts, networks);
-        if (session.Json()) return PrintJsonList(session, networks);
-        PrintNetworks(session.Out(), networks);
+        PrintResult(session, "networks", networks, PrintNetworks);
     });
 }
 
@@ -238,16 +226,15 @@ void RunFolders(Session& session, const FoldersOptions& options) {
         for (const SFolderInfoLib& folder : list) folders.emplace_back("vm", folder);
     }
     if (session.Json()) {
-        JsonWriter w(session.Out());
-        w.BeginArray();
+        json::array list;
         for (const auto& folder : folders) {
-            w.BeginObject().Member("type", folder.first).Member("name", folder.second.name);
-            w.Member("urn", folder.second.urn).Member("uri", folder.second.uri);
-            w.Member("description", folder.second.description).EndObject();
+            json::object entry{{"type", folder.first}};
+            json::value record = json::value_from(folder.second);
+            for (json::key_value_pair& member : record.as_object())
+                entry.emplace(member.key(), std::move(member.value()));
+            list.push_back(std::move(entry));
         }
-        w.EndArray();
-        w.Finish();
-        return;
+        return PrintJson(session.Out(), {{"folders", std::move(list)}});
     }
     PrintFolders(session.Out(), folders);
 }

@@ -1,16 +1,16 @@
 #include "JsonWriter.h"
 
+#include <utility>
+
 namespace fcctl {
 
 namespace {
 
-const char kHex[] = "0123456789abcdef";
-
-// Length of the valid UTF-8 sequence at `text[i]`, or 0 when the bytes there are not one
-// (overlong forms, surrogates and code points above U+10FFFF count as invalid).
+// Length of the valid UTF-8 sequence at `text[i]`, or 0 when the bytes there are not one.
 std::size_t Utf8SequenceLength(std::string_view text, std::size_t i) {
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
     const unsigned char lead = byte(i);
+    if (lead < 0x80) return 1;
     std::size_t length = 0;
     unsigned char low = 0x80, high = 0xBF;
     if (lead >= 0xC2 && lead <= 0xDF) {
@@ -34,153 +34,66 @@ std::size_t Utf8SequenceLength(std::string_view text, std::size_t i) {
     return length;
 }
 
-void AppendEscaped(std::string& out, std::string_view value) {
-    out += '"';
-    for (std::size_t i = 0; i < value.size();) {
-        const auto c = static_cast<unsigned char>(value[i]);
-        if (c >= 0x80) {
-            const std::size_t length = Utf8SequenceLength(value, i);
-            if (length == 0) {
-                out += "\\ufffd";
-                ++i;
-            } else {
-                out.append(value.substr(i, length));
-                i += length;
-            }
-            continue;
-        }
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\b':
-                out += "\\b";
-                break;
-            case '\f':
-                out += "\\f";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20 || c == 0x7F) {
-                    out += "\\u00";
-                    out += kHex[c >> 4];
-                    out += kHex[c & 0xF];
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-        ++i;
+bool IsValidUtf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = Utf8SequenceLength(text, i);
+        if (length == 0) return false;
+        i += length;
     }
-    out += '"';
+    return true;
+}
+
+// Makes every string below `value` valid UTF-8. Keys cannot be changed in place: an object with a bad
+// key is rebuilt.
+void RepairUtf8(json::value& value) {
+    if (json::string* text = value.if_string()) {
+        if (!IsValidUtf8(*text)) *text = ValidUtf8(*text);
+    } else if (json::array* array = value.if_array()) {
+        for (json::value& item : *array) RepairUtf8(item);
+    } else if (json::object* object = value.if_object()) {
+        bool badKey = false;
+        for (json::key_value_pair& member : *object) {
+            RepairUtf8(member.value());
+            badKey = badKey || !IsValidUtf8(member.key());
+        }
+        if (!badKey) return;
+        json::object repaired;
+        for (json::key_value_pair& member : *object) {
+            repaired.emplace(ValidUtf8(member.key()), std::move(member.value()));
+        }
+        *object = std::move(repaired);
+    }
 }
 
 }  // namespace
 
-JsonWriter::JsonWriter(std::ostream& out, int indent) : out_(out), indent_(indent) {}
-
-std::string JsonWriter::Quote(std::string_view value) {
+std::string ValidUtf8(std::string_view text) {
     std::string out;
-    out.reserve(value.size() + 2);
-    AppendEscaped(out, value);
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = Utf8SequenceLength(text, i);
+        if (length == 0) {
+            out += "\xef\xbf\xbd";
+            ++i;
+        } else {
+            out.append(text.substr(i, length));
+            i += length;
+        }
+    }
     return out;
 }
 
-void JsonWriter::NewLine() {
-    if (indent_ <= 0) return;
-    out_ << '\n' << std::string(levels_.size() * static_cast<std::size_t>(indent_), ' ');
+std::string JsonText(json::value value) {
+    RepairUtf8(value);
+    return json::serialize(value);
 }
 
-void JsonWriter::BeforeValue() {
-    if (afterKey_) {
-        afterKey_ = false;
-        return;
-    }
-    if (levels_.empty()) return;
-    if (!levels_.back().empty) out_ << ',';
-    levels_.back().empty = false;
-    NewLine();
-}
-
-JsonWriter& JsonWriter::BeginObject() {
-    BeforeValue();
-    out_ << '{';
-    levels_.push_back(Level{true, true});
-    return *this;
-}
-
-JsonWriter& JsonWriter::Close(char bracket) {
-    const bool empty = levels_.back().empty;
-    levels_.pop_back();
-    if (!empty) NewLine();
-    out_ << bracket;
-    return *this;
-}
-
-JsonWriter& JsonWriter::EndObject() {
-    return Close('}');
-}
-
-JsonWriter& JsonWriter::BeginArray() {
-    BeforeValue();
-    out_ << '[';
-    levels_.push_back(Level{false, true});
-    return *this;
-}
-
-JsonWriter& JsonWriter::EndArray() {
-    return Close(']');
-}
-
-JsonWriter& JsonWriter::Key(std::string_view key) {
-    BeforeValue();
-    out_ << Quote(key) << (indent_ > 0 ? ": " : ":");
-    afterKey_ = true;
-    return *this;
-}
-
-JsonWriter& JsonWriter::String(std::string_view value) {
-    BeforeValue();
-    out_ << Quote(value);
-    return *this;
-}
-
-JsonWriter& JsonWriter::Int(std::int64_t value) {
-    BeforeValue();
-    out_ << value;
-    return *this;
-}
-
-JsonWriter& JsonWriter::UInt(std::uint64_t value) {
-    BeforeValue();
-    out_ << value;
-    return *this;
-}
-
-JsonWriter& JsonWriter::Bool(bool value) {
-    BeforeValue();
-    out_ << (value ? "true" : "false");
-    return *this;
-}
-
-JsonWriter& JsonWriter::Null() {
-    BeforeValue();
-    out_ << "null";
-    return *this;
-}
-
-void JsonWriter::Finish() {
-    out_ << '\n';
+void PrintJson(std::ostream& out, json::object members) {
+    json::object document;
+    document.reserve(members.size() + 1);
+    document.emplace("format", kJsonFormat);
+    for (json::key_value_pair& member : members) document.emplace(member.key(), std::move(member.value()));
+    out << JsonText(std::move(document)) << '\n';
 }
 
 }  // namespace fcctl

@@ -1,70 +1,34 @@
 #ifndef FCCTL_JSONWRITER_H
 #define FCCTL_JSONWRITER_H
 
-// A small streaming JSON writer for fcctl's --json output. The library's public interface exposes no
-// JSON library, so fcctl writes its own: indented output, full string escaping, and invalid UTF-8
-// replaced by U+FFFD so that every document it writes parses.
+// fcctl's --json output. Commands build their documents as Boost.JSON values; this file turns them into
+// text. Boost.JSON's serializer copies the bytes of a string as they are, so texts from the VRM that are
+// not valid UTF-8 would make a document no parser accepts: every string and key gets U+FFFD in place of
+// its invalid bytes before it is written.
 
-#include <cstdint>
+#include <boost/json.hpp>
 #include <ostream>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace fcctl {
 
-/// Writes one JSON document to a stream. Calls must nest correctly (Key only inside objects).
-class JsonWriter {
-  public:
-    /// @param out the stream written to
-    /// @param indent spaces per nesting level; 0 writes everything on one line
-    explicit JsonWriter(std::ostream& out, int indent = 2);
+namespace json = boost::json;
 
-    JsonWriter& BeginObject();
-    JsonWriter& EndObject();
-    JsonWriter& BeginArray();
-    JsonWriter& EndArray();
-    /// Starts a member of the current object; the next value belongs to it.
-    JsonWriter& Key(std::string_view key);
+/// Layout version of fcctl's JSON documents: the value of their first member, "format". It changes only
+/// when a member is removed, renamed or changes its type.
+constexpr int kJsonFormat = 1;
 
-    JsonWriter& String(std::string_view value);
-    JsonWriter& Int(std::int64_t value);
-    JsonWriter& UInt(std::uint64_t value);
-    JsonWriter& Bool(bool value);
-    JsonWriter& Null();
+/// `text` with every byte that does not belong to a valid UTF-8 sequence replaced by U+FFFD (overlong
+/// forms, surrogates and code points above U+10FFFF count as invalid).
+std::string ValidUtf8(std::string_view text);
 
-    /// Shorthands for a member and its value.
-    JsonWriter& Member(std::string_view key, std::string_view value) { return Key(key).String(value); }
-    JsonWriter& Member(std::string_view key, const char* value) { return Key(key).String(value); }
-    JsonWriter& Member(std::string_view key, const std::string& value) { return Key(key).String(value); }
-    JsonWriter& Member(std::string_view key, bool value) { return Key(key).Bool(value); }
-    JsonWriter& Member(std::string_view key, int value) { return Key(key).Int(value); }
-    JsonWriter& Member(std::string_view key, long value) { return Key(key).Int(value); }
-    JsonWriter& Member(std::string_view key, long long value) { return Key(key).Int(value); }
-    JsonWriter& Member(std::string_view key, unsigned long value) { return Key(key).UInt(value); }
-    JsonWriter& Member(std::string_view key, unsigned long long value) { return Key(key).UInt(value); }
+/// Compact JSON text of `value`, every string and key made valid UTF-8 first (ValidUtf8).
+std::string JsonText(json::value value);
 
-    /// Ends the document with a newline (call once, after the outermost value).
-    void Finish();
-
-    /// The JSON text of a string, quotes included.
-    static std::string Quote(std::string_view value);
-
-  private:
-    void BeforeValue();
-    void NewLine();
-    JsonWriter& Close(char bracket);
-
-    struct Level {
-        bool isObject = false;
-        bool empty = true;
-    };
-
-    std::ostream& out_;
-    int indent_;
-    std::vector<Level> levels_;
-    bool afterKey_ = false;
-};
+/// Writes one fcctl document on one line: an object whose first member is "format": kJsonFormat, followed
+/// by `members` in their order, then a newline.
+void PrintJson(std::ostream& out, json::object members);
 
 }  // namespace fcctl
 

@@ -1,179 +1,188 @@
 #include "RecordJson.h"
 
-namespace fcctl {
+namespace FusionComputeSDKWrapper {
 
 namespace {
 
-void WriteBase(JsonWriter& w, const fc::SBaseInfoLib& base) {
-    w.Member("name", base.name).Member("urn", base.urn).Member("uri", base.uri);
-    w.Member("description", base.description);
-}
+namespace json = boost::json;
 
-void WriteStrings(JsonWriter& w, const char* key, const std::vector<std::string>& values) {
-    w.Key(key).BeginArray();
-    for (const std::string& value : values) w.String(value);
-    w.EndArray();
+using Members = std::initializer_list<std::pair<json::string_view, json::value_ref>>;
+
+// The members of the base record (name, URN, URI, description) followed by `members`.
+json::object WithBase(const SBaseInfoLib& base, Members members) {
+    json::object object{
+        {"name", base.name}, {"urn", base.urn}, {"uri", base.uri}, {"description", base.description}};
+    object.insert(members);
+    return object;
 }
 
 }  // namespace
 
-void WriteJson(JsonWriter& w, const fc::SVersionInfoLib& version) {
-    w.BeginObject().Member("version", version.version).Member("loginUri", version.loginUri).EndObject();
+void tag_invoke(const json::value_from_tag&, json::value& jv, const SSiteInfoLib& site) {
+    jv = WithBase(site, {{"clusters", json::value_from(site.clusters)}});
 }
 
-void WriteJson(JsonWriter& w, const fc::SSiteInfoLib& site) {
-    w.BeginObject();
-    WriteBase(w, site);
-    WriteJsonMember(w, "clusters", site.clusters);
-    w.EndObject();
+void tag_invoke(const json::value_from_tag&, json::value& jv, const SClusterInfoLib& cluster) {
+    jv = WithBase(cluster, {{"parentObjUrn", cluster.parentObjUrn},
+                            {"parentObjName", cluster.parentObjName},
+                            {"hosts", json::value_from(cluster.hosts)},
+                            {"vms", json::value_from(cluster.vms)}});
 }
 
-void WriteJson(JsonWriter& w, const fc::SClusterInfoLib& cluster) {
-    w.BeginObject();
-    WriteBase(w, cluster);
-    w.Member("parentObjUrn", cluster.parentObjUrn).Member("parentObjName", cluster.parentObjName);
-    WriteJsonMember(w, "hosts", cluster.hosts);
-    WriteJsonMember(w, "vms", cluster.vms);
-    w.EndObject();
+void tag_invoke(const json::value_from_tag&, json::value& jv, const SHostInfoLib& host) {
+    jv = WithBase(host, {{"status", host.status},
+                         {"ip", host.ip},
+                         {"clusterName", host.clusterName},
+                         {"clusterUrn", host.clusterUrn},
+                         {"cpuMHz", host.cpuMHz},
+                         {"cpuQuantity", host.cpuQuantity},
+                         {"totalSizeMB", host.totalSizeMB},
+                         {"allocatedSizeMB", host.allocatedSizeMB},
+                         {"vms", json::value_from(host.vms)},
+                         {"datastores", json::value_from(host.datastores)},
+                         {"storageDevices", json::value_from(host.storageDevices)},
+                         {"networks", json::value_from(host.networks)}});
 }
 
-void WriteJson(JsonWriter& w, const fc::SHostInfoLib& host) {
-    w.BeginObject();
-    WriteBase(w, host);
-    w.Member("status", host.status).Member("ip", host.ip);
-    w.Member("clusterName", host.clusterName).Member("clusterUrn", host.clusterUrn);
-    w.Member("cpuMHz", host.cpuMHz).Member("cpuQuantity", host.cpuQuantity);
-    w.Member("totalSizeMB", host.totalSizeMB).Member("allocatedSizeMB", host.allocatedSizeMB);
-    WriteJsonMember(w, "vms", host.vms);
-    WriteJsonMember(w, "datastores", host.datastores);
-    WriteJsonMember(w, "storageDevices", host.storageDevices);
-    WriteJsonMember(w, "networks", host.networks);
-    w.EndObject();
+void tag_invoke(const json::value_from_tag&, json::value& jv, const SVMInfoLib& vm) {
+    jv = WithBase(vm, {{"status", vm.status},
+                       {"uuid", vm.uuid},
+                       {"hostName", vm.hostName},
+                       {"hostUrn", vm.hostUrn},
+                       {"clusterName", vm.clusterName},
+                       {"clusterUrn", vm.clusterUrn},
+                       {"osType", vm.osType},
+                       {"osVersion", vm.osVersion},
+                       {"guestOSName", vm.guestOSName},
+                       {"toolsVersion", vm.toolsVersion},
+                       {"isTemplate", vm.isTemplate},
+                       {"disks", json::value_from(vm.disks)},
+                       {"nics", json::value_from(vm.nics)},
+                       {"snapshots", json::value_from(vm.snapshots)}});
 }
 
-void WriteJson(JsonWriter& w, const fc::SVMInfoLib& vm) {
-    w.BeginObject();
-    WriteBase(w, vm);
-    w.Member("status", vm.status).Member("uuid", vm.uuid);
-    w.Member("hostName", vm.hostName).Member("hostUrn", vm.hostUrn);
-    w.Member("clusterName", vm.clusterName).Member("clusterUrn", vm.clusterUrn);
-    w.Member("osType", vm.osType).Member("osVersion", vm.osVersion).Member("guestOSName", vm.guestOSName);
-    w.Member("toolsVersion", vm.toolsVersion).Member("isTemplate", vm.isTemplate);
-    WriteJsonMember(w, "disks", vm.disks);
-    WriteJsonMember(w, "nics", vm.nics);
-    WriteJsonMember(w, "snapshots", vm.snapshots);
-    w.EndObject();
+void tag_invoke(const json::value_from_tag&, json::value& jv, const SDiskInfoLib& disk) {
+    jv = WithBase(disk, {{"uuid", disk.uuid},
+                         {"volumeUrl", disk.volumeUrl},
+                         {"quantityGB", disk.quantityGB},
+                         {"userUsedSize", disk.userUsedSize},
+                         {"datastoreName", disk.datastoreName},
+                         {"datastoreUrn", disk.datastoreUrn},
+                         {"pciType", disk.pciType},
+                         {"sequenceNum", disk.sequenceNum},
+                         {"volType", disk.volType},
+                         {"isThin", disk.isThin},
+                         {"persistentDisk", disk.persistentDisk},
+                         {"indepDisk", disk.indepDisk}});
 }
 
-void WriteJson(JsonWriter& w, const fc::SDiskInfoLib& disk) {
-    w.BeginObject();
-    WriteBase(w, disk);
-    w.Member("uuid", disk.uuid).Member("volumeUrl", disk.volumeUrl);
-    w.Member("quantityGB", disk.quantityGB).Member("userUsedSize", disk.userUsedSize);
-    w.Member("datastoreName", disk.datastoreName).Member("datastoreUrn", disk.datastoreUrn);
-    w.Member("pciType", disk.pciType).Member("sequenceNum", disk.sequenceNum).Member("volType", disk.volType);
-    w.Member("isThin", disk.isThin).Member("persistentDisk", disk.persistentDisk);
-    w.Member("indepDisk", disk.indepDisk);
-    w.EndObject();
+void tag_invoke(const json::value_from_tag&, json::value& jv, const SVMNetworkCardInfoLib& nic) {
+    jv = WithBase(nic, {{"nicType", nic.nicType},
+                        {"sequenceNum", nic.sequenceNum},
+                        {"portGroupName", nic.portGroupName},
+                        {"portGroupUrn", nic.portGroupUrn},
+                        {"portId", nic.portId},
+                        {"ip", nic.ip},
+                        {"mac", nic.mac},
+                        {"dvSwitchName", nic.dvSwitchName},
+                        {"dvSwitchUrn", nic.dvSwitchUrn},
+                        {"virtIo", nic.virtIo}});
 }
 
-void WriteJson(JsonWriter& w, const fc::SVMNetworkCardInfoLib& nic) {
-    w.BeginObject();
-    WriteBase(w, nic);
-    w.Member("nicType", nic.nicType).Member("sequenceNum", nic.sequenceNum);
-    w.Member("portGroupName", nic.portGroupName).Member("portGroupUrn", nic.portGroupUrn);
-    w.Member("portId", nic.portId).Member("ip", nic.ip).Member("mac", nic.mac);
-    w.Member("dvSwitchName", nic.dvSwitchName).Member("dvSwitchUrn", nic.dvSwitchUrn);
-    w.Member("virtIo", nic.virtIo);
-    w.EndObject();
+void tag_invoke(const json::value_from_tag&, json::value& jv, const SSnapshotInfoLib& snapshot) {
+    jv = WithBase(snapshot, {{"createTime", snapshot.createTime},
+                             {"status", snapshot.status},
+                             {"includingMemorySnapshot", snapshot.includingMemorySnapshot},
+                             {"volsnapshots", json::value_from(snapshot.volsnapshots)}});
 }
 
-void WriteJson(JsonWriter& w, const fc::SSnapshotInfoLib& snapshot) {
-    w.BeginObject();
-    WriteBase(w, snapshot);
-    w.Member("createTime", snapshot.createTime).Member("status", snapshot.status);
-    w.Member("includingMemorySnapshot", snapshot.includingMemorySnapshot);
-    WriteJsonMember(w, "volsnapshots", snapshot.volsnapshots);
-    w.EndObject();
+void tag_invoke(const json::value_from_tag&, json::value& jv, const SDiskSnapshotInfoLib& diskSnapshot) {
+    jv = json::object{{"volumeUri", diskSnapshot.volumeUri},
+                      {"volumeUrn", diskSnapshot.volumeUrn},
+                      {"datastoreUrn", diskSnapshot.datastoreUrn},
+                      {"volCBTCreateTime", diskSnapshot.volCBTCreateTime},
+                      {"chgID", diskSnapshot.chgID},
+                      {"snapUuid", diskSnapshot.snapUuid}};
 }
 
-void WriteJson(JsonWriter& w, const fc::SDiskSnapshotInfoLib& diskSnapshot) {
-    w.BeginObject();
-    w.Member("volumeUri", diskSnapshot.volumeUri).Member("volumeUrn", diskSnapshot.volumeUrn);
-    w.Member("datastoreUrn", diskSnapshot.datastoreUrn);
-    w.Member("volCBTCreateTime", diskSnapshot.volCBTCreateTime).Member("chgID", diskSnapshot.chgID);
-    w.Member("snapUuid", diskSnapshot.snapUuid);
-    w.EndObject();
+void tag_invoke(const json::value_from_tag&, json::value& jv, const SDataStoreInfoLib& datastore) {
+    jv = WithBase(datastore, {{"status", datastore.status},
+                              {"storageType", datastore.storageType},
+                              {"isThin", datastore.isThin},
+                              {"capacityGB", datastore.capacityGB},
+                              {"usedSizeGB", datastore.usedSizeGB},
+                              {"freeSizeGB", datastore.freeSizeGB},
+                              {"hosts", json::value_from(datastore.hosts)},
+                              {"storageUnits", json::value_from(datastore.storageUnits)},
+                              {"storageResource", json::value_from(datastore.storageResource)},
+                              {"suUrn", datastore.suUrn},
+                              {"suName", datastore.suName},
+                              {"clusterSize", datastore.clusterSize},
+                              {"vms", json::value_from(datastore.vms)}});
 }
 
-void WriteJson(JsonWriter& w, const fc::SDataStoreInfoLib& datastore) {
-    w.BeginObject();
-    WriteBase(w, datastore);
-    w.Member("status", datastore.status).Member("storageType", datastore.storageType);
-    w.Member("isThin", datastore.isThin).Member("capacityGB", datastore.capacityGB);
-    w.Member("usedSizeGB", datastore.usedSizeGB).Member("freeSizeGB", datastore.freeSizeGB);
-    WriteStrings(w, "hosts", datastore.hosts);
-    WriteJsonMember(w, "storageUnits", datastore.storageUnits);
-    w.Key("storageResource");
-    WriteJson(w, datastore.storageResource);
-    w.Member("suUrn", datastore.suUrn).Member("suName", datastore.suName);
-    w.Member("clusterSize", datastore.clusterSize);
-    WriteJsonMember(w, "vms", datastore.vms);
-    w.EndObject();
+void tag_invoke(const json::value_from_tag&, json::value& jv, const SStorageUnitInfoLib& unit) {
+    jv = json::object{{"urn", unit.urn}, {"sdName", unit.sdName}, {"suName", unit.suName}};
 }
 
-void WriteJson(JsonWriter& w, const fc::SStorageUnitInfoLib& unit) {
-    w.BeginObject().Member("urn", unit.urn).Member("sdName", unit.sdName).Member("suName", unit.suName);
-    w.EndObject();
+void tag_invoke(const json::value_from_tag&, json::value& jv, const SStorageDeviceInfoLib& device) {
+    jv = WithBase(device, {{"status", device.status},
+                           {"type", device.type},
+                           {"capacityGB", device.capacityGB},
+                           {"wwn", device.wwn},
+                           {"isThin", device.isThin}});
 }
 
-void WriteJson(JsonWriter& w, const fc::SStorageDeviceInfoLib& device) {
-    w.BeginObject();
-    WriteBase(w, device);
-    w.Member("status", device.status).Member("type", device.type).Member("capacityGB", device.capacityGB);
-    w.Member("wwn", device.wwn).Member("isThin", device.isThin);
-    w.EndObject();
+void tag_invoke(const json::value_from_tag&, json::value& jv, const SStorageResourceInfoLib& resource) {
+    jv = WithBase(resource, {{"storageType", resource.storageType},
+                             {"deviceType", resource.deviceType},
+                             {"managementIp", resource.managementIp},
+                             {"managementPort", resource.managementPort},
+                             {"iSCSITargetIQN", resource.iSCSITargetIQN},
+                             {"vender", resource.vender}});
 }
 
-void WriteJson(JsonWriter& w, const fc::SStorageResourceInfoLib& resource) {
-    w.BeginObject();
-    WriteBase(w, resource);
-    w.Member("storageType", resource.storageType).Member("deviceType", resource.deviceType);
-    w.Member("managementIp", resource.managementIp).Member("managementPort", resource.managementPort);
-    w.Member("iSCSITargetIQN", resource.iSCSITargetIQN).Member("vender", resource.vender);
-    w.EndObject();
+void tag_invoke(const json::value_from_tag&, json::value& jv, const SNetworkInfoLib& network) {
+    jv = WithBase(network, {{"type", network.type},
+                            {"portGroupNum", network.portGroupNum},
+                            {"isIgmpSnooping", network.isIgmpSnooping},
+                            {"portGroups", json::value_from(network.portGroups)}});
 }
 
-void WriteJson(JsonWriter& w, const fc::SNetworkInfoLib& network) {
-    w.BeginObject();
-    WriteBase(w, network);
-    w.Member("type", network.type).Member("portGroupNum", network.portGroupNum);
-    w.Member("isIgmpSnooping", network.isIgmpSnooping);
-    WriteJsonMember(w, "portGroups", network.portGroups);
-    w.EndObject();
+void tag_invoke(const json::value_from_tag&, json::value& jv, const SPortGroupInfoLib& group) {
+    jv = WithBase(group, {{"subnetUrn", group.subnetUrn},
+                          {"portType", group.portType},
+                          {"vlanId", group.vlanId},
+                          {"vxlanId", group.vxlanId},
+                          {"vlanRange", group.vlanRange},
+                          {"adminStatus", group.adminStatus},
+                          {"isDhcpIsolation", group.isDhcpIsolation},
+                          {"isIpMacBind", group.isIpMacBind},
+                          {"vspNum", group.vspNum},
+                          {"multicastIp", group.multicastIp},
+                          {"txLimit", group.txLimit},
+                          {"txPeakLimit", group.txPeakLimit},
+                          {"txBurstSize", group.txBurstSize},
+                          {"txWeight", group.txWeight},
+                          {"rxLimit", group.rxLimit},
+                          {"rxPeakLimit", group.rxPeakLimit},
+                          {"rxBurstSize", group.rxBurstSize},
+                          {"rxWeight", group.rxWeight},
+                          {"priority", group.priority},
+                          {"arpBcstSuppress", group.arpBcstSuppress},
+                          {"ipBcstSuppress", group.ipBcstSuppress}});
 }
 
-void WriteJson(JsonWriter& w, const fc::SPortGroupInfoLib& group) {
-    w.BeginObject();
-    WriteBase(w, group);
-    w.Member("subnetUrn", group.subnetUrn).Member("portType", group.portType).Member("vlanId", group.vlanId);
-    w.Member("vxlanId", group.vxlanId).Member("vlanRange", group.vlanRange);
-    w.Member("adminStatus", group.adminStatus).Member("isDhcpIsolation", group.isDhcpIsolation);
-    w.Member("isIpMacBind", group.isIpMacBind).Member("vspNum", group.vspNum);
-    w.Member("multicastIp", group.multicastIp);
-    w.Member("txLimit", group.txLimit).Member("txPeakLimit", group.txPeakLimit);
-    w.Member("txBurstSize", group.txBurstSize).Member("txWeight", group.txWeight);
-    w.Member("rxLimit", group.rxLimit).Member("rxPeakLimit", group.rxPeakLimit);
-    w.Member("rxBurstSize", group.rxBurstSize).Member("rxWeight", group.rxWeight);
-    w.Member("priority", group.priority).Member("arpBcstSuppress", group.arpBcstSuppress);
-    w.Member("ipBcstSuppress", group.ipBcstSuppress);
-    w.EndObject();
+void tag_invoke(const json::value_from_tag&, json::value& jv, const SFolderInfoLib& folder) {
+    jv = WithBase(folder, {});
 }
 
-void WriteJson(JsonWriter& w, const fc::SFolderInfoLib& folder) {
-    w.BeginObject();
-    WriteBase(w, folder);
-    w.EndObject();
+}  // namespace FusionComputeSDKWrapper
+
+namespace fcctl {
+
+json::object VmSummary(const FusionComputeSDKWrapper::SVMInfoLib& vm) {
+    return json::object{{"name", vm.name}, {"urn", vm.urn}, {"uuid", vm.uuid}};
 }
 
 }  // namespace fcctl

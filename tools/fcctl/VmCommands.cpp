@@ -14,17 +14,6 @@ using namespace FusionComputeSDKWrapper;
 
 namespace {
 
-void PrintVmResult(Session& session, const SVMInfoLib& vm, const std::string& what) {
-    if (session.Json()) {
-        JsonWriter w(session.Out());
-        WriteJson(w, vm);
-        w.Finish();
-        return;
-    }
-    session.Out() << CellText(what) << "\n\n";
-    PrintVm(session.Out(), vm);
-}
-
 // ---- power -------------------------------------------------------------------------------------
 
 enum class Power { Start, Stop, Shutdown };
@@ -45,8 +34,7 @@ void RegisterPower(CLI::App& vm, Session& session, const char* name, Power power
         const char* verb = power == Power::Start ? "start" : power == Power::Stop ? "stop" : "shut down";
         session.Check(ok, std::string("cannot ") + verb + " the " + what);
         const char* done = power == Power::Start ? "started" : power == Power::Stop ? "stopped" : "shut down";
-        PrintDone(session, std::string(done) + " the " + what,
-                  [&](JsonWriter& w) { w.Member("action", done); });
+        PrintDone(session, std::string(done) + " the " + what, {{"action", done}});
     });
 }
 
@@ -105,7 +93,7 @@ void RegisterCreate(CLI::App& vm, Session& session) {
         session.Check(
             ShowingWait(session, "vm create", [&](CFusionComputeWrapper& w) { return w.CreateVM(vm); }),
             "cannot create VM \"" + o->name + "\"");
-        PrintVmResult(session, vm, "created VM " + vm.name);
+        PrintResult(session, "vm", vm, PrintVm, "created VM " + vm.name);
     });
 }
 
@@ -133,9 +121,7 @@ void RegisterModify(CLI::App& vm, Session& session) {
         wanted.coresPerSocket = o->coresPerSocket;
         wanted.memoryQuantityMB = o->memoryMB;
         session.Check(session.Wrapper().ModifyVM(wanted), "cannot change the " + DescribeVm(o->vm));
-        PrintDone(session, "changed VM " + wanted.name, [&](JsonWriter& w) {
-            w.Member("name", wanted.name).Member("urn", wanted.urn).Member("uuid", wanted.uuid);
-        });
+        PrintDone(session, "changed VM " + wanted.name, {{"vm", VmSummary(wanted)}});
     });
 }
 
@@ -156,7 +142,7 @@ void RegisterDelete(CLI::App& vm, Session& session) {
                                   }),
                       "cannot delete the " + DescribeVm(o->vm));
         PrintDone(session, "deleted the " + DescribeVm(o->vm) + (o->deleteDisks ? " and its disks" : ""),
-                  [&](JsonWriter& w) { w.Member("disksDeleted", o->deleteDisks); });
+                  {{"disksDeleted", o->deleteDisks}});
     });
 }
 
@@ -174,9 +160,8 @@ void Emit(Session& session, const std::string& out, const std::string& descripto
         return;
     }
     WriteFileOrFail(out, descriptor);
-    PrintDone(session, "wrote the " + kind + " descriptor to " + out, [&](JsonWriter& w) {
-        w.Member("file", out).Member("bytes", static_cast<unsigned long long>(descriptor.size()));
-    });
+    PrintDone(session, "wrote the " + kind + " descriptor to " + out,
+              {{"file", out}, {"bytes", descriptor.size()}});
 }
 
 void RegisterExports(CLI::App& vm, Session& session) {
@@ -314,7 +299,7 @@ void RunImport(Session& session, const ImportOptions& o) {
         for (const SDiskInfoLib& disk : created) session.Wrapper().DeleteDisk(disk);
         throw;
     }
-    PrintVmResult(session, vm, "created VM " + vm.name + " from " + o.ovfFile);
+    PrintResult(session, "vm", vm, PrintVm, "created VM " + vm.name + " from " + o.ovfFile);
 }
 
 void RegisterImport(CLI::App& vm, Session& session) {
@@ -367,15 +352,10 @@ void RegisterReconnect(CLI::App& vm, Session& session) {
             ResolveVm(session, VmRef{vm.name, vm.urn, vm.uuid}, VM_PROP_VM_HOST_INFO | VM_PROP_VM_NW_LIST);
         const std::size_t added = after.nics.size() >= before ? after.nics.size() - before : 0;
         if (session.Json()) {
-            JsonWriter w(session.Out());
-            w.BeginObject()
-                .Member("vm", after.name)
-                .Member("descriptorNics", static_cast<unsigned long long>(old.nics.size()));
-            w.Member("added", static_cast<unsigned long long>(added));
-            WriteJsonMember(w, "nics", after.nics);
-            w.EndObject();
-            w.Finish();
-            return;
+            return PrintJson(session.Out(), {{"vm", VmSummary(after)},
+                                             {"descriptorNics", old.nics.size()},
+                                             {"added", added},
+                                             {"nics", json::value_from(after.nics)}});
         }
         session.Out() << "added " << added << " of " << old.nics.size() << " network cards to "
                       << CellText(after.name) << "\n\n";
