@@ -163,7 +163,7 @@ TEST_F(BackupStateTest, RoundTripKeepsTokensWithAnyCharacters) {
     state.time = "2026-01-01T00:00:00Z";
     state.snapshotUrn = "urn:sites:1:vms:i-1:snapshots:9";
     state.tokens["urn:sites:1:volumes:1"] = R"({"chgID":"7","volCBTCreateTime":"2026-01-01 10:00:00"})";
-    state.tokens["urn:sites:1:volumes:2"] = "tab\there\nnew line \\ backslash\r";
+    state.tokens["urn:sites:1:volumes:2"] = "tab\there\nnew line \\ backslash\r not UTF-8 \xff";
     std::string error;
     ASSERT_TRUE(fcctl::SaveBackupState(path_, state, error)) << error;
 
@@ -176,6 +176,12 @@ TEST_F(BackupStateTest, RoundTripKeepsTokensWithAnyCharacters) {
     EXPECT_EQ(loaded.time, state.time);
     EXPECT_EQ(loaded.snapshotUrn, state.snapshotUrn);
     EXPECT_EQ(loaded.tokens, state.tokens);
+    std::ifstream in(path_);
+    std::string line;
+    std::getline(in, line);
+    json::parse_options bytesAsTheyAre;
+    bytesAsTheyAre.allow_invalid_utf8 = true;
+    EXPECT_EQ(json::parse(line, {}, bytesAsTheyAre).at("fcctlBackupState").as_int64(), 2) << line;
     EXPECT_EQ(std::filesystem::status(path_).permissions() & std::filesystem::perms::others_read,
               std::filesystem::perms::none);
 }
@@ -226,13 +232,41 @@ TEST_F(BackupStateTest, PlantedTemporaryFilesAreNeitherFollowedNorOverwritten) {
     EXPECT_EQ(loaded.vmUrn, "saved");
 }
 
+TEST_F(BackupStateTest, FileOfTheLineFormatIsStillRead) {
+    std::ofstream(path_) << "# State of fcctl backup: the change token of each disk at the last backup.\n"
+                            "fcctl-backup-state\t1\n"
+                            "vm\turn:sites:1:vms:i-1\n"
+                            "vmuuid\tuuid-1\n"
+                            "time\t2026-01-01T00:00:00Z\n"
+                            "snapshot\turn:sites:1:vms:i-1:snapshots:9\n"
+                            "disk\turn:sites:1:volumes:1\t{\"chgID\":\"7\"}\n"
+                            "disk\turn:sites:1:volumes:2\ttab\\there\\nnew line \\\\ backslash\\r\r\n";
+    fcctl::BackupState state;
+    bool exists = false;
+    std::string error;
+    ASSERT_TRUE(fcctl::LoadBackupState(path_, state, exists, error)) << error;
+    EXPECT_EQ(state.vmUrn, "urn:sites:1:vms:i-1");
+    EXPECT_EQ(state.vmUuid, "uuid-1");
+    EXPECT_EQ(state.time, "2026-01-01T00:00:00Z");
+    EXPECT_EQ(state.snapshotUrn, "urn:sites:1:vms:i-1:snapshots:9");
+    const std::map<std::string, std::string> tokens{
+        {"urn:sites:1:volumes:1", R"({"chgID":"7"})"},
+        {"urn:sites:1:volumes:2", "tab\there\nnew line \\ backslash\r"}};
+    EXPECT_EQ(state.tokens, tokens);
+}
+
 TEST_F(BackupStateTest, OtherFilesAreRejected) {
     const std::string contents[] = {
-        "vm\turn\n",                                 // no header
-        "fcctl-backup-state\t2\nvm\turn\n",          // unknown version
-        "fcctl-backup-state\t1\ndisk\tonly-urn\n",   // disk line without token
-        "fcctl-backup-state\t1\nvm\tbad\\escape\n",  // bad escape
-        "",                                          // empty file
+        R"({"vmUrn": "urn"})",                                  // no format member
+        R"({"fcctlBackupState": 3})",                           // unknown version
+        R"({"fcctlBackupState": 2, "vmUrn": 1})",               // not a string
+        R"({"fcctlBackupState": 2, "tokens": {"urn": null}})",  // token not a string
+        R"({"fcctlBackupState": 2, "tokens": )",                // cut short
+        "vm\turn\n",                                            // no header
+        "fcctl-backup-state\t2\nvm\turn\n",                     // unknown version
+        "fcctl-backup-state\t1\ndisk\tonly-urn\n",              // disk line without token
+        "fcctl-backup-state\t1\nvm\tbad\\escape\n",             // bad escape
+        "",                                                     // empty file
     };
     for (const std::string& content : contents) {
         std::ofstream(path_, std::ios::trunc) << content;

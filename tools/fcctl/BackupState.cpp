@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <boost/json.hpp>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -14,98 +15,109 @@ namespace fcctl {
 
 namespace {
 
-const char kMagic[] = "fcctl-backup-state";
-const char kVersion[] = "1";
+namespace json = boost::json;
 
-std::string Escape(const std::string& value) {
-    std::string out;
-    for (const char c : value) {
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
+const char kFormatKey[] = "fcctlBackupState";
+const int kFormat = 2;
+const char kNotAStateFile[] = "not an fcctl backup state file";
+const char kUnsupportedVersion[] = "unsupported state file version";
 
-bool Unescape(const std::string& value, std::string& out) {
-    out.clear();
-    for (std::size_t i = 0; i < value.size(); ++i) {
-        if (value[i] != '\\') {
-            out += value[i];
-            continue;
-        }
-        if (++i == value.size()) return false;
-        switch (value[i]) {
-            case '\\':
-                out += '\\';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case 'n':
-                out += '\n';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            default:
-                return false;
-        }
-    }
-    return true;
-}
-
-std::vector<std::string> SplitTabs(const std::string& line) {
-    std::vector<std::string> fields;
-    std::size_t begin = 0;
-    while (true) {
-        const std::size_t end = line.find('\t', begin);
-        fields.push_back(line.substr(begin, end == std::string::npos ? std::string::npos : end - begin));
-        if (end == std::string::npos) break;
-        begin = end + 1;
-    }
-    return fields;
-}
+// The members that hold the state's texts.
+const std::pair<const char*, std::string BackupState::*> kTexts[] = {
+    {"vmUrn", &BackupState::vmUrn},
+    {"vmUuid", &BackupState::vmUuid},
+    {"time", &BackupState::time},
+    {"snapshotUrn", &BackupState::snapshotUrn},
+};
 
 std::string SystemError(const std::string& what, const std::string& path) {
     return what + " " + path + ": " + std::strerror(errno);
 }
 
-bool ParseLine(const std::string& line, BackupState& state, bool& sawMagic, std::string& error) {
-    if (line.empty() || line[0] == '#') return true;
-    std::vector<std::string> fields = SplitTabs(line);
-    for (std::string& field : fields) {
-        std::string plain;
-        if (!Unescape(field, plain)) {
-            error = "bad escape in line \"" + line + "\"";
+// Reads a text member when present; any other type is an error.
+bool ReadText(const json::object& object, const char* key, std::string& out, std::string& error) {
+    const json::value* value = object.if_contains(key);
+    if (value == nullptr) return true;
+    if (!value->is_string()) {
+        error = std::string("\"") + key + "\" is not a string";
+        return false;
+    }
+    out = std::string(value->get_string());
+    return true;
+}
+
+bool ParseJsonState(const std::string& text, BackupState& state, std::string& error) {
+    // Tokens are handed back to the VRM byte for byte, so bytes that are not UTF-8 are kept as they are.
+    json::parse_options options;
+    options.allow_invalid_utf8 = true;
+    boost::system::error_code ec;
+    const json::value document = json::parse(text, ec, json::storage_ptr(), options);
+    const json::object* object = ec ? nullptr : document.if_object();
+    if (object == nullptr || !object->contains(kFormatKey)) {
+        error = kNotAStateFile;
+        return false;
+    }
+    const json::value& format = object->at(kFormatKey);
+    if (!format.is_int64() || format.get_int64() != kFormat) {
+        error = kUnsupportedVersion;
+        return false;
+    }
+    for (const auto& member : kTexts) {
+        if (!ReadText(*object, member.first, state.*member.second, error)) return false;
+    }
+    const json::value* tokens = object->if_contains("tokens");
+    if (tokens == nullptr) return true;
+    if (!tokens->is_object()) {
+        error = "\"tokens\" is not an object";
+        return false;
+    }
+    for (const json::key_value_pair& token : tokens->get_object()) {
+        if (!token.value().is_string()) {
+            error = "the token of " + std::string(token.key()) + " is not a string";
             return false;
         }
-        field = plain;
+        state.tokens[std::string(token.key())] = std::string(token.value().get_string());
+    }
+    return true;
+}
+
+// Version 1: lines of tab-separated fields in which backslash, tab, new line and carriage return are
+// escaped. Splits a line at its tabs and undoes the escapes; false for an unknown escape.
+bool SplitLine(const std::string& line, std::vector<std::string>& fields) {
+    static const std::string kEscaped = "\\tnr", kPlain = "\\\t\n\r";
+    fields.assign(1, std::string());
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '\t') {
+            fields.emplace_back();
+        } else if (line[i] != '\\') {
+            fields.back() += line[i];
+        } else {
+            const std::size_t escape = i + 1 < line.size() ? kEscaped.find(line[++i]) : std::string::npos;
+            if (escape == std::string::npos) return false;
+            fields.back() += kPlain[escape];
+        }
+    }
+    return true;
+}
+
+bool ParseLine(const std::string& line, BackupState& state, bool& sawMagic, std::string& error) {
+    if (line.empty() || line[0] == '#') return true;
+    std::vector<std::string> fields;
+    if (!SplitLine(line, fields)) {
+        error = "bad escape in line \"" + line + "\"";
+        return false;
     }
     const std::string& key = fields[0];
-    if (key == kMagic) {
-        if (fields.size() != 2 || fields[1] != kVersion) {
-            error = "unsupported state file version";
+    if (key == "fcctl-backup-state") {
+        if (fields.size() != 2 || fields[1] != "1") {
+            error = kUnsupportedVersion;
             return false;
         }
         sawMagic = true;
         return true;
     }
     if (!sawMagic) {
-        error = "not an fcctl backup state file";
+        error = kNotAStateFile;
         return false;
     }
     if (key == "disk") {
@@ -122,6 +134,18 @@ bool ParseLine(const std::string& line, BackupState& state, bool& sawMagic, std:
     if (key == "time") state.time = fields[1];
     if (key == "snapshot") state.snapshotUrn = fields[1];
     return true;
+}
+
+bool ParseLineState(const std::string& text, BackupState& state, std::string& error) {
+    std::istringstream in(text);
+    bool sawMagic = false;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!ParseLine(line, state, sawMagic, error)) return false;
+    }
+    if (!sawMagic) error = kNotAStateFile;
+    return sawMagic;
 }
 
 }  // namespace
@@ -141,17 +165,13 @@ bool LoadBackupState(const std::string& path, BackupState& state, bool& exists, 
         return false;
     }
     exists = true;
-    bool sawMagic = false;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!ParseLine(line, state, sawMagic, error)) {
-            error = path + ": " + error;
-            return false;
-        }
-    }
-    if (!sawMagic) {
-        error = path + ": not an fcctl backup state file";
+    std::ostringstream content;
+    content << in.rdbuf();
+    const std::string text = content.str();
+    const std::size_t first = text.find_first_not_of(" \t\r\n");
+    const bool isJson = first != std::string::npos && text[first] == '{';
+    if (!(isJson ? ParseJsonState(text, state, error) : ParseLineState(text, state, error))) {
+        error = path + ": " + error;
         return false;
     }
     return true;
@@ -206,16 +226,11 @@ bool WriteFileAtomically(const std::string& path, const std::string& content, st
 }
 
 bool SaveBackupState(const std::string& path, const BackupState& state, std::string& error) {
-    std::ostringstream out;
-    out << "# State of fcctl backup: the change token of each disk at the last backup. Do not edit.\n";
-    out << kMagic << '\t' << kVersion << '\n';
-    out << "vm\t" << Escape(state.vmUrn) << '\n';
-    out << "vmuuid\t" << Escape(state.vmUuid) << '\n';
-    out << "time\t" << Escape(state.time) << '\n';
-    out << "snapshot\t" << Escape(state.snapshotUrn) << '\n';
-    for (const auto& disk : state.tokens)
-        out << "disk\t" << Escape(disk.first) << '\t' << Escape(disk.second) << '\n';
-    return WriteFileAtomically(path, out.str(), error);
+    json::object document{{kFormatKey, kFormat}};
+    for (const auto& member : kTexts) document.emplace(member.first, state.*member.second);
+    json::object& tokens = document.emplace("tokens", json::object()).first->value().as_object();
+    for (const auto& token : state.tokens) tokens.emplace(token.first, token.second);
+    return WriteFileAtomically(path, json::serialize(document) + "\n", error);
 }
 
 }  // namespace fcctl

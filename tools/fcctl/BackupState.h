@@ -2,8 +2,11 @@
 #define FCCTL_BACKUPSTATE_H
 
 // The state file of `fcctl backup`: which VM it belongs to and the change token of each disk at the
-// last backup. A line-based text file ("key<TAB>value..." with \t, \n and \\ escaped) so that fcctl
-// needs no JSON parser; it is replaced atomically (temporary file, fsync, rename).
+// last backup. A JSON document on one line,
+//   {"fcctlBackupState": 2, "vmUrn": ..., "vmUuid": ..., "time": ..., "snapshotUrn": ...,
+//    "tokens": {"<volume URN>": "<change token>", ...}}
+// replaced atomically (temporary file, fsync, rename). Files of version 1, lines of "key<TAB>value..."
+// with \t, \n, \r and \\ escaped, are still read.
 
 #include <map>
 #include <string>
@@ -24,7 +27,7 @@ struct BackupState {
 /// @param state receives the state
 /// @param exists receives whether the file exists (a missing file is not an error: first backup)
 /// @param error receives a message on failure
-/// @return false when the file exists but cannot be read or is not a state file
+/// @return false when the file exists but cannot be read or is not a state file of version 1 or 2
 bool LoadBackupState(const std::string& path, BackupState& state, bool& exists, std::string& error);
 
 /// Replaces the state file atomically: the new content is written to a temporary file beside it,
