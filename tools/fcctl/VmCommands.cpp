@@ -319,7 +319,7 @@ void RegisterImport(CLI::App& vm, Session& session) {
     cmd->add_option("--volume", o->volumes,
                     "Use this volume: URN,UUID[,UUID of the disk in the descriptor]; repeat per disk")
         ->allow_extra_args(false)
-        ->type_name("SPEC");
+        ->type_name("VOLUME");
     cmd->add_option("--datastore", o->datastore, "Datastore of the new volumes (default: the old disk's)");
     AddPlacementOptions(cmd, o->placement);
     OnRun(cmd, session, [&session, o] { RunImport(session, *o); });
