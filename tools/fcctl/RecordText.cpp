@@ -14,6 +14,22 @@ std::string Or(const std::string& value, const std::string& fallback) {
     return value.empty() ? fallback : value;
 }
 
+// "name (URN)", or the URN alone when the name is not known.
+std::string NameAndUrn(const std::string& name, const std::string& urn) {
+    return name.empty() ? urn : name + " (" + urn + ")";
+}
+
+// The key/value block of one object: its name, the `between` lines, its URN and URI.
+Fields NamedFields(const fc::SBaseInfoLib& object,
+                   std::initializer_list<std::pair<const char*, std::string>> between) {
+    Fields fields;
+    fields.Add("Name", object.name);
+    for (const auto& line : between) fields.Add(line.first, line.second);
+    fields.Add("URN", object.urn);
+    fields.Add("URI", object.uri);
+    return fields;
+}
+
 std::string DiskMode(const fc::SDiskInfoLib& disk) {
     std::string mode = disk.persistentDisk ? "persistent" : "non-persistent";
     if (disk.indepDisk) mode += ",independent";
@@ -37,17 +53,9 @@ void AddDiskRow(Table& table, const std::string& vmName, const fc::SDiskInfoLib&
                   Or(disk.datastoreName, disk.datastoreUrn), disk.urn});
 }
 
-Table DiskTable() {
-    return Table({"VM", "DISK", ">SIZE GB", ">USED MB", "SLOT", "MODE", "DATASTORE", "URN"});
-}
-
 void AddNicRow(Table& table, const std::string& vmName, const fc::SVMNetworkCardInfoLib& nic) {
     table.AddRow({vmName, nic.name, Or(nic.mac, "-"), Or(nic.ip, "-"),
                   Or(nic.portGroupName, nic.portGroupUrn), SwitchOf(nic), nic.urn});
-}
-
-Table NicTable() {
-    return Table({"VM", "NIC", "MAC", "IP", "PORT GROUP", "SWITCH", "URN"});
 }
 
 void AddSnapshotRow(Table& table, const std::string& vmName, const fc::SSnapshotInfoLib& snapshot) {
@@ -55,8 +63,37 @@ void AddSnapshotRow(Table& table, const std::string& vmName, const fc::SSnapshot
                   std::to_string(snapshot.volsnapshots.size()), snapshot.urn});
 }
 
-Table SnapshotTable() {
-    return Table({"VM", "SNAPSHOT", "CREATED", "STATUS", ">DISKS", "URN"});
+// Prints under `heading` one table of the VMs' items of one kind, a row per item led by its VM's name.
+template <typename Item>
+void PrintVmItems(std::ostream& out, const fc::SVMInfoLib* vms, std::size_t count,
+                  std::vector<Item> fc::SVMInfoLib::*items, Table table,
+                  void (*addRow)(Table&, const std::string&, const Item&), const std::string& heading,
+                  const std::string& emptyText) {
+    for (std::size_t i = 0; i < count; ++i) {
+        for (const Item& item : vms[i].*items) addRow(table, vms[i].name, item);
+    }
+    PrintHeading(out, heading);
+    table.Print(out, emptyText);
+}
+
+// The tables of disks, network cards and snapshots of `count` VMs that `sections` asks for.
+void PrintVmSections(std::ostream& out, const fc::SVMInfoLib* vms, std::size_t count,
+                     const VmSections& sections) {
+    if (sections.disks) {
+        PrintVmItems(out, vms, count, &fc::SVMInfoLib::disks,
+                     Table({"VM", "DISK", ">SIZE GB", ">USED MB", "SLOT", "MODE", "DATASTORE", "URN"}),
+                     AddDiskRow, "Disks", "no disks");
+    }
+    if (sections.nics) {
+        PrintVmItems(out, vms, count, &fc::SVMInfoLib::nics,
+                     Table({"VM", "NIC", "MAC", "IP", "PORT GROUP", "SWITCH", "URN"}), AddNicRow,
+                     "Network cards", "no network cards");
+    }
+    if (sections.snapshots) {
+        PrintVmItems(out, vms, count, &fc::SVMInfoLib::snapshots,
+                     Table({"VM", "SNAPSHOT", "CREATED", "STATUS", ">DISKS", "URN"}), AddSnapshotRow,
+                     "Snapshots", "no snapshots");
+    }
 }
 
 }  // namespace
@@ -73,77 +110,28 @@ void PrintVmList(std::ostream& out, const std::vector<fc::SVMInfoLib>& vms, cons
                       YesNo(vm.isTemplate), vm.uuid, vm.urn});
     }
     table.Print(out, "no VMs");
-    if (sections.disks) {
-        Table disks = DiskTable();
-        for (const fc::SVMInfoLib& vm : vms) {
-            for (const fc::SDiskInfoLib& disk : vm.disks) AddDiskRow(disks, vm.name, disk);
-        }
-        PrintHeading(out, "Disks");
-        disks.Print(out, "no disks");
-    }
-    if (sections.nics) {
-        Table nics = NicTable();
-        for (const fc::SVMInfoLib& vm : vms) {
-            for (const fc::SVMNetworkCardInfoLib& nic : vm.nics) AddNicRow(nics, vm.name, nic);
-        }
-        PrintHeading(out, "Network cards");
-        nics.Print(out, "no network cards");
-    }
-    if (sections.snapshots) {
-        Table snapshots = SnapshotTable();
-        for (const fc::SVMInfoLib& vm : vms) {
-            for (const fc::SSnapshotInfoLib& snapshot : vm.snapshots)
-                AddSnapshotRow(snapshots, vm.name, snapshot);
-        }
-        PrintHeading(out, "Snapshots");
-        snapshots.Print(out, "no snapshots");
-    }
+    PrintVmSections(out, vms.data(), vms.size(), sections);
 }
 
 void PrintVm(std::ostream& out, const fc::SVMInfoLib& vm) {
-    Fields fields;
-    fields.Add("Name", vm.name);
-    fields.Add("Status", vm.status);
-    fields.Add("UUID", vm.uuid);
-    fields.Add("URN", vm.urn);
-    fields.Add("URI", vm.uri);
-    fields.Add("Host", vm.hostName.empty() ? vm.hostUrn : vm.hostName + " (" + vm.hostUrn + ")");
-    fields.Add("Cluster",
-               vm.clusterName.empty() ? vm.clusterUrn : vm.clusterName + " (" + vm.clusterUrn + ")");
+    Fields fields = NamedFields(vm, {{"Status", vm.status}, {"UUID", vm.uuid}});
+    fields.Add("Host", NameAndUrn(vm.hostName, vm.hostUrn));
+    fields.Add("Cluster", NameAndUrn(vm.clusterName, vm.clusterUrn));
     fields.Add("Guest OS", Or(vm.guestOSName, "-") + " (" + Or(vm.osType, "?") + " " +
                                std::to_string(vm.osVersion) + ")");
     fields.Add("Tools", Or(vm.toolsVersion, "-"));
     fields.Add("Template", YesNo(vm.isTemplate));
     if (!vm.description.empty()) fields.Add("Description", vm.description);
     fields.Print(out);
-
-    Table disks = DiskTable();
-    for (const fc::SDiskInfoLib& disk : vm.disks) AddDiskRow(disks, vm.name, disk);
-    PrintHeading(out, "Disks");
-    disks.Print(out, "no disks");
-    Table nics = NicTable();
-    for (const fc::SVMNetworkCardInfoLib& nic : vm.nics) AddNicRow(nics, vm.name, nic);
-    PrintHeading(out, "Network cards");
-    nics.Print(out, "no network cards");
-    if (!vm.snapshots.empty()) {
-        Table snapshots = SnapshotTable();
-        for (const fc::SSnapshotInfoLib& snapshot : vm.snapshots)
-            AddSnapshotRow(snapshots, vm.name, snapshot);
-        PrintHeading(out, "Snapshots");
-        snapshots.Print(out);
-    }
+    // Disks and network cards always, snapshots when the VM has any.
+    PrintVmSections(out, &vm, 1, VmSections{true, true, !vm.snapshots.empty()});
 }
 
 void PrintDisk(std::ostream& out, const fc::SDiskInfoLib& disk) {
-    Fields fields;
-    fields.Add("Name", disk.name);
-    fields.Add("UUID", disk.uuid);
-    fields.Add("URN", disk.urn);
-    fields.Add("URI", disk.uri);
+    Fields fields = NamedFields(disk, {{"UUID", disk.uuid}});
     fields.Add("Size", std::to_string(disk.quantityGB) + " GB");
     fields.Add("Used", std::to_string(disk.userUsedSize) + " MB");
-    fields.Add("Datastore", disk.datastoreName.empty() ? disk.datastoreUrn
-                                                       : disk.datastoreName + " (" + disk.datastoreUrn + ")");
+    fields.Add("Datastore", NameAndUrn(disk.datastoreName, disk.datastoreUrn));
     fields.Add("Mode", DiskMode(disk));
     if (!disk.pciType.empty() || disk.sequenceNum != 0) {
         fields.Add("Slot", Or(disk.pciType, "-") + "-" + std::to_string(disk.sequenceNum));
@@ -152,10 +140,7 @@ void PrintDisk(std::ostream& out, const fc::SDiskInfoLib& disk) {
 }
 
 void PrintSnapshot(std::ostream& out, const fc::SSnapshotInfoLib& snapshot) {
-    Fields fields;
-    fields.Add("Name", snapshot.name);
-    fields.Add("URN", snapshot.urn);
-    fields.Add("URI", snapshot.uri);
+    Fields fields = NamedFields(snapshot, {});
     fields.Add("Created", snapshot.createTime);
     fields.Add("Status", snapshot.status);
     fields.Add("Memory", YesNo(snapshot.includingMemorySnapshot));
