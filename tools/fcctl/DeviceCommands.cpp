@@ -33,39 +33,32 @@ bool IsMacAddress(const std::string& text) {
 
 // ---- disk create / delete ----------------------------------------------------------------------
 
+// The options of a new volume go straight into its record; only the persistence flag is inverted.
 struct NewDiskOptions {
-    std::string name, datastore, datastoreUrn, uuid;
-    int sizeGB = 0;
-    bool thin = false, independent = false, nonPersistent = false, omitVolType = false;
+    SDiskInfoLib disk;
+    bool nonPersistent = false, omitVolType = false;
 };
 
 void AddNewDiskOptions(CLI::App* cmd, NewDiskOptions& o, bool required) {
-    auto* name = cmd->add_option("--name", o.name, "Name of the new volume");
-    auto* size = cmd->add_option("--size-gb", o.sizeGB, "Size in GB")->check(CLI::PositiveNumber);
+    auto* name = cmd->add_option("--name", o.disk.name, "Name of the new volume");
+    auto* size = cmd->add_option("--size-gb", o.disk.quantityGB, "Size in GB")->check(CLI::PositiveNumber);
     if (required) {
         name->required();
         size->required();
     }
-    auto* ds = cmd->add_option("--datastore", o.datastore, "Datastore of the new volume (by name)");
-    cmd->add_option("--datastore-urn", o.datastoreUrn, "... or by URN")->excludes(ds);
-    cmd->add_option("--volume-uuid", o.uuid, "UUID to give the volume (default: the VRM chooses)");
-    cmd->add_flag("--thin", o.thin, "Thin provisioned");
-    cmd->add_flag("--independent", o.independent, "Independent of snapshots");
+    auto* ds = cmd->add_option("--datastore", o.disk.datastoreName, "Datastore of the new volume (by name)");
+    cmd->add_option("--datastore-urn", o.disk.datastoreUrn, "... or by URN")->excludes(ds);
+    cmd->add_option("--volume-uuid", o.disk.uuid, "UUID to give the volume (default: the VRM chooses)");
+    cmd->add_flag("--thin", o.disk.isThin, "Thin provisioned");
+    cmd->add_flag("--independent", o.disk.indepDisk, "Independent of snapshots");
     cmd->add_flag("--non-persistent", o.nonPersistent, "Changes are dropped when the VM stops");
     cmd->add_flag("--omit-vol-type", o.omitVolType, "Leave the volume type out of the request");
 }
 
 SDiskInfoLib NewDisk(const NewDiskOptions& o) {
-    if (o.datastore.empty() && o.datastoreUrn.empty())
+    if (o.disk.datastoreName.empty() && o.disk.datastoreUrn.empty())
         UsageError("give --datastore NAME or --datastore-urn URN");
-    SDiskInfoLib disk;
-    disk.name = o.name;
-    disk.quantityGB = o.sizeGB;
-    disk.datastoreName = o.datastore;
-    disk.datastoreUrn = o.datastoreUrn;
-    disk.uuid = o.uuid;
-    disk.isThin = o.thin;
-    disk.indepDisk = o.independent;
+    SDiskInfoLib disk = o.disk;
     disk.persistentDisk = !o.nonPersistent;
     return disk;
 }
@@ -78,7 +71,7 @@ void RegisterDiskCreateDelete(CLI::App& group, Session& session) {
     OnRun(cmd, session, [&session, o] {
         SDiskInfoLib disk = NewDisk(*o);
         session.Check(session.Wrapper().CreateDisk(disk, o->omitVolType),
-                      "cannot create volume \"" + o->name + "\"");
+                      "cannot create volume \"" + o->disk.name + "\"");
         PrintResult(session, "disk", disk, PrintDisk, "created volume " + disk.name);
     });
 
@@ -166,7 +159,7 @@ void RegisterDiskAttach(CLI::App& group, Session& session) {
         RequireVm(o->vm);
         SDiskInfoLib disk;
         if (o->volumeUrn.empty()) {
-            if (o->create.sizeGB <= 0)
+            if (o->create.disk.quantityGB <= 0)
                 UsageError("give --volume-urn URN, or --size-gb and --datastore for a new volume");
             disk = NewDisk(o->create);
             if (disk.name.empty())
