@@ -4,7 +4,8 @@
 // fcctl's --json output. Commands build their documents as Boost.JSON values; this file turns them into
 // text. Boost.JSON's serializer copies the bytes of a string as they are, so texts from the VRM that are
 // not valid UTF-8 would make a document no parser accepts: every string and key gets U+FFFD in place of
-// its invalid bytes before it is written.
+// its invalid bytes before it is written. fcctl prints only integers, so the serializer's way of writing
+// doubles (1E0), which keeps the library on a writer of its own, does not matter here.
 
 #include <boost/json.hpp>
 #include <ostream>
