@@ -70,8 +70,10 @@ void RegisterDiskCreateDelete(CLI::App& group, Session& session) {
     AddNewDiskOptions(cmd, *o, true);
     OnRun(cmd, session, [&session, o] {
         SDiskInfoLib disk = NewDisk(*o);
-        session.Check(session.Wrapper().CreateDisk(disk, o->omitVolType),
-                      "cannot create volume \"" + o->disk.name + "\"");
+        session.Check(
+            ShowingWait(session, "disk create",
+                        [&](CFusionComputeWrapper& w) { return w.CreateDisk(disk, o->omitVolType); }),
+            "cannot create volume \"" + o->disk.name + "\"");
         PrintResult(session, "disk", disk, PrintDisk, "created volume " + disk.name);
     });
 
@@ -81,7 +83,9 @@ void RegisterDiskCreateDelete(CLI::App& group, Session& session) {
     OnRun(cmd, session, [&session, urn] {
         SDiskInfoLib disk;
         disk.urn = *urn;
-        session.Check(session.Wrapper().DeleteDisk(disk), "cannot delete volume " + *urn);
+        session.Check(
+            ShowingWait(session, "disk delete", [&](CFusionComputeWrapper& w) { return w.DeleteDisk(disk); }),
+            "cannot delete volume " + *urn);
         PrintDone(session, "deleted volume " + *urn, {{"urn", *urn}});
     });
 }
@@ -131,7 +135,9 @@ void RegisterDiskModify(CLI::App& group, Session& session) {
         if (o->persistent.empty() || o->independent.empty()) FillCurrentModes(session, *o, disk);
         if (!o->persistent.empty()) disk.persistentDisk = ParseYesNo("--persistent", o->persistent);
         if (!o->independent.empty()) disk.indepDisk = ParseYesNo("--independent", o->independent);
-        session.Check(session.Wrapper().ModifyDisk(disk), "cannot change volume " + o->urn);
+        session.Check(
+            ShowingWait(session, "disk modify", [&](CFusionComputeWrapper& w) { return w.ModifyDisk(disk); }),
+            "cannot change volume " + o->urn);
         PrintResult(session, "disk", disk, PrintDisk, "changed volume " + disk.name);
     });
 }
@@ -169,9 +175,12 @@ void RegisterDiskAttach(CLI::App& group, Session& session) {
         }
         disk.pciType = o->pciType;
         disk.sequenceNum = o->sequence;
-        session.Check(
-            session.Wrapper().AddDiskToVM(o->vm.name, o->vm.urn, o->vm.uuid, disk, o->create.omitVolType),
-            "cannot attach a disk to the " + DescribeVm(o->vm));
+        session.Check(ShowingWait(session, "disk attach",
+                                  [&](CFusionComputeWrapper& w) {
+                                      return w.AddDiskToVM(o->vm.name, o->vm.urn, o->vm.uuid, disk,
+                                                           o->create.omitVolType);
+                                  }),
+                      "cannot attach a disk to the " + DescribeVm(o->vm));
         PrintDone(session, "attached volume " + disk.urn + " to the " + DescribeVm(o->vm),
                   {{"disk", json::value_from(disk)}});
     });
@@ -209,7 +218,9 @@ void RegisterNic(CLI::App& app, Session& session) {
         nic.mac = o->mac;
         nic.virtIo = o->virtIo;
         nic.sequenceNum = o->sequence;
-        session.Check(session.Wrapper().AddNicToVM(vm, nic), "cannot add a network card to " + vm.name);
+        session.Check(
+            ShowingWait(session, "nic add", [&](CFusionComputeWrapper& w) { return w.AddNicToVM(vm, nic); }),
+            "cannot add a network card to " + vm.name);
         PrintDone(session,
                   "added a network card on " +
                       (nic.portGroupName.empty() ? nic.portGroupUrn : nic.portGroupName) + " to " + vm.name,
@@ -244,9 +255,12 @@ void RegisterDatastore(CLI::App& app, Session& session) {
                           "cannot read host \"" + o->host + "\"");
             hostUrn = host.urn;
         }
-        session.Check(
-            session.Wrapper().CreateDataStore(o->name, hostUrn, o->storageUnitUrn, o->useType, o->format),
-            "cannot create datastore \"" + o->name + "\"");
+        session.Check(ShowingWait(session, "datastore create",
+                                  [&](CFusionComputeWrapper& w) {
+                                      return w.CreateDataStore(o->name, hostUrn, o->storageUnitUrn,
+                                                               o->useType, o->format);
+                                  }),
+                      "cannot create datastore \"" + o->name + "\"");
         PrintDone(session, "created datastore " + o->name + " on " + hostUrn,
                   {{"name", o->name}, {"hostUrn", hostUrn}});
     });

@@ -120,7 +120,9 @@ void RegisterModify(CLI::App& vm, Session& session) {
         wanted.cpuQuantity = o->cpus;
         wanted.coresPerSocket = o->coresPerSocket;
         wanted.memoryQuantityMB = o->memoryMB;
-        session.Check(session.Wrapper().ModifyVM(wanted), "cannot change the " + DescribeVm(o->vm));
+        session.Check(
+            ShowingWait(session, "vm modify", [&](CFusionComputeWrapper& w) { return w.ModifyVM(wanted); }),
+            "cannot change the " + DescribeVm(o->vm));
         PrintDone(session, "changed VM " + wanted.name, {{"vm", VmSummary(wanted)}});
     });
 }
@@ -346,7 +348,10 @@ void RegisterReconnect(CLI::App& vm, Session& session) {
         }
         const SVMInfoLib vm = ResolveVm(session, o->vm, VM_PROP_VM_HOST_INFO);
         const std::size_t before = vm.nics.size();
-        session.Check(session.Wrapper().ReconnectNetworksFromJSONDescriptor(vm, descriptor),
+        session.Check(ShowingWait(session, "vm reconnect-nics",
+                                  [&](CFusionComputeWrapper& w) {
+                                      return w.ReconnectNetworksFromJSONDescriptor(vm, descriptor);
+                                  }),
                       "cannot reconnect the network cards of the " + DescribeVm(o->vm));
         const SVMInfoLib after =
             ResolveVm(session, VmRef{vm.name, vm.urn, vm.uuid}, VM_PROP_VM_HOST_INFO | VM_PROP_VM_NW_LIST);
