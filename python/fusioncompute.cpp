@@ -604,6 +604,29 @@ void BindWrapper(py::module_& m) {
         py::arg("host"), py::arg("user"), py::arg("password"),
         "Opens the session: reads the API versions, logs in and reads the sites.");
     w.def(
+        "set_connection_options",
+        [](Session& s, std::optional<std::string> caFile, std::optional<bool> verifyPeer,
+           std::optional<std::string> connectTo, std::optional<int> port, std::optional<long> connectTimeout,
+           std::optional<long> lowSpeedTime, std::optional<long> requestTimeout,
+           std::optional<long> maxResponseMB) {
+            SConnectionOptionsLib options;
+            options.caFile = std::move(caFile);
+            options.verifyPeer = verifyPeer;
+            options.connectTo = std::move(connectTo);
+            options.port = port;
+            options.connectTimeoutSeconds = connectTimeout;
+            options.lowSpeedTimeSeconds = lowSpeedTime;
+            options.requestTimeoutSeconds = requestTimeout;
+            options.maxResponseMB = maxResponseMB;
+            Check(s, "SetConnectionOptions", [&](W& x) { return x.SetConnectionOptions(options); });
+        },
+        py::kw_only(), py::arg("ca_file") = py::none(), py::arg("verify_peer") = py::none(),
+        py::arg("connect_to") = py::none(), py::arg("port") = py::none(),
+        py::arg("connect_timeout_seconds") = py::none(), py::arg("low_speed_time_seconds") = py::none(),
+        py::arg("request_timeout_seconds") = py::none(), py::arg("max_response_mb") = py::none(),
+        "This wrapper's transport settings, used from the next connect(); each one given overrides the "
+        "configuration file's for this wrapper only.");
+    w.def(
         "decode_version",
         [](Session& s, const std::string& text) {
             return Run(s, [&](W& x) { return x.DecodeVersion(text); });

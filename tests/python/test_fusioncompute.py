@@ -124,6 +124,15 @@ def test_vrm_errors_become_exceptions_with_the_vrm_code(connect, vrm):
     assert caught.value.code == 10000040
     assert "Login" in caught.value.message
 
+    # Per-wrapper settings override the configuration file's: a CA that does not sign the simulator's
+    # certificate makes the connection fail; an impossible port is refused before anything is sent.
+    untrusting = fc.Wrapper()
+    untrusting.set_connection_options(ca_file="/etc/ssl/certs/ca-certificates.crt", connect_timeout_seconds=5)
+    with pytest.raises(fc.Error, match="(?i)certificate"):
+        untrusting.connect(HOST_NAME, USER, PASSWORD)
+    with pytest.raises(fc.Error, match="Invalid port 70000"):
+        untrusting.set_connection_options(port=70000)
+
     wrapper = connect()
     vrm.call("POST", "faults", {"kind": "status", "method": "GET", "path": vrm.site_uri + "/vms",
                                 "status": 500, "errorCode": "10300099",
