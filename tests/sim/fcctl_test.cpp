@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <boost/json.hpp>
 #include <cstdio>
 #include <filesystem>
@@ -253,12 +252,6 @@ class FcctlCbtTest : public FcctlTest {
         ASSERT_EQ(vm.at("disks").at(0).at("quantityGB").as_int64(), 40);
         snapshot_ = std::string(vm.at("snapshots").at(2).at("urn").as_string());
         server().ClearRequests();
-    }
-
-    static std::string UriOf(const std::string& urn) {
-        std::string uri = "/service/" + urn.substr(4);
-        std::replace(uri.begin(), uri.end(), ':', '/');
-        return uri;
     }
 
     void AnswerPage(int sectorOfBlock, int bitNum, const std::string& bitMap) {
@@ -602,9 +595,7 @@ class FcctlManageTest : public FcctlTest {
     std::string VmUri() const { return std::string(vm_.at("uri").as_string()); }
     // Link of the VM's first volume.
     std::string UriOfVolume() const {
-        std::string uri = "/service/" + std::string(vm_.at("disks").at(0).at("urn").as_string()).substr(4);
-        std::replace(uri.begin(), uri.end(), ':', '/');
-        return uri;
+        return UriOf(std::string(vm_.at("disks").at(0).at("urn").as_string()));
     }
 
     void Answer(const std::string& method, const std::string& path, const std::string& body) {
@@ -779,15 +770,9 @@ class FcctlBackupTest : public FcctlManageTest {
         std::filesystem::remove(state_);
     }
 
-    static std::string Uri(const std::string& urn) {
-        std::string uri = "/service/" + urn.substr(4);
-        std::replace(uri.begin(), uri.end(), ':', '/');
-        return uri;
-    }
-
     std::string Task(int id) const { return server().siteUri() + "/tasks/" + std::to_string(id); }
     std::string TaskUrn(int id) const { return server().siteUrn() + ":tasks:" + std::to_string(id); }
-    std::string Resource(std::size_t disk) const { return Uri(volumes_[disk]) + "/backupresources/77"; }
+    std::string Resource(std::size_t disk) const { return UriOf(volumes_[disk]) + "/backupresources/77"; }
 
     // Scripts one backup run; `pages[d]` is the bitmap of disk d (40 GB and 20 GB in 4 GiB blocks: 10 and 5
     // blocks, one page each).
@@ -800,12 +785,12 @@ class FcctlBackupTest : public FcctlManageTest {
         Answer("GET", Task(9101), R"({"status": "success", "progress": 100})");
         const int blocks[] = {10, 5};
         for (std::size_t d = 0; d < pages.size(); ++d) {
-            Answer("POST", Uri(volumes_[d]) + "/getcbt",
+            Answer("POST", UriOf(volumes_[d]) + "/getcbt",
                    json::serialize(json::object{{"sectorOfBlock", 8388608},
                                                 {"bitNum", blocks[d]},
                                                 {"bit1Num", 0},
                                                 {"bitMap", pages[d]}}));
-            Answer("POST", Uri(volumes_[d]) + "/backupresources",
+            Answer("POST", UriOf(volumes_[d]) + "/backupresources",
                    json::serialize(json::object{{"taskUrn", TaskUrn(77)}, {"taskUri", Task(77)}}));
             const std::string ready = json::serialize(json::object{{"status", "success"},
                                                                    {"hostIP", "192.168.40.10"},
@@ -821,7 +806,7 @@ class FcctlBackupTest : public FcctlManageTest {
 
     std::vector<json::object> CbtBodies(std::size_t disk) const {
         std::vector<json::object> bodies;
-        for (const auto& request : server().Requests(Uri(volumes_[disk]) + "/getcbt")) {
+        for (const auto& request : server().Requests(UriOf(volumes_[disk]) + "/getcbt")) {
             bodies.push_back(fcsdk_test::SimServer::BodyObject(request));
         }
         return bodies;
@@ -901,7 +886,7 @@ TEST_F(FcctlBackupTest, FailedRunCleansUpAndKeepsTheOldState) {
 
     // The second disk's changed blocks cannot be read.
     ScriptBackup({"ff3"});
-    server().FailNext("POST", Uri(volumes_[1]) + "/getcbt", 500, "10400001", "CBT is broken");
+    server().FailNext("POST", UriOf(volumes_[1]) + "/getcbt", 500, "10400001", "CBT is broken");
     AnswerTask("DELETE", std::string(snapshot_.at("uri").as_string()));
     const FcctlResult result = Run({"backup", "vm-0001", "--state", state_, "--quiet"});
     EXPECT_EXIT_CODE(result, 1);
@@ -975,8 +960,7 @@ TEST_F(FcctlRestoreTest, ImportCreatesVolumesLikeTheOldDisksAndTheVmOnThem) {
     server().ClearRequests();
     for (int d = 0; d < 2; ++d) {
         const std::string urn(target.at("disks").at(d).at("urn").as_string());
-        std::string uri = "/service/" + urn.substr(4);
-        std::replace(uri.begin(), uri.end(), ':', '/');
+        const std::string uri = UriOf(urn);
         Answer("POST", server().siteUri() + "/volumes",
                json::serialize(json::object{{"taskUrn", server().siteUrn() + ":tasks:1"},
                                             {"taskUri", server().siteUri() + "/tasks/1"},
