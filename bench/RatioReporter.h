@@ -63,6 +63,16 @@ class RatioReporter : public benchmark::ConsoleReporter {
     std::set<std::string> medians_;
 };
 
+/// The whole main() of a benchmark program that needs no set-up: runs the benchmarks the command line
+/// selects and reports them with their ratios.
+inline int RunWithRatios(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
+
 }  // namespace fcsdk_bench
 
 #endif  // FCSDK_BENCH_RATIOREPORTER_H

@@ -156,6 +156,20 @@ Environment& Env() {
     return *environment;
 }
 
+// The counters every query benchmark reports: its disk, pages, requests and TLS connections per query,
+// peak memory and bitmap size.
+void SetQueryCounters(benchmark::State& state, int gb, std::uint64_t pages, std::uint64_t requests,
+                      std::uint64_t connections, std::int64_t peakBytes, std::size_t bitmapSize) {
+    const double iterations = static_cast<double>(state.iterations());
+    if (iterations == 0) return;
+    state.counters["GB"] = gb;
+    state.counters["pages"] = static_cast<double>(pages);
+    state.counters["requests"] = static_cast<double>(requests) / iterations;
+    state.counters["tls"] = static_cast<double>(connections) / iterations;
+    state.counters["peak_MB"] = static_cast<double>(peakBytes) / (1024.0 * 1024.0);
+    state.counters["bitmap_MB"] = static_cast<double>(bitmapSize) / (1024.0 * 1024.0);
+}
+
 // Arguments: disk size in GB, 0 for the allocated blocks or 1 for the changed blocks.
 void BM_QueryDiskBlocks(benchmark::State& state) {
     const int gb = static_cast<int>(state.range(0));
@@ -192,16 +206,12 @@ void BM_QueryDiskBlocks(benchmark::State& state) {
             break;
         }
     }
+    SetQueryCounters(state, gb, pages, env.requests() - requestsBefore,
+                     env.tlsConnections() - connectionsBefore, peakBytes, bitmapSize);
     const double iterations = static_cast<double>(state.iterations());
     if (iterations == 0) return;
-    state.counters["GB"] = gb;
-    state.counters["pages"] = static_cast<double>(pages);
-    state.counters["requests"] = static_cast<double>(env.requests() - requestsBefore) / iterations;
-    state.counters["tls"] = static_cast<double>(env.tlsConnections() - connectionsBefore) / iterations;
     state.counters["wall_us_per_page"] = wallSeconds * 1e6 / iterations / static_cast<double>(pages);
     state.counters["cpu_us_per_page"] = cpuSeconds * 1e6 / iterations / static_cast<double>(pages);
-    state.counters["peak_MB"] = static_cast<double>(peakBytes) / (1024.0 * 1024.0);
-    state.counters["bitmap_MB"] = static_cast<double>(bitmapSize) / (1024.0 * 1024.0);
 }
 
 BENCHMARK(BM_QueryDiskBlocks)
@@ -257,14 +267,8 @@ void BM_BareQueryDiskBlocks(benchmark::State& state) {
             break;
         }
     }
-    const double iterations = static_cast<double>(state.iterations());
-    if (iterations == 0) return;
-    state.counters["GB"] = gb;
-    state.counters["pages"] = static_cast<double>(pages);
-    state.counters["requests"] = static_cast<double>(env.requests() - requestsBefore) / iterations;
-    state.counters["tls"] = static_cast<double>(env.tlsConnections() - connectionsBefore) / iterations;
-    state.counters["peak_MB"] = static_cast<double>(peakBytes) / (1024.0 * 1024.0);
-    state.counters["bitmap_MB"] = static_cast<double>(bitmapSize) / (1024.0 * 1024.0);
+    SetQueryCounters(state, gb, pages, env.requests() - requestsBefore,
+                     env.tlsConnections() - connectionsBefore, peakBytes, bitmapSize);
 }
 
 BENCHMARK(BM_BareQueryDiskBlocks)
@@ -318,9 +322,5 @@ BENCHMARK(BM_SimulatorPages)
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    fcsdk_bench::RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return fcsdk_bench::RunWithRatios(argc, argv);
 }

@@ -118,6 +118,19 @@ UINT64 FlagsForDetail(int detail) {
     return detail == 0 ? MIN_VM_PROPS : VM_PROP_VM_DISK_LIST;
 }
 
+// The counters of a list read: requests per read, time and bytes per VM (at the peak and kept).
+void SetListCounters(benchmark::State& state, int vmCount, std::uint64_t requests, std::int64_t peakBytes,
+                     std::int64_t keptBytes) {
+    const double iterations = static_cast<double>(state.iterations());
+    if (iterations == 0) return;
+    state.counters["requests"] = static_cast<double>(requests) / iterations;
+    state.counters["vms"] = vmCount;
+    state.counters["time_per_vm"] = benchmark::Counter(
+        static_cast<double>(vmCount) * iterations, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["peak_B_per_vm"] = static_cast<double>(peakBytes) / vmCount;
+    state.counters["kept_B_per_vm"] = static_cast<double>(keptBytes) / vmCount;
+}
+
 // Arguments: number of VMs, VRM detail level (0 or 2).
 void BM_ListAllVms(benchmark::State& state) {
     const int vmCount = static_cast<int>(state.range(0));
@@ -144,14 +157,7 @@ void BM_ListAllVms(benchmark::State& state) {
         fcsdk_bench::StopCountingAllocations();
         peakBytes = fcsdk_bench::PeakHeldBytes();
     }
-    const double iterations = static_cast<double>(state.iterations());
-    if (iterations == 0) return;
-    state.counters["requests"] = static_cast<double>(env.requests() - requestsBefore) / iterations;
-    state.counters["vms"] = vmCount;
-    state.counters["time_per_vm"] = benchmark::Counter(
-        static_cast<double>(vmCount) * iterations, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    state.counters["peak_B_per_vm"] = static_cast<double>(peakBytes) / vmCount;
-    state.counters["kept_B_per_vm"] = static_cast<double>(keptBytes) / vmCount;
+    SetListCounters(state, vmCount, env.requests() - requestsBefore, peakBytes, keptBytes);
 }
 
 // The yardstick: the same requests from bare libcurl, each page read with boost::json::parse into the
@@ -192,14 +198,7 @@ void BM_BareListAllVms(benchmark::State& state) {
         fcsdk_bench::StopCountingAllocations();
         peakBytes = fcsdk_bench::PeakHeldBytes();
     }
-    const double iterations = static_cast<double>(state.iterations());
-    if (iterations == 0) return;
-    state.counters["requests"] = static_cast<double>(env.requests() - requestsBefore) / iterations;
-    state.counters["vms"] = vmCount;
-    state.counters["time_per_vm"] = benchmark::Counter(
-        static_cast<double>(vmCount) * iterations, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    state.counters["peak_B_per_vm"] = static_cast<double>(peakBytes) / vmCount;
-    state.counters["kept_B_per_vm"] = static_cast<double>(keptBytes) / vmCount;
+    SetListCounters(state, vmCount, env.requests() - requestsBefore, peakBytes, keptBytes);
 }
 
 // The growth at detail 0 and detail 2 over 1,000 to 20,000 VMs; at 10,000 VMs the yardstick runs right
@@ -230,9 +229,5 @@ BENCHMARK(BM_ListAllVms)
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    fcsdk_bench::RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return fcsdk_bench::RunWithRatios(argc, argv);
 }

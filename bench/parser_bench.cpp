@@ -155,9 +155,5 @@ BENCHMARK(BM_BoostJsonParse)->Unit(benchmark::kMicrosecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    fcsdk_bench::RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return fcsdk_bench::RunWithRatios(argc, argv);
 }
