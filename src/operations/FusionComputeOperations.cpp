@@ -49,6 +49,13 @@ struct WaitWords {
     static void LogProgress(const EvDebug& debug, const char* function, const T& object) {
         debug.Debug(function, "Operation [%s] Status [%s]", object.urn.c_str(), object.status.c_str());
     }
+    // Such an object reports no percentage; it is named by the task that prepares it.
+    static SWaitProgressLib Progress(const T& object) {
+        SWaitProgressLib progress;
+        progress.urn = !object.taskUrn.empty() ? object.taskUrn : object.urn;
+        progress.status = object.status;
+        return progress;
+    }
 };
 
 // ... and a task of its URN, type and progress.
@@ -65,6 +72,15 @@ struct WaitWords<STaskInfoLib> {
     static void LogProgress(const EvDebug& debug, const char* function, const STaskInfoLib& task) {
         debug.Debug(function, "Task [%s] Type [%s] Status [%s] Progress [%d%%]", task.taskUrn.c_str(),
                     task.type.c_str(), task.status.c_str(), task.progress);
+    }
+    static SWaitProgressLib Progress(const STaskInfoLib& task) {
+        SWaitProgressLib progress;
+        progress.urn = task.taskUrn;
+        progress.type = task.type;
+        // A VRM may report any number; the caller is promised a percentage.
+        progress.progress = std::clamp(task.progress, 0, 100);
+        progress.status = task.status;
+        return progress;
     }
 };
 
@@ -241,28 +257,8 @@ void CFusionComputeOperations::SetProgressCallback(std::function<void(const SWai
     progressCallback = std::move(callback);
 }
 
-void CFusionComputeOperations::ReportProgress(const STaskInfoLib& task, time_t elapsedSeconds) {
-    if (!progressCallback) return;
-    SWaitProgressLib progress;
-    progress.urn = task.taskUrn;
-    progress.type = task.type;
-    // A VRM may report any number; the caller is promised a percentage.
-    progress.progress = std::clamp(task.progress, 0, 100);
-    progress.status = task.status;
+void CFusionComputeOperations::ReportProgress(SWaitProgressLib progress, time_t elapsedSeconds) {
     progress.elapsedSeconds = elapsedSeconds;
-    ReportProgress(progress);
-}
-
-void CFusionComputeOperations::ReportProgress(const SBackupResourceInfoLib& resource, time_t elapsedSeconds) {
-    if (!progressCallback) return;
-    SWaitProgressLib progress;
-    progress.urn = !resource.taskUrn.empty() ? resource.taskUrn : resource.urn;
-    progress.status = resource.status;
-    progress.elapsedSeconds = elapsedSeconds;
-    ReportProgress(progress);
-}
-
-void CFusionComputeOperations::ReportProgress(const SWaitProgressLib& progress) {
     // The callback is the caller's code; an exception from it must not unwind through the wait.
     try {
         progressCallback(progress);
@@ -286,7 +282,8 @@ bool CFusionComputeOperations::PollUntilDone(const char* function, std::string l
     time_t lastReport = start;
     for (;;) {
         if (!Poll(link, record)) return false;
-        ReportProgress(record, fcsdk_platform::MonotonicSeconds() - start);
+        const time_t now = fcsdk_platform::MonotonicSeconds();
+        if (progressCallback) ReportProgress(Words::Progress(record), now - start);
         if (record.status == "success") {
             return true;
         }
@@ -297,7 +294,6 @@ bool CFusionComputeOperations::PollUntilDone(const char* function, std::string l
                                                    : Words::FailureWithoutReason(record, link));
             return false;
         }
-        const time_t now = fcsdk_platform::MonotonicSeconds();
         if (TimedOut(start, now, timeoutMinutes)) {
             const std::string message = "Timeout waiting for status [" + Words::Urn(record) + "]";
             debug.Error(function, "%s", message.c_str());

@@ -281,10 +281,8 @@ class CFusionComputeOperations : public CFusionComputeRequestCore {
     bool PollUntilDone(const char* function, std::string link, T& record, int timeoutMinutes);
     /// Records "Cancelled" as the last error; returns false.
     bool FailCancelled();
-    /// Tells the progress callback, if any, what the latest poll of a wait read.
-    void ReportProgress(const STaskInfoLib& task, time_t elapsedSeconds);
-    void ReportProgress(const SBackupResourceInfoLib& resource, time_t elapsedSeconds);
-    void ReportProgress(const SWaitProgressLib& progress);
+    /// Tells the progress callback what the latest poll of a wait read, `elapsedSeconds` into the wait.
+    void ReportProgress(SWaitProgressLib progress, time_t elapsedSeconds);
     json_spirit::mArray BuildDescriptorDisks(const SVMInfoLib& vm, const json_spirit::mObject& body,
                                              const std::map<std::string, std::string>& diskPathMap);
 
