@@ -1,7 +1,6 @@
 // Inventory commands: read-only views of the VRM's site.
 
 #include <algorithm>
-#include <cctype>
 #include <memory>
 
 #include "Commands.h"
@@ -32,11 +31,6 @@ std::vector<Record> ReadList(Session& session, const std::string& what,
     const bool ok = parent.empty() ? (wrapper.*all)(list, flags) : (wrapper.*ofParent)(parent, list, flags);
     session.Check(ok, "cannot list " + what);
     return list;
-}
-
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
 }
 
 VmSections SectionsFor(UINT64 flags) {

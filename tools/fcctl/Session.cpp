@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -19,6 +18,7 @@
 
 #include "Details.h"
 #include "Progress.h"
+#include "Table.h"
 
 namespace fcctl {
 
@@ -166,12 +166,6 @@ bool StartsWith(const std::string& text, const char* prefix) {
     return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
 }
 
-bool ContainsNoCase(std::string text, const char* word) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text.find(word) != std::string::npos;
-}
-
 // The exit code of a failed Connect(). The library prefixes a login that the VRM answered with an error
 // "Login refused: "; a failure before any answer from the VRM leaves the code 0 (the code only ever comes
 // from a VRM error body) and describes what the transport saw; a host or connect-to text that the
@@ -188,8 +182,10 @@ int ConnectExitCode(const std::string& lastError, long long code) {
 std::string ConnectHint(const std::string& lastError, int exitCode) {
     if (exitCode == kExitAuth) return "check the user name and the password";
     if (exitCode != kExitConnection) return std::string();
-    if (ContainsNoCase(lastError, "certificate") || ContainsNoCase(lastError, "ssl")) {
-        if (ContainsNoCase(lastError, "subject name") || ContainsNoCase(lastError, "host name")) {
+    const std::string error = Lower(lastError);
+    const auto mentions = [&error](const char* word) { return error.find(word) != std::string::npos; };
+    if (mentions("certificate") || mentions("ssl")) {
+        if (mentions("subject name") || mentions("host name")) {
             return "the VRM's certificate does not name this host: give the name the certificate "
                    "holds with --host (and --connect-to HOST:PORT:ADDRESS:PORT to reach it by address)";
         }

@@ -1,6 +1,7 @@
 #include "Table.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 namespace fcctl {
@@ -12,6 +13,11 @@ std::size_t DisplayWidth(const std::string& text) {
         if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++width;
     }
     return width;
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
 }
 
 std::string CellText(const std::string& text) {

@@ -45,6 +45,9 @@ std::size_t DisplayWidth(const std::string& text);
 /// A text made printable in one table cell: control characters become blanks.
 std::string CellText(const std::string& text);
 
+/// The text with ASCII letters in lower case (MAC addresses, error texts compared without case).
+std::string Lower(std::string text);
+
 /// "1.5 GiB" style size of a byte count.
 std::string HumanBytes(unsigned long long bytes);
 
